@@ -1,0 +1,171 @@
+#include "tfw_firmware.h"
+
+#include "panels_main.h"
+#include "plat.h"
+#include "tfw_crash_guard.h"
+#include "tfw_firmware_thread.h"
+#include "tfw_start_params.h"
+
+#include <QtDebug>
+#include <cstring>
+
+enum {
+    kStartDelayMs = 10,
+    kLoopPeriodMs = 10,
+    kQuarterSecondMs = 250
+};
+
+TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
+{
+    memset(m_pendingRelease, 0, sizeof m_pendingRelease);
+
+    if (plat_firmware())
+        qCritical("_g_firmware != NULL , should be NULL (%s,%d)", __FILE__, __LINE__);
+
+    panels_set_quarter_flag(0);
+    m_quarterSecond.start();
+    plat_set_firmware(this);
+
+    m_loopTimer.setSingleShot(false);
+    connect(&m_loopTimer, &QTimer::timeout, this, &TFW_Firmware::timer_loop);
+    connect(&m_startTimer, &QTimer::timeout, this, &TFW_Firmware::timer_start);
+    connect(this, &TFW_Firmware::firmware_collector_msg_signal, this,
+            &TFW_Firmware::firmware_collector_msg_slot, Qt::QueuedConnection);
+}
+
+TFW_Firmware::~TFW_Firmware()
+{
+    if (plat_firmware() == this)
+        plat_set_firmware(nullptr);
+}
+
+void TFW_Firmware::startup()
+{
+    stateMsg(ST_THREAD_STARTED);
+    m_startTimer.setSingleShot(true);
+    m_startTimer.start(kStartDelayMs);
+}
+
+void TFW_Firmware::stateMsg(StateMsg msg)
+{
+    if (TFW_IFirmwareCallback *cb = m_thread->callback())
+        cb->stateMsg(msg);
+}
+
+void TFW_Firmware::firmMsg(const QString &text)
+{
+    if (TFW_IFirmwareCallback *cb = m_thread->callback())
+        cb->firmMsg(text);
+}
+
+void TFW_Firmware::buttondriverMsg(const std::vector<QByteArray> &records)
+{
+    if (TFW_IFirmwareCallback *cb = m_thread->callback())
+        cb->buttondriverMsg(records);
+}
+
+void TFW_Firmware::timer_start()
+{
+    if (!m_thread->callback()) {
+        qCritical("_firmware_callback NULL (%s,%d)", __FILE__, __LINE__);
+        stopSequence();
+        return;
+    }
+
+    const StartParams params = tfw_make_start_params(
+        m_thread->typeName(), m_thread->ipText(), m_thread->port(), m_thread->configPath());
+    if (panels_loop_init(params) != 0) {
+        qCritical("panels_loop_init failed (%s,%d)", __FILE__, __LINE__);
+        stopSequence();
+        return;
+    }
+
+    m_keys = plat_key_states();
+    m_keyCount = PLAT_KEY_COUNT;
+    stateMsg(ST_RUNNING);
+    m_loopTimer.start(kLoopPeriodMs);
+    // The FTP service thread starts here once the FTP server exists.
+}
+
+void TFW_Firmware::timer_loop()
+{
+    if (m_stopRequest.load(std::memory_order_relaxed)) {
+        stopSequence();
+        return;
+    }
+
+    bool reloaded = false;
+    if (m_reloadRequest.exchange(0, std::memory_order_relaxed)) {
+        panels_config_reload();
+        reloaded = true;
+    }
+
+    const uint8_t loaded = panels_config_loaded();
+    if (loaded != m_lastConfigLoaded) {
+        m_lastConfigLoaded = loaded;
+        if (loaded) {
+            stateMsg(ST_CONFIG_LOADED);
+            refreshAllButtons();
+        }
+    } else if (reloaded) {
+        refreshAllButtons();
+    }
+
+    if (m_quarterSecond.elapsed() >= kQuarterSecondMs) {
+        panels_set_quarter_flag(1);
+        m_quarterSecond.restart();
+        // Another library copy may have ended and taken the crash handler
+        // with it; make sure this thread is guarded again.
+        tfw_crash_guard_refresh();
+    }
+
+    panels_loop();
+
+    for (int i = 0; i < int(sizeof m_pendingRelease); ++i) {
+        if (!m_pendingRelease[i])
+            continue;
+        m_pendingRelease[i] = false;
+        if (i >= m_keyCount || !m_keys) {
+            format_msg("invalid btid %d", i);
+            continue;
+        }
+        m_keys[i] = 0;
+    }
+}
+
+void TFW_Firmware::firmware_collector_msg_slot(collector::CollectorMsg msg)
+{
+    if (msg.type != collector::CollectorMsg::TypeKey)
+        return;
+    if (!m_keys)
+        return; // no key state array before initialisation
+    if (msg.id <= 0 || msg.id >= m_keyCount) {
+        qWarning("ignored key event (id,max): %d %d (%s,%d)", msg.id, m_keyCount, __FILE__,
+                 __LINE__);
+        return;
+    }
+    const int idx = msg.id - 1;
+    if (msg.value) {
+        m_pendingRelease[idx] = false;
+        m_keys[idx] = 1;
+    } else if (m_keys[idx]) {
+        m_pendingRelease[idx] = true;
+    }
+}
+
+void TFW_Firmware::refreshAllButtons()
+{
+    panels_refresh_all_buttons();
+}
+
+void TFW_Firmware::stopSequence()
+{
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    stateMsg(ST_STOPPING);
+    m_loopTimer.stop();
+    panels_close_sockets();
+    m_thread->quit();
+    // The FTP thread is closed and waited for here once it exists.
+}

@@ -1,0 +1,71 @@
+#ifndef TFW_FIRMWARE_H
+#define TFW_FIRMWARE_H
+
+#include "collector_msg.h"
+#include "plat_firmware.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+
+class TFW_FirmwareThread;
+
+// The running firmware of one panel, living on its firmware thread: the
+// one-shot start timer that initialises the panel, the 10 ms loop timer,
+// key events from the host and the stop sequence. To the firmware core it is
+// the host: its callback operations forward to the host's callback.
+class TFW_Firmware : public QObject, public PlatFirmware
+{
+    Q_OBJECT
+
+public:
+    explicit TFW_Firmware(TFW_FirmwareThread *thread);
+    ~TFW_Firmware() override;
+
+    // Reports ST_THREAD_STARTED and arms the start timer (10 ms).
+    void startup();
+
+    // Callable from any thread; acted on at the next loop tick.
+    void requestStop() { m_stopRequest.store(1, std::memory_order_relaxed); }
+    void requestReload() override { m_reloadRequest.store(1, std::memory_order_relaxed); }
+
+    // TFW_IFirmwareCallback: forwarded unchanged to the host's callback.
+    void stateMsg(StateMsg msg) override;
+    void firmMsg(const QString &text) override;
+    void buttondriverMsg(const std::vector<QByteArray> &records) override;
+
+    // The key state array once initialisation provided it, else null.
+    const uint8_t *keyStates() const { return m_keys; }
+    bool loopRunning() const { return m_loopTimer.isActive(); }
+
+signals:
+    void firmware_collector_msg_signal(collector::CollectorMsg msg);
+
+public slots:
+    void timer_loop();
+    void timer_start();
+    void firmware_collector_msg_slot(collector::CollectorMsg msg);
+
+private:
+    void stopSequence();
+    void refreshAllButtons();
+
+    TFW_FirmwareThread *m_thread;
+    QTimer m_loopTimer;
+    QTimer m_startTimer;
+
+    uint8_t *m_keys = nullptr;
+    int m_keyCount = 0;
+    // Keys released since the last tick, cleared after the next loop pass so
+    // that a press and release between two ticks is still seen once.
+    bool m_pendingRelease[128];
+
+    std::atomic<int> m_reloadRequest{0};
+    std::atomic<int> m_stopRequest{0};
+    uint8_t m_lastConfigLoaded = 0;
+    QElapsedTimer m_quarterSecond;
+    bool m_stopped = false;
+};
+
+#endif

@@ -1,0 +1,137 @@
+#include "tfw_firmware_thread.h"
+
+#include "tfw_crash_guard.h"
+#include "tfw_firmware.h"
+#include "plat.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QtDebug>
+#include <cstdio>
+#include <cstring>
+
+enum { kStopWaitMs = 2000 };
+
+TFW_FirmwareThread::TFW_FirmwareThread() {}
+
+TFW_FirmwareThread::~TFW_FirmwareThread()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_firmwareLock);
+        if (m_firmware)
+            m_firmware->requestStop();
+    }
+    // The host may unload the library as soon as it hears that the thread
+    // finished, while the thread is still on its way out of QThread's own
+    // code; destroying a running QThread aborts the process.
+    if (isRunning())
+        wait(kStopWaitMs);
+    delete[] m_dumpPath;
+}
+
+void TFW_FirmwareThread::setCallback(TFW_IFirmwareCallback *cb)
+{
+    m_callback.store(cb);
+}
+
+void TFW_FirmwareThread::start(const QString &type, const QString &ip, int port,
+                               const QString &configPath)
+{
+    m_type = type;
+    m_ip = ip;
+    m_port = port;
+    m_configPath = configPath;
+
+    const QByteArray dump = (QCoreApplication::applicationDirPath() + QStringLiteral("/panel-")
+                             + ip + QLatin1Char('-') + QString::number(port)
+                             + QStringLiteral(".dmp"))
+                                .toLocal8Bit();
+    delete[] m_dumpPath;
+    m_dumpPath = new char[size_t(dump.size()) + 1];
+    memcpy(m_dumpPath, dump.constData(), size_t(dump.size()) + 1);
+
+    QThread::start(QThread::InheritPriority);
+}
+
+bool TFW_FirmwareThread::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_firmwareLock);
+        if (m_firmware)
+            m_firmware->requestStop();
+    }
+    return wait(kStopWaitMs);
+}
+
+void TFW_FirmwareThread::sendCollectorMsg(const collector::CollectorMsg &msg)
+{
+    std::lock_guard<std::mutex> lock(m_firmwareLock);
+    if (m_firmware) {
+        emit m_firmware->firmware_collector_msg_signal(msg);
+        return;
+    }
+    if (TFW_IFirmwareCallback *cb = m_callback.load())
+        cb->firmMsg(QStringLiteral("_firmware NULL %1,%2").arg(QLatin1String(__FILE__)).arg(__LINE__));
+}
+
+QString TFW_FirmwareThread::buildDate()
+{
+    return QStringLiteral("2011-09-23T09:54:02.562000");
+}
+
+QString TFW_FirmwareThread::version()
+{
+    return QStringLiteral("1.1.1.7");
+}
+
+void TFW_FirmwareThread::runEventLoop(void *loop)
+{
+    static_cast<QEventLoop *>(loop)->exec();
+}
+
+void TFW_FirmwareThread::run()
+{
+    if (!connect(this, &QThread::finished, this, &TFW_FirmwareThread::thread_finished,
+                 Qt::QueuedConnection))
+        qCritical(" failed to connect finished signal (%s,%d)", __FILE__, __LINE__);
+
+    TFW_Firmware *fw = new TFW_Firmware(this);
+    {
+        std::lock_guard<std::mutex> lock(m_firmwareLock);
+        m_firmware = fw;
+    }
+    fw->startup();
+
+    // The loop quits through QThread::quit() (stop sequence), which ends
+    // every event loop of this thread.
+    QEventLoop *loop = new QEventLoop;
+    const TFW_CrashResult crash = tfw_run_guarded(m_dumpPath, runEventLoop, loop);
+    if (crash.signal) {
+        // The fault left the loop inside exec(): Qt still lists it among
+        // this thread's running loops, so it must stay allocated.
+        if (crash.reportErrno) {
+            printf("CreateFile failed. Error: %u \n", unsigned(crash.reportErrno));
+            fflush(stdout);
+        } else {
+            qDebug("Minidump created.\n");
+        }
+    } else {
+        delete loop;
+    }
+
+    plat_set_firmware(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(m_firmwareLock);
+        m_firmware = nullptr;
+    }
+    delete fw;
+}
+
+void TFW_FirmwareThread::thread_finished()
+{
+    qDebug("TFW_FirmwareThread::thread_finished() --------------------------");
+    if (TFW_IFirmwareCallback *cb = m_callback.load())
+        cb->stateMsg(TFW_IFirmwareCallback::ST_THREAD_FINISHED);
+    else
+        qCritical("_firmware_callback NULL (%s,%d)", __FILE__, __LINE__);
+}

@@ -1,0 +1,248 @@
+// The firmware wrapper in one process: start block, key events between
+// ticks, the thread's life cycle, messages without a firmware, and the crash
+// guard.
+
+#include "panels_main.h"
+#include "plat.h"
+#include "plat_firmware.h"
+#include "recording_callback.h"
+#include "tfw_firmware.h"
+#include "tfw_firmware_thread.h"
+#include "tfw_start_params.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <cstring>
+
+using State = TFW_IFirmwareCallback;
+
+class TestFirmware : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { tfw_register_meta_types(); }
+
+    void startParams()
+    {
+        const QString name25 = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXY");
+        StartParams p = tfw_make_start_params(name25, QStringLiteral("192.168.1.20"), 2005,
+                                              QStringLiteral("/data/p1/cfgSK2000A"));
+        // Cut to 20 bytes, no terminator; what follows is the address.
+        QCOMPARE(QByteArray(p.product_name, 20), name25.left(20).toUtf8());
+        QCOMPARE(int(p.ip_address[0]), 192);
+        QCOMPARE(int(p.ip_address[1]), 168);
+        QCOMPARE(int(p.ip_address[2]), 1);
+        QCOMPARE(int(p.ip_address[3]), 20);
+        QCOMPARE(p.udp_port, 2005u);
+        QCOMPARE(p.link_address, 0u);
+        QCOMPARE(p.version_major, 1u);
+        QCOMPARE(p.version_minor, 0u);
+        QCOMPARE(QByteArray(p.config_path), QByteArray("/data/p1/cfgSK2000A"));
+
+        // A short name is zero-padded.
+        p = tfw_make_start_params(QStringLiteral("SK1"), QString(), 2001, QString());
+        QCOMPARE(QByteArray(p.product_name, 20), QByteArray("SK1").leftJustified(20, '\0'));
+        // No address text: address and port stay zero.
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(int(p.ip_address[i]), 0);
+        QCOMPARE(p.udp_port, 0u);
+        QCOMPARE(p.config_path[0], '\0');
+
+        // A text that is no IPv4 address binds nothing either.
+        p = tfw_make_start_params(QStringLiteral("SK1"), QStringLiteral("not-an-ip"), 2001, QString());
+        QCOMPARE(p.udp_port, 0u);
+
+        // The path is copied bounded to 1024 bytes.
+        const QString longPath(2000, QLatin1Char('p'));
+        p = tfw_make_start_params(QString(), QString(), 0, longPath);
+        QCOMPARE(QByteArray(p.config_path, 1024), QByteArray(1024, 'p'));
+    }
+
+    // Key events reach the key state array through the slot; releases wait
+    // for the end of the next loop pass.
+    void keyEventsBetweenTicks()
+    {
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        TFW_Firmware fw(&thread);
+
+        // Before initialisation there is no key array: ignored silently.
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(5, 1));
+        QVERIFY(!fw.keyStates());
+
+        fw.timer_start();
+        QVERIFY(cb.has(State::ST_RUNNING));
+        const uint8_t *keys = fw.keyStates();
+        QVERIFY(keys);
+        QCOMPARE(keys, plat_key_states());
+        memset(plat_key_states(), 0, PLAT_KEY_COUNT);
+
+        // Ids 0 and 128 are refused with a warning; 1 and 127 are keys.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ignored key event \\(id,max\\): 0 128"));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(0, 1));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ignored key event \\(id,max\\): 128 128"));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(128, 1));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ignored key event \\(id,max\\): -3 128"));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(-3, 1));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(1, 1));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(127, 1));
+        QCOMPARE(int(keys[0]), 1);
+        QCOMPARE(int(keys[126]), 1);
+        QCOMPARE(int(keys[127]), 0);
+
+        // Events of other types change nothing.
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(collector::CollectorMsg::ValueEvent, 9, 1));
+        QCOMPARE(int(keys[8]), 0);
+
+        // A release of a key that is not pressed changes nothing, not even
+        // a later press.
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(10, 0));
+        fw.timer_loop();
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(10, 1));
+        fw.timer_loop();
+        QCOMPARE(int(keys[9]), 1);
+
+        // Press and release between two ticks: pressed during exactly one
+        // loop pass, cleared after it.
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(5, 1));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(5, 0));
+        QCOMPARE(int(keys[4]), 1);
+        fw.timer_loop();
+        QCOMPARE(int(keys[4]), 0);
+        fw.timer_loop();
+        QCOMPARE(int(keys[4]), 0);
+
+        // Press, release, press between two ticks: the second press cancels
+        // the pending release.
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(6, 1));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(6, 0));
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(6, 1));
+        fw.timer_loop();
+        fw.timer_loop();
+        QCOMPARE(int(keys[5]), 1);
+        fw.firmware_collector_msg_slot(collector::CollectorMsg(6, 0));
+        fw.timer_loop();
+        QCOMPARE(int(keys[5]), 0);
+
+        // A stop request takes effect at the next tick.
+        fw.requestStop();
+        QVERIFY(!cb.has(State::ST_STOPPING));
+        fw.timer_loop();
+        QVERIFY(cb.has(State::ST_STOPPING));
+        QVERIFY(!fw.loopRunning());
+    }
+
+    void reloadRequestIsServedAtNextTick()
+    {
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        TFW_Firmware fw(&thread);
+        QCOMPARE(plat_firmware(), static_cast<PlatFirmware *>(&fw));
+        fw.timer_start();
+        // Reload requests may come from any thread, through the platform.
+        plat_firmware()->requestReload();
+        fw.timer_loop();
+        // Nothing loads yet, so the panel still waits for a configuration.
+        QVERIFY(!cb.has(State::ST_CONFIG_LOADED));
+    }
+
+    void lifecycleStates()
+    {
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        QCOMPARE(thread.buildDate(), QStringLiteral("2011-09-23T09:54:02.562000"));
+        QCOMPARE(thread.version(), QStringLiteral("1.1.1.7"));
+
+        // Before start: no firmware, the message is dropped with a note.
+        thread.sendCollectorMsg(collector::CollectorMsg(5, 1));
+        QCOMPARE(cb.texts().size(), 1);
+        QVERIFY(cb.texts().at(0).startsWith(QStringLiteral("_firmware NULL ")));
+
+        thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42001, QString());
+        QVERIFY(cb.waitFor(State::ST_RUNNING));
+        thread.sendCollectorMsg(collector::CollectorMsg(5, 1));
+        QVERIFY(thread.stop());
+        QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
+        const std::vector<int> expected = {State::ST_THREAD_STARTED, State::ST_RUNNING,
+                                           State::ST_STOPPING, State::ST_THREAD_FINISHED};
+        QCOMPARE(cb.states(), expected);
+        QVERIFY(!plat_firmware());
+
+        // After the thread ended: dropped again, never a crash.
+        thread.sendCollectorMsg(collector::CollectorMsg(5, 0));
+        QCOMPARE(cb.texts().size(), 2);
+        QVERIFY(cb.texts().at(1).startsWith(QStringLiteral("_firmware NULL ")));
+        // A second stop finds nothing to stop and returns at once.
+        QVERIFY(thread.stop());
+    }
+
+    void startWithoutCallbackStopsAtOnce()
+    {
+        TFW_FirmwareThread thread;
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^_firmware_callback NULL"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^_firmware_callback NULL"));
+        thread.start(QStringLiteral("SK2000A"), QString(), 0, QString());
+        QVERIFY(thread.wait(5000));
+        // thread_finished runs here, on the host's thread, and finds no
+        // callback either.
+        QTRY_VERIFY_WITH_TIMEOUT(!thread.isRunning(), 1000);
+        QCoreApplication::processEvents();
+        // Nothing to send to: this must not crash.
+        thread.sendCollectorMsg(collector::CollectorMsg(5, 1));
+    }
+
+    void crashInFirmwareThreadWritesReport()
+    {
+        const QString dump = QCoreApplication::applicationDirPath()
+                             + QStringLiteral("/panel-127.0.0.9-42077.dmp");
+        QFile::remove(dump);
+
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.9"), 42077, QString());
+        QVERIFY(cb.waitFor(State::ST_RUNNING));
+        QCOMPARE(QByteArray(thread.dumpPath()), dump.toLocal8Bit());
+
+        QObject *fw = dynamic_cast<QObject *>(plat_firmware());
+        QVERIFY(fw);
+        QTest::ignoreMessage(QtDebugMsg, "Minidump created.\n");
+        QMetaObject::invokeMethod(fw, [] {
+            // A write to an unmapped page, as a wild pointer would do.
+            static volatile uintptr_t wild = 8;
+            *reinterpret_cast<volatile int *>(wild) = 1;
+        });
+
+        // The thread ends in order and the host hears of it.
+        QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
+        QVERIFY(thread.wait(2000));
+        QVERIFY(!cb.has(State::ST_STOPPING));
+        QVERIFY(!plat_firmware());
+
+        QFile report(dump);
+        QVERIFY2(report.open(QIODevice::ReadOnly), qPrintable(dump));
+        const QByteArray text = report.readAll();
+        QVERIFY2(text.contains("signal: 11 (SIGSEGV)"), text.constData());
+        QVERIFY(text.contains("address: 0x8\n"));
+        QVERIFY(text.contains("backtrace:"));
+        report.close();
+        QFile::remove(dump);
+
+        // The process carries on: another panel thread starts and stops.
+        RecordingCallback cb2;
+        TFW_FirmwareThread next;
+        next.setCallback(&cb2);
+        next.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42078, QString());
+        QVERIFY(cb2.waitFor(State::ST_RUNNING));
+        QVERIFY(next.stop());
+        QVERIFY(cb2.waitFor(State::ST_THREAD_FINISHED));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFirmware)
+#include "tst_firmware.moc"

@@ -1,0 +1,282 @@
+// panelrun: runs one emulated panel without a window.
+//
+//   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
+//            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
+//
+// Standard input takes one command a line: "press K", "release K",
+// "sleep MS", "stop", carried out in order once the firmware reports
+// ST_RUNNING (key events sent earlier would find no firmware). Standard error gets one line per event (state, firmmsg,
+// bd, log); standard output carries the firmware's own diagnostics.
+// Exit status: 0 once the firmware thread finished, 1 when it would not stop,
+// 2 when the library cannot be copied, loaded or resolved.
+
+#include "event_printer.h"
+#include "panel_host.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <deque>
+#include <iostream>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Standard input is read on a thread of its own and handed to the runner by
+// queued call. The lock keeps the application alive while a line is posted.
+std::mutex s_inputLock;
+QObject *s_inputTarget = nullptr;
+
+int s_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char c = 1;
+    (void)!::write(s_signalPipe[1], &c, 1);
+}
+
+class PanelRunner : public QObject
+{
+public:
+    PanelRunner(PanelHost *host, bool stopAtEof) : m_host(host), m_stopAtEof(stopAtEof)
+    {
+        connect(host, &PanelHost::stateReported, this, &PanelRunner::onState, Qt::QueuedConnection);
+        connect(host, &PanelHost::textReported, this,
+                [](const QString &t) { event_printer::writeLine(event_printer::firmMsgLine(t)); },
+                Qt::QueuedConnection);
+        connect(host, &PanelHost::recordsReported, this,
+                [](const std::vector<QByteArray> &records) {
+                    for (const QByteArray &r : records)
+                        event_printer::writeLine(event_printer::recordLine(r));
+                },
+                Qt::QueuedConnection);
+    }
+
+    void addLine(const QString &line)
+    {
+        m_commands.push_back(line);
+        runCommands();
+    }
+
+    void endOfInput()
+    {
+        m_inputEnded = true;
+        runCommands();
+    }
+
+    // Stops the firmware; retried while the thread does not end (it ignores
+    // a stop that arrives before its firmware object exists).
+    void stopFirmware()
+    {
+        if (m_finished || !m_host->firmware())
+            return;
+        m_stopping = true;
+        if (m_host->firmware()->stop())
+            return; // ST_THREAD_FINISHED follows and ends the program
+        if (++m_stopAttempts >= 5) {
+            qWarning("panelrun: firmware thread did not stop");
+            QCoreApplication::exit(1);
+            return;
+        }
+        QTimer::singleShot(100, this, [this] { stopFirmware(); });
+    }
+
+private:
+    void onState(TFW_IFirmwareCallback::StateMsg msg)
+    {
+        event_printer::writeLine(event_printer::stateLine(int(msg)));
+        if (msg == TFW_IFirmwareCallback::ST_RUNNING) {
+            m_running = true;
+            runCommands();
+        }
+        if (msg == TFW_IFirmwareCallback::ST_THREAD_FINISHED) {
+            m_finished = true;
+            QCoreApplication::exit(0);
+        }
+    }
+
+    void runCommands()
+    {
+        if (!m_running)
+            return;
+        while (!m_sleeping && !m_commands.empty() && !m_stopping) {
+            const QString line = m_commands.front().trimmed();
+            m_commands.pop_front();
+            runCommand(line);
+        }
+        if (!m_sleeping && m_commands.empty() && m_inputEnded && m_stopAtEof && !m_stopping)
+            stopFirmware();
+    }
+
+    void runCommand(const QString &line)
+    {
+        const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.isEmpty())
+            return;
+        bool ok = words.size() == 2;
+        const int arg = ok ? words[1].toInt(&ok) : 0;
+        const QString &cmd = words[0];
+        if (cmd == QLatin1String("stop") && words.size() == 1) {
+            stopFirmware();
+        } else if (cmd == QLatin1String("press") && ok) {
+            m_host->firmware()->sendCollectorMsg(collector::CollectorMsg(arg, 1));
+        } else if (cmd == QLatin1String("release") && ok) {
+            m_host->firmware()->sendCollectorMsg(collector::CollectorMsg(arg, 0));
+        } else if (cmd == QLatin1String("sleep") && ok && arg >= 0) {
+            m_sleeping = true;
+            QTimer::singleShot(arg, this, [this] {
+                m_sleeping = false;
+                runCommands();
+            });
+        } else {
+            qWarning("panelrun: unknown command: %s", qPrintable(line));
+        }
+    }
+
+    PanelHost *m_host;
+    bool m_stopAtEof;
+    std::deque<QString> m_commands;
+    bool m_running = false;
+    bool m_sleeping = false;
+    bool m_inputEnded = false;
+    bool m_stopping = false;
+    bool m_finished = false;
+    int m_stopAttempts = 0;
+};
+
+void readInput(PanelRunner *runner)
+{
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::lock_guard<std::mutex> lock(s_inputLock);
+        if (!s_inputTarget)
+            return;
+        const QString text = QString::fromStdString(line);
+        QMetaObject::invokeMethod(s_inputTarget, [runner, text] { runner->addLine(text); },
+                                  Qt::QueuedConnection);
+    }
+    std::lock_guard<std::mutex> lock(s_inputLock);
+    if (s_inputTarget)
+        QMetaObject::invokeMethod(s_inputTarget, [runner] { runner->endOfInput(); },
+                                  Qt::QueuedConnection);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    event_printer::installMessageHandler();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("panelrun"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Runs one emulated panel without a window."));
+    parser.addHelpOption();
+    const QCommandLineOption typeOpt(QStringLiteral("type"), QStringLiteral("Panel type name."),
+                                     QStringLiteral("NAME"), QStringLiteral("SK2000A"));
+    const QCommandLineOption ipOpt(QStringLiteral("ip"), QStringLiteral("Panel IPv4 address."),
+                                   QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("Panel UDP port."),
+                                     QStringLiteral("N"), QStringLiteral("2001"));
+    const QCommandLineOption configOpt(QStringLiteral("config"),
+                                       QStringLiteral("Configuration file (default <workdir>/cfg<type>)."),
+                                       QStringLiteral("PATH"));
+    const QCommandLineOption workdirOpt(QStringLiteral("workdir"),
+                                        QStringLiteral("Work directory (default: a new temporary one)."),
+                                        QStringLiteral("DIR"));
+    const QCommandLineOption libraryOpt(QStringLiteral("library"),
+                                        QStringLiteral("Firmware library to load."),
+                                        QStringLiteral("PATH"), QStringLiteral(TESSFW_BUILT_LIBRARY));
+    const QCommandLineOption runMsOpt(QStringLiteral("run-ms"),
+                                      QStringLiteral("Stop after N ms (end of input then does not stop)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption untilSignalOpt(
+        QStringLiteral("until-signal"),
+        QStringLiteral("Ignore the end of standard input; run until SIGINT or SIGTERM."));
+    parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
+                       untilSignalOpt});
+    parser.process(app);
+
+    bool ok = false;
+    const int port = parser.value(portOpt).toInt(&ok);
+    if (!ok || port < 0 || port > 65535) {
+        fprintf(stderr, "panelrun: invalid port %s\n", qPrintable(parser.value(portOpt)));
+        return 2;
+    }
+    int runMs = -1;
+    if (parser.isSet(runMsOpt)) {
+        runMs = parser.value(runMsOpt).toInt(&ok);
+        if (!ok || runMs < 0) {
+            fprintf(stderr, "panelrun: invalid --run-ms %s\n", qPrintable(parser.value(runMsOpt)));
+            return 2;
+        }
+    }
+
+    QTemporaryDir tempDir;
+    QString workDir = parser.value(workdirOpt);
+    if (workDir.isEmpty()) {
+        if (!tempDir.isValid()) {
+            fprintf(stderr, "panelrun: cannot create a temporary directory\n");
+            return 2;
+        }
+        workDir = tempDir.path();
+    }
+    const QString type = parser.value(typeOpt);
+    QString config = parser.value(configOpt);
+    if (config.isEmpty())
+        config = workDir + QStringLiteral("/cfg") + type;
+
+    PanelHost host;
+    if (!host.load(parser.value(libraryOpt), workDir)) {
+        fprintf(stderr, "panelrun: %s\n", qPrintable(host.errorString()));
+        return 2;
+    }
+
+    const bool stopAtEof = runMs < 0 && !parser.isSet(untilSignalOpt);
+    PanelRunner runner(&host, stopAtEof);
+
+    if (::pipe(s_signalPipe) == 0) {
+        auto *notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner] {
+            char c;
+            (void)!::read(s_signalPipe[0], &c, 1);
+            runner.stopFirmware();
+        });
+        std::signal(SIGINT, onTerminationSignal);
+        std::signal(SIGTERM, onTerminationSignal);
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(s_inputLock);
+        s_inputTarget = &runner;
+    }
+    std::thread(readInput, &runner).detach();
+
+    host.firmware()->start(type, parser.value(ipOpt), port, config);
+    if (runMs >= 0)
+        QTimer::singleShot(runMs, &runner, [&runner] { runner.stopFirmware(); });
+
+    const int status = app.exec();
+
+    {
+        std::lock_guard<std::mutex> lock(s_inputLock);
+        s_inputTarget = nullptr;
+    }
+    if (status != 0) {
+        // The firmware thread may still run: unloading its library now would
+        // pull the code from under it.
+        fflush(stdout);
+        std::_Exit(status);
+    }
+    host.unload();
+    return status;
+}
