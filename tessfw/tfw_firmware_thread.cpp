@@ -12,6 +12,10 @@
 
 enum { kStopWaitMs = 2000 };
 
+// What a crashed firmware thread leaves behind (see run()).
+static QEventLoop *s_faultedLoop;
+static TFW_Firmware *s_faultedFirmware;
+
 TFW_FirmwareThread::TFW_FirmwareThread() {}
 
 TFW_FirmwareThread::~TFW_FirmwareThread()
@@ -106,25 +110,32 @@ void TFW_FirmwareThread::run()
     // every event loop of this thread.
     QEventLoop *loop = new QEventLoop;
     const TFW_CrashResult crash = tfw_run_guarded(m_dumpPath, runEventLoop, loop);
-    if (crash.signal) {
-        // The fault left the loop inside exec(): Qt still lists it among
-        // this thread's running loops, so it must stay allocated.
-        if (crash.reportErrno) {
-            printf("CreateFile failed. Error: %u \n", unsigned(crash.reportErrno));
-            fflush(stdout);
-        } else {
-            qDebug("Minidump created.\n");
-        }
-    } else {
-        delete loop;
-    }
 
     plat_set_firmware(nullptr);
     {
         std::lock_guard<std::mutex> lock(m_firmwareLock);
         m_firmware = nullptr;
     }
-    delete fw;
+
+    if (!crash.signal) {
+        delete loop;
+        delete fw;
+        return;
+    }
+
+    if (crash.reportErrno) {
+        printf("CreateFile failed. Error: %u \n", unsigned(crash.reportErrno));
+        fflush(stdout);
+    } else {
+        qDebug("Minidump created.\n");
+    }
+    // The fault left the loop and the slot that was running without
+    // unwinding: Qt still lists the loop among this thread's running loops
+    // and the firmware object still points at bookkeeping on the abandoned
+    // stack. Destroying either would write through those stale pointers, so
+    // both are kept (reachable from here) and never destroyed.
+    s_faultedLoop = loop;
+    s_faultedFirmware = fw;
 }
 
 void TFW_FirmwareThread::thread_finished()

@@ -1,0 +1,65 @@
+# Tessaline: set-up, build, run and tests on Debian 12.
+#
+#   make run        build and start one emulated panel (until Ctrl-C)
+#   make test       build and run the whole test suite
+#   make test-asan  the whole test suite under AddressSanitizer + UBSan
+#   make test-tsan  the tests that start firmware threads under ThreadSanitizer
+#
+# Every target first installs the Debian packages it needs (with sudo unless
+# run as root).
+
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+BUILD_TSAN ?= build-tsan
+JOBS       ?= $(shell nproc)
+
+PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev libgl-dev
+SAN_PACKAGES  := clang-14 libclang-rt-14-dev
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+SAN_DIR := $(CURDIR)/tools/sanitizers
+
+define install_missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing: $$missing"; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y $$missing; \
+	fi
+endef
+
+.PHONY: all deps san-deps build run test test-asan test-tsan clean
+
+all: build
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+san-deps: deps
+	$(call install_missing,$(SAN_PACKAGES))
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/tools/panelrun/panelrun --until-signal
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE bench
+
+test-asan: san-deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(BUILD_ASAN) -G Ninja -DTESS_SANITIZE=address
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(SAN_DIR)/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS) -LE bench
+
+test-tsan: san-deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(BUILD_TSAN) -G Ninja -DTESS_SANITIZE=thread
+	cmake --build $(BUILD_TSAN) -j $(JOBS)
+	TSAN_OPTIONS=suppressions=$(SAN_DIR)/tsan.supp:halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L threads
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)
