@@ -1,16 +1,33 @@
 #include "panels_main.h"
 
+#include "comms.h"
+#include "eth.h"
+#include "key_queue.h"
+#include "lcd_button.h"
+#include "logic.h"
+#include "plat.h"
+#include "product.h"
+
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
+// Status codes reported through plat_state_msg (TFW_IFirmwareCallback).
+enum { ST_ONLINE = 0, ST_OFFLINE = 1, ST_LOCATE_ON = 14, ST_LOCATE_OFF = 15 };
+
 // Settings record: the start block, copied word by word at initialisation.
 static StartParams s_settings;
+// The path from the settings with room for a terminator the block may lack.
+static char s_config_path[SP_PATH_LEN + 1];
 
-// Raised once a configuration file has loaded; nothing clears it.
 static uint8_t s_config_loaded;
-
-// Quarter-second flag shared with the key scan and the panel-logic timers.
 static uint8_t s_quarter_flag;
+static uint8_t s_press_timer;
+static std::atomic<int> s_locate{0};
+
+// What the loop last told the host.
+static int s_reported_comms;
+static int s_reported_locate;
 
 // The configuration file at the settings' path, parsed and applied. Returns
 // non-zero when a valid configuration is now in force. The configuration
@@ -21,35 +38,84 @@ static int panels_load_config()
     return 0;
 }
 
-int panels_loop_init(StartParams params)
+static void panels_report_load(int ok)
 {
-    memcpy(&s_settings, &params, sizeof s_settings);
-
-    printf("Loading config file...\n");
-    if (panels_load_config()) {
+    if (ok) {
         s_config_loaded = 1;
         printf("Config file loaded\n");
     } else {
         printf("No valid config found\n");
     }
+}
+
+int panels_loop_init(StartParams params)
+{
+    memcpy(&s_settings, &params, sizeof s_settings);
+    memcpy(s_config_path, s_settings.config_path, SP_PATH_LEN);
+    s_config_path[SP_PATH_LEN] = '\0';
+
+    const int product = prod_find(s_settings.product_name);
+    prod_select(product);
+    if (product != PROD_NONE) {
+        plat_keys_clear();
+        kq_clear();
+        logic_init();
+        eth_ports_reset();
+        lcd_init();
+        plat_display_clear(0);
+        plat_display_clear(1);
+    } else {
+        printf("ERROR: PANEL PRODUCT NAME INVALID!!!");
+    }
+
+    comms_init();
+    eth_timers_init();
+
+    printf("Protocols Enabled:\n");
+    printf(" - Matrixwire Ethernet Protocol%s\n", " [MASTER]");
+    eth_register_router_link();
+
+    printf("Loading config file...\n");
+    panels_report_load(panels_load_config());
     fflush(stdout);
     return 0;
 }
 
+// Reports a change of comms state or locate flashing to the host.
+static void panels_report_changes()
+{
+    const int comms = comms_state();
+    if (comms != s_reported_comms) {
+        plat_state_msg(comms == COMMS_ONLINE ? ST_ONLINE : ST_OFFLINE);
+        s_reported_comms = comms;
+    }
+    const int locate = panels_locate();
+    if (locate != s_reported_locate) {
+        plat_state_msg(locate ? ST_LOCATE_ON : ST_LOCATE_OFF);
+        s_reported_locate = locate;
+    }
+}
+
 void panels_loop()
 {
-    // The loop pass runs the key scan, the button refresh scheduler, the
-    // router link and the timers; each arrives with its module.
+    plat_key_scan();
+    KeyEvent ev;
+    while (kq_get(&ev))
+        logic_key_event(ev.kind, ev.key);
+
+    eth_poll_router_link();
+    for (int i = 0; i < 25; ++i)
+        comms_refresh_step();
+    eth_receive();
+    comms_keepalive_check();
+    logic_timers();
+    eth_timers_expire();
+    panels_report_changes();
 }
 
 void panels_config_reload()
 {
-    if (panels_load_config()) {
-        s_config_loaded = 1;
-        printf("Config file loaded\n");
-    } else {
-        printf("No valid config found\n");
-    }
+    panels_report_load(panels_load_config());
     fflush(stdout);
 }
 
@@ -60,26 +126,33 @@ uint8_t panels_config_loaded()
 
 void panels_refresh_all_buttons()
 {
-    // Legends and per-button drawing arrive with the panel logic; until a
-    // product is selected the panel has no buttons to redraw.
+    logic_refresh_legends();
+    const uint8_t saved = logic_redraw_all();
+    logic_set_redraw_all(1);
+    const int count = prod_button_count();
+    for (int i = 0; i < count; ++i)
+        logic_redraw_button(i);
+    logic_set_redraw_all(saved);
 }
 
 void panels_close_sockets()
 {
-    // The router link opens no socket before its transport exists.
+    eth_close_all();
 }
 
-void panels_set_quarter_flag(uint8_t on)
-{
-    s_quarter_flag = on;
-}
-
-uint8_t panels_quarter_flag()
-{
-    return s_quarter_flag;
-}
+void panels_set_quarter_flag(uint8_t on) { s_quarter_flag = on; }
+uint8_t panels_quarter_flag() { return s_quarter_flag; }
+void panels_set_press_timer(uint8_t v) { s_press_timer = v; }
+uint8_t panels_press_timer() { return s_press_timer; }
+void panels_set_locate(int on) { s_locate.store(on ? 1 : 0, std::memory_order_relaxed); }
+int panels_locate() { return s_locate.load(std::memory_order_relaxed); }
 
 const StartParams *panels_settings()
 {
     return &s_settings;
+}
+
+const char *panels_config_path()
+{
+    return s_config_path;
 }

@@ -10,7 +10,8 @@
 #include <cstdint>
 
 // Copies the start block into the settings record and brings up the panel.
-// Returns 0 on success.
+// Returns 0 (also for an unknown product name: the panel then runs without
+// a product).
 int panels_loop_init(StartParams params);
 
 // One pass of the firmware loop.
@@ -34,7 +35,19 @@ void panels_close_sockets();
 void panels_set_quarter_flag(uint8_t on);
 uint8_t panels_quarter_flag();
 
+// Press timer: set to 20 by every key press, counted down by the panel
+// logic.
+void panels_set_press_timer(uint8_t v);
+uint8_t panels_press_timer();
+
+// Locate flashing (switched by the FTP server's LOCATEON/LOCATEOFF from its
+// own thread, read once per pass).
+void panels_set_locate(int on);
+int panels_locate();
+
 // The settings record as copied by panels_loop_init.
 const StartParams *panels_settings();
+// The configuration file path of the settings, always terminated.
+const char *panels_config_path();
 
 #endif

@@ -4,16 +4,98 @@
 // The firmware core's view of its platform. The core was written for panel
 // hardware; everything it needs from the machine it runs on goes through
 // these calls. The Qt platform layer (platform/qt) implements them on top of
-// the firmware library's host callbacks; unit tests link a double.
+// the firmware library's host callbacks; unit tests link a double or the Qt
+// layer with a recording host.
 
 #include <cstdint>
 
-enum { PLAT_KEY_COUNT = 128 };
+enum { PLAT_KEY_COUNT = 128, PLAT_NO_KEY = 255, PLAT_LAMP_COUNT = 256, PLAT_WINDOWS = 10 };
+
+// ---- keys (key_hw) --------------------------------------------------------
 
 // The key state array: one byte per key (index = key number - 1), 1 while
 // the key is pressed. The firmware wrapper writes it from the host's key
 // events between loop ticks; the key scan reads it in the loop.
 uint8_t *plat_key_states();
+// Clears every key table (edges, function codes, hold counters).
+void plat_keys_clear();
+// Turns key state changes into press, repeat and release events (at most one
+// of each kind per call) and queues them for the panel logic.
+void plat_key_scan();
+// Key queries; each refreshes the edge states first. 255 = none.
+uint8_t plat_key_first_released();
+uint8_t plat_key_first_held();
+uint8_t plat_key_first_pressed();
+// Non-zero while the key is held (newly pressed or held).
+int plat_key_is_held(uint8_t key);
+// Function code (the key's ButtonType for the few kinds that have one) and
+// second byte of a key.
+void plat_key_set_function(uint8_t key, uint8_t code, uint8_t second);
+void plat_key_clear_function(uint8_t key);
+void plat_key_set_lamp_capable(uint8_t key);
+// A held key with this function code and second byte, or 255.
+uint8_t plat_key_find_held(uint8_t code, uint8_t second);
+
+// ---- lamps and buttons (led_hw) ---------------------------------------------
+
+// Lamp of key n (0..255): state byte (non-zero = on), attribute byte
+// (non-zero = flashing). Only changes are sent.
+void plat_led_set(int n, uint8_t state, uint8_t attr);
+// Every lamp that is not off goes off.
+void plat_led_all_off();
+// Extra indicator lamp index (shown mixed into lamp index + 1).
+void plat_led_set_extra(int index, int on);
+// Forces lamp + 1 on (models with overrides only).
+void plat_led_set_override(int lamp, int on);
+// Button colour from the 256-entry palette.
+void plat_button_colour(int button, uint8_t palette_index);
+// Built-in or uploaded picture on a button.
+void plat_button_image(int button, int image);
+// Legend of up to three lines of five characters (line3 may be null) with a
+// style attribute; sent only when text or attribute changed.
+void plat_button_legend(int button, const char *line1, const char *line2, const char *line3,
+                        uint32_t attr);
+// Palette entry as red, green, blue.
+void plat_palette(uint8_t index, uint8_t rgb[3]);
+
+// ---- display windows (led_display) -------------------------------------------
+
+// Text on display window 0..9 (255: every window). Repeats are not sent.
+void plat_display_text(int window, const char *text);
+void plat_display_clear(int window);
+
+// ---- host, buzzer, network settings ------------------------------------------
+
+// Sounds (on) or silences the panel's buzzer.
+void plat_buzzer(int on);
+// Reports a status code (TFW_IFirmwareCallback::StateMsg) to the host.
+void plat_state_msg(int state);
+// The panel's serial link address (low byte of settings word 24) and link
+// mode (0 = Ethernet, the only one here).
+uint8_t plat_link_address();
+int plat_link_mode();
+// Network parameters of the setup menu. The address comes from the host, so
+// the queries leave the buffers as they are and the setters do nothing.
+void plat_net_get_ip(uint8_t ip[4]);
+void plat_net_get_mask(uint8_t mask[4]);
+void plat_net_get_gateway(uint8_t gw[4]);
+void plat_net_set_ip(const uint8_t ip[4]);
+void plat_net_set_mask(const uint8_t mask[4]);
+void plat_net_set_gateway(const uint8_t gw[4]);
+void plat_net_set_link(uint8_t address, int mode);
+// Panel reset requested by holding the reset keys: nothing on this platform.
+void plat_panel_reset();
+
+// ---- configuration file (config_file_platform) ------------------------------
+
+// The configuration file read whole, or null (length 0) when it does not
+// exist or cannot be opened. The data stays valid until the next call.
+const uint8_t *plat_config_read(uint32_t *len);
+// Writes a received configuration (starting with its "CONFIG" header) to the
+// configuration file: the total length goes big-endian into bytes 6 to 9,
+// the file is replaced as a whole, *len becomes 0, and a reload is requested
+// whether or not the write succeeded.
+void plat_config_write(uint8_t *buf, uint32_t *len);
 
 // printf-style text to the host's panel log. Output longer than 1023
 // characters is cut. Dropped while no firmware object exists.

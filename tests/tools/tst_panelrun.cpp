@@ -74,6 +74,33 @@ private slots:
         QCOMPARE(stateLines(lines(p.readAllStandardError())).size(), 4);
     }
 
+    // Every panel type starts, prints the protocol banner and the load
+    // result; an unknown type says so and runs all the same.
+    void everyPanelTypeStarts()
+    {
+        const QStringList types = {QStringLiteral("SK1100A"), QStringLiteral("SK1400A"), QStringLiteral("SK1500A"),
+                                   QStringLiteral("SK1600A"), QStringLiteral("SK1200A"), QStringLiteral("SK1800A"),
+                                   QStringLiteral("SK2100A"), QStringLiteral("SK1900A"), QStringLiteral("SK2200A"),
+                                   QStringLiteral("SK1700A"), QStringLiteral("SK1300A"), QStringLiteral("SK2000A"),
+                                   QStringLiteral("SK-9999")};
+        int port = 42210;
+        for (const QString &type : types) {
+            QProcess p;
+            p.setStandardInputFile(QProcess::nullDevice());
+            p.start(QStringLiteral(PANELRUN), {QStringLiteral("--type"), type, QStringLiteral("--run-ms"),
+                                               QStringLiteral("50"), QStringLiteral("--port"),
+                                               QString::number(port++)});
+            QVERIFY(p.waitForFinished(15000));
+            QCOMPARE(p.exitCode(), 0);
+            const QByteArray out = p.readAllStandardOutput();
+            QVERIFY2(out.contains("Protocols Enabled:\n - Matrixwire Ethernet Protocol [MASTER]\n"
+                                  "Loading config file...\nNo valid config found\n"),
+                     out.constData());
+            QCOMPARE(out.contains("ERROR: PANEL PRODUCT NAME INVALID!!!"), type == QLatin1String("SK-9999"));
+            QCOMPARE(stateLines(lines(p.readAllStandardError())).size(), 4);
+        }
+    }
+
     void missingLibraryExitsTwo()
     {
         QTemporaryDir work;
