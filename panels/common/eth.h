@@ -1,15 +1,32 @@
 #ifndef ETH_H
 #define ETH_H
 
-// The Ethernet transport of the router link: the port table, the UDP
-// sockets, the reliable datagram layer and the firmware's timer list.
+// The Ethernet side of the router link: the port table that binds the
+// router-link protocol to a UDP socket, the firmware's timer list, and the
+// hooks between the socket layer, the reliable layer and the stream parser.
+
+#include <cstdint>
+
+enum {
+    ETH_PORTS = 10,
+    ETH_ROUTER_PORT = 6,      // port-table entry of the router link
+    ETH_KIND_ROUTER = 100,
+    ETH_TRANSPORT_UDP = 3,
+    ETH_REPLY_PORT = 2001,    // the router's port once it has spoken
+    ETH_INITIAL_PORT = 90     // before anything was received
+};
+
+typedef void (*eth_init_fn)(int port);
 
 // Resets the ten entries of the port table.
 void eth_ports_reset();
 // Empties the firmware's timer list.
 void eth_timers_init();
-// Registers the router-link protocol on port-table entry 6 and opens its
-// UDP socket.
+// Registers a protocol on a port-table entry and opens its socket. Returns
+// 0 for an index above 9, else 1.
+int eth_register(int index, uint8_t kind, int enabled, uint8_t transport, int dest_port,
+                 eth_init_fn init);
+// Registers the router-link protocol on entry 6 (UDP, initial port 90).
 void eth_register_router_link();
 // Port-table entry 6 service hook (nothing to do for the UDP transport).
 void eth_poll_router_link();
@@ -19,5 +36,10 @@ void eth_receive();
 void eth_timers_expire();
 // Closes every UDP socket of the router link.
 void eth_close_all();
+
+// The router-link socket's receive handler (argument: port index).
+void eth_router_receive(int port, const uint8_t *data, int len, const uint8_t addr[4]);
+// Where replies go: the destination port of the router link's entry.
+int eth_router_dest_port();
 
 #endif

@@ -21,3 +21,14 @@ uint8_t logic_redraw_all()
 {
     return s_redraw_all;
 }
+
+void logic_clear_router_state() {}
+void logic_panel_setup() {}
+void logic_refresh_outputs() {}
+
+int logic_setup_menu_active()
+{
+    return 0;
+}
+
+void logic_setup_menu_step(int) {}

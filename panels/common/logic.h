@@ -21,3 +21,16 @@ void logic_set_redraw_all(uint8_t on);
 uint8_t logic_redraw_all();
 
 #endif
+
+// Comms hooks of the panel logic.
+// Marks every destination's routing and lock state unknown.
+void logic_clear_router_state();
+// Panel setup: rebuilds the button tables from the configuration and resets
+// the working state.
+void logic_panel_setup();
+// Redraws whatever the panel logic shows after a setup.
+void logic_refresh_outputs();
+// The setup menu (opened from the comms display): active flag and one
+// drawing step.
+int logic_setup_menu_active();
+void logic_setup_menu_step(int counter);

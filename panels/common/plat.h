@@ -86,6 +86,27 @@ void plat_net_set_link(uint8_t address, int mode);
 // Panel reset requested by holding the reset keys: nothing on this platform.
 void plat_panel_reset();
 
+// ---- UDP sockets (udp_sock) ---------------------------------------------------
+
+// Receives one datagram: handler argument, data, length, sender's IPv4
+// address (most significant byte first).
+typedef void (*plat_udp_handler)(int arg, const uint8_t *data, int len, const uint8_t addr[4]);
+
+enum { PLAT_UDP_SOCKETS = 10, PLAT_UDP_ROUTER_ID = 2001 };
+
+// Opens the router-link socket (only logical id 2001 opens anything; other
+// ids return 0): binds the panel's own address and UDP port from the
+// settings. Returns the socket entry, or -1 when no entry is free or the
+// bind fails (then "COULD NOT BIND" is logged and ST_UDP_BIND_ERROR reported).
+int plat_udp_open(int logical_id, int arg, plat_udp_handler handler);
+// Reads at most one pending datagram per open socket into its handler.
+void plat_udp_receive();
+// Sends a datagram through the most recently opened socket. Returns 1 when
+// sent, 0 otherwise.
+int plat_udp_send(const uint8_t *data, int len, const uint8_t *addr, int port);
+// Closes every socket.
+void plat_udp_close_all();
+
 // ---- configuration file (config_file_platform) ------------------------------
 
 // The configuration file read whole, or null (length 0) when it does not

@@ -146,6 +146,9 @@ private slots:
         fw.timer_loop();
         // Nothing loads yet, so the panel still waits for a configuration.
         QVERIFY(!cb.has(State::ST_CONFIG_LOADED));
+        // The stop sequence closes the socket this thread opened.
+        fw.requestStop();
+        fw.timer_loop();
     }
 
     void lifecycleStates()

@@ -1,0 +1,95 @@
+#include "rlink.h"
+
+#include "comms.h"
+#include "reliable.h"
+#include "router_cmd.h"
+
+#include <cstring>
+
+// The command byte of the message being parsed is one firmware-wide byte.
+static uint8_t s_command;
+
+void rlp_reset(RlinkParser *p)
+{
+    p->state = 0;
+    p->length = 0;
+    p->count = 0;
+}
+
+void rlp_feed(RlinkParser *p, const uint8_t *bytes, int len, rlp_dispatch_fn dispatch)
+{
+    for (int i = 0; i < len; ++i) {
+        const uint8_t b = bytes[i];
+        switch (p->state) {
+        case 0:
+            s_command = b;
+            p->state = 1;
+            break;
+        case 1:
+            p->length = uint16_t(b << 8);
+            p->state = 2;
+            break;
+        case 2:
+            p->length = uint16_t(p->length | b);
+            p->count = 0;
+            if (p->length == 0) {
+                p->state = 0;
+                dispatch(s_command, p->data, 0);
+            } else {
+                p->state = 3;
+            }
+            break;
+        default:
+            if (p->count >= RLP_MAX_DATA) {
+                // Longer than any message may be: drop it and read what
+                // follows as new messages.
+                p->state = 0;
+                --i;
+                break;
+            }
+            p->data[p->count++] = b;
+            if (p->count == p->length) {
+                p->state = 0;
+                dispatch(s_command, p->data, p->count);
+            }
+            break;
+        }
+    }
+}
+
+void rlink_dispatch(uint8_t cmd, const uint8_t *data, int len)
+{
+    switch (cmd) {
+    case 'N':
+        comms_off_poll();
+        break;
+    case 'O':
+        comms_on_poll();
+        return; // an ON POLL refreshes the traffic times itself
+    case 'P':
+        comms_query();
+        break;
+    case 'Q':
+        rcmd_receive(data, len);
+        break;
+    case 'B':
+        rcmd_config_block(data, len);
+        break;
+    default:
+        return; // unknown commands are not handled
+    }
+    comms_note_traffic();
+}
+
+int rlink_send(uint8_t cmd, const uint8_t *data, int len, int sequenced)
+{
+    if (len < 0 || len + 3 > RL_MAX_PAYLOAD)
+        return 0;
+    uint8_t msg[RL_MAX_PAYLOAD];
+    msg[0] = cmd;
+    msg[1] = uint8_t(len >> 8);
+    msg[2] = uint8_t(len);
+    if (len)
+        memcpy(msg + 3, data, size_t(len));
+    return rl_send(sequenced, msg, len + 3, RL_RESEND_MS, RL_MAX_RESENDS);
+}

@@ -1,0 +1,115 @@
+// routersim: a router controller simulator for Tessaline panels.
+//
+//   routersim [--bind ADDR:PORT] [--panel ADDR:PORT]... [--poll-ms N]
+//
+// Binds ADDR:PORT (default 127.0.0.1:2001; panels answer the router at port
+// 2001), talks to each --panel with the panels' sequenced datagram protocol
+// and sends ON POLL every N ms (default 1000; 0: only on command). Every
+// datagram sent or received is one line on standard output:
+//   tx 127.0.0.2:42400 [01 00 00 00 00] O
+//   rx 127.0.0.2:42400 [01 00 00 00 00] y
+// Standard input commands: poll, offpoll, query, autopoll on MS, autopoll
+// off, raw HEX (a payload of router-link messages as hex), quit.
+
+#include "router_sim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+bool parseEndpoint(const QString &text, QHostAddress *addr, quint16 *port)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    bool ok = false;
+    const int p = text.mid(colon + 1).toInt(&ok);
+    if (!ok || p <= 0 || p > 65535 || !addr->setAddress(text.left(colon)))
+        return false;
+    *port = quint16(p);
+    return true;
+}
+
+std::mutex s_inputLock;
+RouterSim *s_target;
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Router controller simulator for Tessaline panels."));
+    parser.addHelpOption();
+    const QCommandLineOption bindOpt(QStringLiteral("bind"), QStringLiteral("Address and port to bind."),
+                                     QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:2001"));
+    const QCommandLineOption panelOpt(QStringLiteral("panel"), QStringLiteral("A panel to talk to (repeatable)."),
+                                      QStringLiteral("ADDR:PORT"));
+    const QCommandLineOption pollOpt(QStringLiteral("poll-ms"), QStringLiteral("ON POLL interval, 0 = off."),
+                                     QStringLiteral("N"), QStringLiteral("1000"));
+    parser.addOptions({bindOpt, panelOpt, pollOpt});
+    parser.process(app);
+
+    RouterSim sim;
+    QHostAddress addr;
+    quint16 port = 0;
+    if (!parseEndpoint(parser.value(bindOpt), &addr, &port)) {
+        fprintf(stderr, "routersim: invalid --bind %s\n", qPrintable(parser.value(bindOpt)));
+        return 2;
+    }
+    QString error;
+    if (!sim.bind(addr, port, &error)) {
+        fprintf(stderr, "routersim: cannot bind %s: %s\n", qPrintable(parser.value(bindOpt)), qPrintable(error));
+        return 2;
+    }
+    for (const QString &p : parser.values(panelOpt)) {
+        QHostAddress pa;
+        quint16 pp = 0;
+        if (!parseEndpoint(p, &pa, &pp)) {
+            fprintf(stderr, "routersim: invalid --panel %s\n", qPrintable(p));
+            return 2;
+        }
+        sim.addPanel(pa, pp);
+    }
+    bool ok = false;
+    const int pollMs = parser.value(pollOpt).toInt(&ok);
+    if (!ok || pollMs < 0) {
+        fprintf(stderr, "routersim: invalid --poll-ms %s\n", qPrintable(parser.value(pollOpt)));
+        return 2;
+    }
+    sim.setPollInterval(pollMs);
+    QObject::connect(&sim, &RouterSim::quitRequested, &app, &QCoreApplication::quit);
+
+    {
+        std::lock_guard<std::mutex> l(s_inputLock);
+        s_target = &sim;
+    }
+    std::thread([] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            std::lock_guard<std::mutex> l(s_inputLock);
+            if (!s_target)
+                return;
+            const QString text = QString::fromStdString(line);
+            QMetaObject::invokeMethod(s_target, [text] {
+                if (!s_target->command(text))
+                    fprintf(stderr, "routersim: unknown command: %s\n", qPrintable(text));
+            });
+        }
+    }).detach();
+
+    const int rc = app.exec();
+    {
+        std::lock_guard<std::mutex> l(s_inputLock);
+        s_target = nullptr;
+    }
+    return rc;
+}

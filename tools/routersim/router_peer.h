@@ -1,0 +1,65 @@
+#ifndef ROUTER_PEER_H
+#define ROUTER_PEER_H
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <deque>
+
+// The router's side of the sequenced datagram protocol with one panel:
+// sequence ids from 0, acknowledgements, one message in flight, resends.
+// It builds datagrams and takes received ones apart; the simulator does the
+// socket work.
+class RouterPeer
+{
+public:
+    enum { Header = 5, ResendMs = 100, MaxResends = 10 };
+
+    RouterPeer(const QHostAddress &addr, quint16 port) : m_addr(addr), m_port(port) {}
+
+    QHostAddress address() const { return m_addr; }
+    quint16 port() const { return m_port; }
+    QString name() const { return m_addr.toString() + QLatin1Char(':') + QString::number(m_port); }
+
+    // Queues a router-link message (command, 16-bit length, data).
+    void queue(char cmd, const QByteArray &data = QByteArray());
+    // Queues a payload as it is.
+    void queueRaw(const QByteArray &payload);
+    // An unsequenced datagram carrying one message.
+    QByteArray unsequenced(char cmd, const QByteArray &data = QByteArray()) const;
+
+    // The datagram to send now, if any: the head when it is new or its
+    // resend time has come (nowMs), else empty. After MaxResends resends
+    // without an acknowledgement the session restarts.
+    QByteArray due(qint64 nowMs);
+
+    // Handles a received datagram. Returns the router-link messages it
+    // carried (whole messages only) and, in ack, a pure acknowledgement to
+    // send back when one is owed (else empty).
+    QList<QByteArray> receive(const QByteArray &datagram, QByteArray *ack);
+
+    // The protocol restarts: next message id 0.
+    void reset();
+
+private:
+    struct Pending {
+        QByteArray payload;
+        quint8 id;
+        int sends = 0;
+        qint64 sentAt = 0;
+    };
+
+    QHostAddress m_addr;
+    quint16 m_port;
+    std::deque<Pending> m_queue;
+    quint8 m_nextId = 0;
+    quint8 m_lastAccepted = 255;
+    bool m_synchronised = false;
+    QByteArray m_stream; // partial router-link message across datagrams
+};
+
+// A router-link message as one readable text: "O", "y", "R a3 00 01 ..",
+// "Q \".SVA013,006\\r\"", "B 120 bytes".
+QString describeMessage(const QByteArray &msg);
+
+#endif
