@@ -7,6 +7,7 @@
 #include "product.h"
 #include "reliable.h"
 #include "rlink.h"
+#include "router_cmd.h"
 
 #include <cstdio>
 
@@ -41,6 +42,7 @@ void comms_init()
     s_query = 0;
     s_config_complete = 1;
     comms_set_state(COMMS_OFFLINE, 7);
+    rcmd_clear_state();
     logic_clear_router_state();
 }
 
@@ -85,6 +87,7 @@ void comms_on_poll()
     }
     if (s_state == COMMS_OFFLINE && s_config_complete) {
         printf("ON POLL\n");
+        rcmd_clear_state();
         logic_clear_router_state();
         comms_panel_setup();
     }
@@ -158,6 +161,7 @@ void comms_refresh_step()
         s_counter = 0;
 }
 
+void comms_request_redraw() { s_redraw_all = 1; }
 int comms_query_flag() { return s_query; }
 void comms_set_config_complete(int complete) { s_config_complete = complete ? 1 : 0; }
 int comms_config_complete() { return s_config_complete; }

@@ -43,6 +43,8 @@ void comms_panel_setup();
 void comms_keepalive_check();
 // One step of the button refresh scheduler.
 void comms_refresh_step();
+// Asks the refresh scheduler to redraw every button from the first.
+void comms_request_redraw();
 // Leaves the setup menu: back online (from admin) or offline.
 void comms_leave_setup_menu();
 
