@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -91,6 +92,52 @@ private slots:
         panel.terminate();
         QVERIFY(panel.waitForFinished(5000));
         QCOMPARE(panel.exitCode(), 0);
+        tell(router, "quit\n");
+        QVERIFY(router.waitForFinished(5000));
+    }
+
+    // The simulator's tally changes the panel's crosspoint (the panel's
+    // answer to an interrogation shows it) and its lock state is what the
+    // panel reports on a lock interrogation.
+    void tallyAndLockReachThePanel()
+    {
+        QProcess router;
+        router.start(QStringLiteral(ROUTERSIM), {QStringLiteral("--bind"), QStringLiteral("127.0.0.34:2001"),
+                                                 QStringLiteral("--panel"), QStringLiteral("127.0.0.35:42502"),
+                                                 QStringLiteral("--poll-ms"), QStringLiteral("300")});
+        QVERIFY(router.waitForStarted());
+        QProcess panel;
+        panel.start(QStringLiteral(PANELRUN), {QStringLiteral("--ip"), QStringLiteral("127.0.0.35"),
+                                               QStringLiteral("--port"), QStringLiteral("42502"),
+                                               QStringLiteral("--until-signal")});
+        QVERIFY(panel.waitForStarted());
+        QByteArray perr, rout;
+        QVERIFY2(waitFor(panel, perr, QProcess::StandardError, "state 0 ST_ONLINE", 5000), perr.constData());
+
+        tell(router, "q .IV013\\r\n");
+        QVERIFY2(waitFor(router, rout, QProcess::StandardOutput, "Q \".AV013,10000\\r\"", 3000), rout.constData());
+        tell(router, "route VA 13 6\n");
+        QVERIFY(waitFor(router, rout, QProcess::StandardOutput, "Q \".UVA013,006\\r\"", 3000));
+        tell(router, "q .IV013\\r\n");
+        QVERIFY2(waitFor(router, rout, QProcess::StandardOutput, "Q \".AV013,006\\r\"", 3000), rout.constData());
+
+        tell(router, "lock 13 255\n");
+        tell(router, "q .BI013\\r\n");
+        QVERIFY2(waitFor(router, rout, QProcess::StandardOutput, "Q \".BA013,255\\r\"", 3000), rout.constData());
+        tell(router, "lock 13 0\n");
+        tell(router, "q .BI013\\r\n");
+        // The panel's answer (an "rx" line, not the simulator's own "tx").
+        const QRegularExpression answer(QStringLiteral("rx 127\\.0\\.0\\.35:42502 [^\\n]*Q \".BA013,0\\\\r\""));
+        QElapsedTimer t;
+        t.start();
+        while (!answer.match(QString::fromLatin1(rout)).hasMatch() && t.elapsed() < 3000) {
+            router.waitForReadyRead(50);
+            rout += router.readAllStandardOutput();
+        }
+        QVERIFY2(answer.match(QString::fromLatin1(rout)).hasMatch(), rout.constData());
+
+        panel.terminate();
+        QVERIFY(panel.waitForFinished(5000));
         tell(router, "quit\n");
         QVERIFY(router.waitForFinished(5000));
     }

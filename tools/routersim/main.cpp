@@ -8,8 +8,15 @@
 // datagram sent or received is one line on standard output:
 //   tx 127.0.0.2:42400 [01 00 00 00 00] O
 //   rx 127.0.0.2:42400 [01 00 00 00 00] y
+// It keeps a crosspoint matrix (--levels, --sources, --dests) with lock and
+// protect states: takes from a panel change it and every panel gets the
+// tally (".U"), lock requests are answered with lock states (".BA"),
+// interrogations (".I") with the current source, and salvos given with
+// --salvo N:DEST,SRC,LEVELS[;DEST,SRC,LEVELS...] fire on ".F".
 // Standard input commands: poll, offpoll, query, autopoll on MS, autopoll
-// off, raw HEX (a payload of router-link messages as hex), quit.
+// off, raw HEX (a payload of router-link messages as hex), route LEVELS DEST
+// SRC (e.g. route VA 13 6), lock DEST 255|1|0, q TEXT (a router command,
+// \r for a carriage return), quit.
 
 #include "router_sim.h"
 
@@ -55,10 +62,46 @@ int main(int argc, char **argv)
                                       QStringLiteral("ADDR:PORT"));
     const QCommandLineOption pollOpt(QStringLiteral("poll-ms"), QStringLiteral("ON POLL interval, 0 = off."),
                                      QStringLiteral("N"), QStringLiteral("1000"));
-    parser.addOptions({bindOpt, panelOpt, pollOpt});
+    const QCommandLineOption levelsOpt(QStringLiteral("levels"), QStringLiteral("Router levels (1..26)."),
+                                       QStringLiteral("N"), QStringLiteral("4"));
+    const QCommandLineOption sourcesOpt(QStringLiteral("sources"), QStringLiteral("Router sources."),
+                                        QStringLiteral("N"), QStringLiteral("64"));
+    const QCommandLineOption destsOpt(QStringLiteral("dests"), QStringLiteral("Router destinations."),
+                                      QStringLiteral("N"), QStringLiteral("64"));
+    const QCommandLineOption salvoOpt(QStringLiteral("salvo"),
+                                      QStringLiteral("Salvo N:DEST,SRC,LEVELS;... (repeatable)."),
+                                      QStringLiteral("SPEC"));
+    parser.addOptions({bindOpt, panelOpt, pollOpt, levelsOpt, sourcesOpt, destsOpt, salvoOpt});
     parser.process(app);
 
-    RouterSim sim;
+    const int levels = parser.value(levelsOpt).toInt();
+    const int sources = parser.value(sourcesOpt).toInt();
+    const int dests = parser.value(destsOpt).toInt();
+    if (levels < 1 || levels > 26 || sources < 1 || sources > 9999 || dests < 1 || dests > 2048) {
+        fprintf(stderr, "routersim: --levels 1..26, --sources 1..9999, --dests 1..2048\n");
+        return 2;
+    }
+    RouterSim sim(levels, sources, dests);
+    for (const QString &spec : parser.values(salvoOpt)) {
+        const int colon = spec.indexOf(QLatin1Char(':'));
+        bool ok = colon > 0;
+        const int n = ok ? spec.left(colon).toInt(&ok) : 0;
+        const QStringList entries = spec.mid(colon + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        ok = ok && !entries.isEmpty();
+        for (const QString &e : entries) {
+            const QStringList f = e.split(QLatin1Char(','));
+            const qint64 lv = f.size() == 3 ? RouterState::parseLevels(f[2].toLatin1()) : -1;
+            if (!ok || lv <= 0) {
+                ok = false;
+                break;
+            }
+            sim.state().addSalvo(n, RouterState::Salvo{f[0].toInt(), f[1].toInt(), quint32(lv)});
+        }
+        if (!ok) {
+            fprintf(stderr, "routersim: invalid --salvo %s\n", qPrintable(spec));
+            return 2;
+        }
+    }
     QHostAddress addr;
     quint16 port = 0;
     if (!parseEndpoint(parser.value(bindOpt), &addr, &port)) {

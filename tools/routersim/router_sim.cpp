@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-RouterSim::RouterSim(QObject *parent) : QObject(parent)
+RouterSim::RouterSim(int levels, int sources, int dests, QObject *parent)
+    : QObject(parent), m_state(levels, sources, dests)
 {
     m_clock.start();
     connect(&m_socket, &QUdpSocket::readyRead, this, &RouterSim::readDatagrams);
@@ -89,7 +90,9 @@ void RouterSim::readDatagrams()
         RouterPeer *peer = peerFor(from, port);
         log("rx", *peer, d);
         QByteArray ack;
-        peer->receive(d, &ack);
+        const QList<QByteArray> msgs = peer->receive(d, &ack);
+        for (const QByteArray &m : msgs)
+            handleMessage(*peer, m);
         // Acknowledge at once unless a message of ours carries the ack.
         const QByteArray next = peer->due(m_clock.elapsed());
         if (!next.isEmpty())
@@ -97,6 +100,27 @@ void RouterSim::readDatagrams()
         else if (!ack.isEmpty())
             transmit(*peer, ack);
     }
+}
+
+void RouterSim::handleMessage(RouterPeer &peer, const QByteArray &msg)
+{
+    if (msg.size() < 3 || msg[0] != 'Q')
+        return;
+    for (const RouterState::Out &o : m_state.handle(msg.mid(3))) {
+        if (o.toAll) {
+            for (auto &p : m_peers)
+                p->queue('Q', o.text);
+        } else {
+            peer.queue('Q', o.text);
+        }
+    }
+}
+
+void RouterSim::sendTextToAll(const QByteArray &text)
+{
+    for (auto &p : m_peers)
+        p->queue('Q', text);
+    service();
 }
 
 void RouterSim::sendToAll(char cmd)
@@ -148,6 +172,24 @@ bool RouterSim::command(const QString &line)
         if (bytes.isEmpty())
             return false;
         sendRawToAll(bytes);
+    } else if (c == QLatin1String("route") && w.size() == 4) {
+        const qint64 lv = RouterState::parseLevels(w[1].toLatin1());
+        const QByteArray tally = lv > 0 ? m_state.route(quint32(lv), w[2].toInt(), w[3].toInt()) : QByteArray();
+        if (tally.isEmpty())
+            return false;
+        sendTextToAll(tally);
+    } else if (c == QLatin1String("lock") && w.size() == 3) {
+        bool ok = false;
+        const int v = w[2].toInt(&ok);
+        const QByteArray state = ok ? m_state.setLock(w[1].toInt(), v) : QByteArray();
+        if (state.isEmpty())
+            return false;
+        sendTextToAll(state);
+    } else if (c == QLatin1String("q") && w.size() >= 2) {
+        // The rest of the line as it is, with \r written as a backslash-r.
+        QByteArray text = line.mid(line.indexOf(QLatin1Char('q')) + 1).trimmed().toLatin1();
+        text.replace("\\r", "\r");
+        sendTextToAll(text);
     } else if (c == QLatin1String("quit") && w.size() == 1)
         emit quitRequested();
     else

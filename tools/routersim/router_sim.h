@@ -2,6 +2,7 @@
 #define ROUTER_SIM_H
 
 #include "router_peer.h"
+#include "router_state.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,7 +19,9 @@ class RouterSim : public QObject
     Q_OBJECT
 
 public:
-    explicit RouterSim(QObject *parent = nullptr);
+    explicit RouterSim(int levels, int sources, int dests, QObject *parent = nullptr);
+
+    RouterState &state() { return m_state; }
 
     bool bind(const QHostAddress &addr, quint16 port, QString *error);
     void addPanel(const QHostAddress &addr, quint16 port);
@@ -31,6 +34,8 @@ public:
     void sendToAll(char cmd);
     void sendRawToAll(const QByteArray &payload);
     void offPoll();
+    // A router command text ("Q" message) to every panel.
+    void sendTextToAll(const QByteArray &text);
 
 signals:
     void quitRequested();
@@ -43,7 +48,9 @@ private:
     RouterPeer *peerFor(const QHostAddress &addr, quint16 port);
     void transmit(RouterPeer &peer, const QByteArray &datagram);
     void log(const char *dir, const RouterPeer &peer, const QByteArray &datagram);
+    void handleMessage(RouterPeer &peer, const QByteArray &msg);
 
+    RouterState m_state;
     QUdpSocket m_socket;
     std::vector<std::unique_ptr<RouterPeer>> m_peers;
     QTimer m_pollTimer;
