@@ -1,5 +1,6 @@
 #include "event_printer.h"
 
+#include "bd_decode.h"
 #include "tfw_interface.h"
 
 #include <unistd.h>
@@ -42,7 +43,8 @@ QByteArray firmMsgLine(const QString &text)
 
 QByteArray recordLine(const QByteArray &record)
 {
-    return "bd " + record.toHex(' ');
+    // One decoded line per record; anything unknown or malformed as raw hex.
+    return "bd " + buttondriver::describeRecord(record);
 }
 
 QByteArray logLine(QtMsgType type, const QString &text)

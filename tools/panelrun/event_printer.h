@@ -20,7 +20,8 @@ QByteArray escapeLineBreaks(const QString &text);
 QByteArray stateLine(int value);
 // "firmmsg <text>"
 QByteArray firmMsgLine(const QString &text);
-// "bd <hex bytes>"
+// "bd <record>": the record decoded into one line ("bd color 5 0 255 0"),
+// "bd raw <hex bytes>" for anything unknown or malformed
 QByteArray recordLine(const QByteArray &record);
 // "log <debug|warning|critical|fatal> <text>"
 QByteArray logLine(QtMsgType type, const QString &text);
