@@ -4,6 +4,7 @@
 #   make test       build and run the whole test suite
 #   make test-asan  the whole test suite under AddressSanitizer + UBSan
 #   make test-tsan  the tests that start firmware threads under ThreadSanitizer
+#   make fuzz       each libFuzzer harness for FUZZ_SECONDS (default 60)
 #
 # Every target first installs the Debian packages it needs (with sudo unless
 # run as root).
@@ -11,6 +12,8 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_TSAN ?= build-tsan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
 PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev libgl-dev
@@ -27,7 +30,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps san-deps build run test test-asan test-tsan clean
+.PHONY: all deps san-deps build run test test-asan test-tsan fuzz clean
 
 all: build
 
@@ -61,5 +64,15 @@ test-tsan: san-deps
 	TSAN_OPTIONS=suppressions=$(SAN_DIR)/tsan.supp:halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L threads
 
+# The fuzz harnesses of tests/fuzz under libFuzzer + ASan + UBSan, one after
+# the other. New corpus entries and crash inputs stay in the build tree
+# ($(BUILD_FUZZ)/tests/fuzz/work/<harness>/); `make test` replays the seed
+# corpus and tests/fuzz/crashes/ in every build.
+fuzz: san-deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(BUILD_FUZZ) -G Ninja -DTESS_FUZZ=ON \
+	  -DTESS_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
+	ctest --test-dir $(BUILD_FUZZ) --output-on-failure -L fuzz
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ)
