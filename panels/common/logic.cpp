@@ -4,6 +4,8 @@
 
 #include "logic.h"
 
+#include "panel_tables.h"
+
 static uint8_t s_redraw_all;
 
 void logic_init() {}
@@ -23,7 +25,15 @@ uint8_t logic_redraw_all()
 }
 
 void logic_clear_router_state() {}
-void logic_panel_setup() {}
+// Panel setup's rebuild of the button tables: paging-group ordinals and
+// counts, the highest menu page of each group and the slot-to-legend map.
+// The router's names are served straight from the tables (names.h). The
+// working state that key handling keeps (subpanels, menu pages) has its
+// reset here too once that state exists.
+void logic_panel_setup()
+{
+    pt_panel_setup();
+}
 void logic_refresh_outputs() {}
 
 int logic_setup_menu_active()

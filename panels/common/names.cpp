@@ -1,53 +1,77 @@
 #include "names.h"
 
+#include "panel_tables.h"
+
 #include <cstring>
-
-static char s_dest[NAMES_MAX][NAME_LEN + 1];
-static char s_source[NAMES_MAX][NAME_LEN + 1];
-static char s_level[NAMES_LEVELS][NAME_LEN + 1];
-static int s_count[3];
-
-static char (*table(int kind, int *capacity))[NAME_LEN + 1]
-{
-    switch (kind) {
-    case NAME_DEST: *capacity = NAMES_MAX; return s_dest;
-    case NAME_SOURCE: *capacity = NAMES_MAX; return s_source;
-    case NAME_LEVEL: *capacity = NAMES_LEVELS; return s_level;
-    default: *capacity = 0; return nullptr;
-    }
-}
 
 void names_clear()
 {
-    s_count[0] = s_count[1] = s_count[2] = 0;
+    PanelTables *pt = panel_tables();
+    pt->dests.count = 0;
+    pt->sources.count = 0;
+    pt->levels.count = 0;
+}
+
+// Name field i of a kind and the table's count; null out of range.
+static char *name_field(int kind, int i, uint32_t *count)
+{
+    PanelTables *pt = panel_tables();
+    switch (kind) {
+    case NAME_DEST:
+        *count = pt->dests.count;
+        return (i >= 0 && i < PT_NAMES) ? pt->dests.name[i] : nullptr;
+    case NAME_SOURCE:
+        *count = pt->sources.count;
+        return (i >= 0 && i < PT_NAMES) ? pt->sources.name[i] : nullptr;
+    case NAME_LEVEL:
+        *count = pt->levels.count;
+        return (i >= 0 && i < PT_LEVELS) ? pt->levels.name[i] : nullptr;
+    default:
+        *count = 0;
+        return nullptr;
+    }
+}
+
+static void set_count(int kind, uint32_t n)
+{
+    PanelTables *pt = panel_tables();
+    if (kind == NAME_DEST)
+        pt->dests.count = uint16_t(n);
+    else if (kind == NAME_SOURCE)
+        pt->sources.count = uint16_t(n);
+    else
+        pt->levels.count = n;
 }
 
 bool names_set(int kind, int i, const char *name)
 {
-    int cap = 0;
-    char(*t)[NAME_LEN + 1] = table(kind, &cap);
-    if (!t || i < 0 || i >= cap || !name)
+    uint32_t count = 0;
+    char *field = name_field(kind, i, &count);
+    if (!field || !name)
         return false;
-    // Names between the old count and i stay empty.
-    for (int k = s_count[kind]; k < i; ++k)
-        t[k][0] = '\0';
-    strncpy(t[i], name, NAME_LEN);
-    t[i][NAME_LEN] = '\0';
-    if (i >= s_count[kind])
-        s_count[kind] = i + 1;
+    for (uint32_t k = count; k < uint32_t(i); ++k) {
+        uint32_t unused;
+        name_field(kind, int(k), &unused)[0] = '\0';
+    }
+    // Level fields are one byte shorter than the others.
+    const size_t size = kind == NAME_LEVEL ? PT_LEVEL_NAME + 1 : PT_DISPLAY_NAME;
+    memset(field, 0, size);
+    strncpy(field, name, NAME_LEN);
+    if (uint32_t(i) >= count)
+        set_count(kind, uint32_t(i) + 1);
     return true;
 }
 
 const char *names_get(int kind, int i)
 {
-    int cap = 0;
-    char(*t)[NAME_LEN + 1] = table(kind, &cap);
-    if (!t || i < 0 || i >= s_count[kind])
-        return nullptr;
-    return t[i];
+    uint32_t count = 0;
+    const char *field = name_field(kind, i, &count);
+    return (field && uint32_t(i) < count) ? field : nullptr;
 }
 
 int names_count(int kind)
 {
-    return (kind >= 0 && kind < 3) ? s_count[kind] : 0;
+    uint32_t count = 0;
+    name_field(kind, 0, &count);
+    return int(count);
 }

@@ -1,10 +1,12 @@
 #include "panels_main.h"
 
 #include "comms.h"
+#include "config_load.h"
 #include "eth.h"
 #include "key_queue.h"
 #include "lcd_button.h"
 #include "logic.h"
+#include "panel_tables.h"
 #include "plat.h"
 #include "product.h"
 
@@ -29,13 +31,11 @@ static std::atomic<int> s_locate{0};
 static int s_reported_comms;
 static int s_reported_locate;
 
-// The configuration file at the settings' path, parsed and applied. Returns
-// non-zero when a valid configuration is now in force. The configuration
-// model and its loaders come with the panel logic; until then no file is
-// accepted and the panel waits for one.
+// The configuration file at the settings' path, parsed and applied, panel
+// setup run. Returns non-zero when a valid configuration is now in force.
 static int panels_load_config()
 {
-    return 0;
+    return cfgload_file() ? 1 : 0;
 }
 
 static void panels_report_load(int ok)
@@ -54,6 +54,7 @@ int panels_loop_init(StartParams params)
     memcpy(s_config_path, s_settings.config_path, SP_PATH_LEN);
     s_config_path[SP_PATH_LEN] = '\0';
 
+    pt_init();
     const int product = prod_find(s_settings.product_name);
     prod_select(product);
     if (product != PROD_NONE) {
@@ -117,6 +118,11 @@ void panels_config_reload()
 {
     panels_report_load(panels_load_config());
     fflush(stdout);
+}
+
+void panels_mark_config_loaded()
+{
+    s_config_loaded = 1;
 }
 
 uint8_t panels_config_loaded()

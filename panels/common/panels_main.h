@@ -22,6 +22,8 @@ void panels_config_reload();
 
 // Non-zero once a configuration has been loaded; never cleared.
 uint8_t panels_config_loaded();
+// Sets that mark (every successful configuration load does).
+void panels_mark_config_loaded();
 
 // Redraws every button: legends first, then each button with the
 // redraw-all flag raised for the pass.
