@@ -23,17 +23,9 @@
 #include <cstdlib>
 #include <cstdio>
 #include <deque>
-#include <iostream>
-#include <mutex>
-#include <thread>
 #include <unistd.h>
 
 namespace {
-
-// Standard input is read on a thread of its own and handed to the runner by
-// queued call. The lock keeps the application alive while a line is posted.
-std::mutex s_inputLock;
-QObject *s_inputTarget = nullptr;
 
 int s_signalPipe[2] = {-1, -1};
 
@@ -152,22 +144,43 @@ private:
     int m_stopAttempts = 0;
 };
 
-void readInput(PanelRunner *runner)
+// Standard input, read on the main thread as it becomes readable: each whole
+// line goes to the runner, the end of input too.
+class InputReader : public QObject
 {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        std::lock_guard<std::mutex> lock(s_inputLock);
-        if (!s_inputTarget)
-            return;
-        const QString text = QString::fromStdString(line);
-        QMetaObject::invokeMethod(s_inputTarget, [runner, text] { runner->addLine(text); },
-                                  Qt::QueuedConnection);
+public:
+    InputReader(PanelRunner *runner, QObject *parent) : QObject(parent), m_runner(runner)
+    {
+        m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &InputReader::readSome);
     }
-    std::lock_guard<std::mutex> lock(s_inputLock);
-    if (s_inputTarget)
-        QMetaObject::invokeMethod(s_inputTarget, [runner] { runner->endOfInput(); },
-                                  Qt::QueuedConnection);
-}
+
+private:
+    void readSome()
+    {
+        char buf[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {
+            m_notifier->setEnabled(false);
+            if (!m_pending.isEmpty())
+                m_runner->addLine(QString::fromLocal8Bit(m_pending));
+            m_pending.clear();
+            m_runner->endOfInput();
+            return;
+        }
+        m_pending.append(buf, n);
+        qsizetype eol;
+        while ((eol = m_pending.indexOf('\n')) >= 0) {
+            const QByteArray line = m_pending.left(eol);
+            m_pending.remove(0, eol + 1);
+            m_runner->addLine(QString::fromLocal8Bit(line));
+        }
+    }
+
+    PanelRunner *m_runner;
+    QSocketNotifier *m_notifier;
+    QByteArray m_pending;
+};
 
 } // namespace
 
@@ -255,11 +268,7 @@ int main(int argc, char **argv)
         std::signal(SIGTERM, onTerminationSignal);
     }
 
-    {
-        std::lock_guard<std::mutex> lock(s_inputLock);
-        s_inputTarget = &runner;
-    }
-    std::thread(readInput, &runner).detach();
+    new InputReader(&runner, &app);
 
     host.firmware()->start(type, parser.value(ipOpt), port, config);
     if (runMs >= 0)
@@ -267,10 +276,6 @@ int main(int argc, char **argv)
 
     const int status = app.exec();
 
-    {
-        std::lock_guard<std::mutex> lock(s_inputLock);
-        s_inputTarget = nullptr;
-    }
     if (status != 0) {
         // The firmware thread may still run: unloading its library now would
         // pull the code from under it.

@@ -1,11 +1,14 @@
 #include "router_sim.h"
 
+#include <QNetworkProxy>
+
 #include <cstdio>
 
 RouterSim::RouterSim(int levels, int sources, int dests, QObject *parent)
     : QObject(parent), m_state(levels, sources, dests)
 {
     m_clock.start();
+    m_socket.setProxy(QNetworkProxy::NoProxy);
     connect(&m_socket, &QUdpSocket::readyRead, this, &RouterSim::readDatagrams);
     connect(&m_pollTimer, &QTimer::timeout, this, [this] { sendToAll('O'); });
     connect(&m_serviceTimer, &QTimer::timeout, this, &RouterSim::service);

@@ -7,6 +7,7 @@
 #include "plat_firmware.h"
 
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 #include <QtDebug>
 
@@ -52,6 +53,9 @@ int plat_udp_open(int logical_id, int arg, plat_udp_handler handler)
     const quint16 port = quint16(st->udp_port);
 
     QUdpSocket *sock = new QUdpSocket;
+    // The router link never goes through a proxy; asking the system for one
+    // would start a proxy-resolver thread per panel.
+    sock->setProxy(QNetworkProxy::NoProxy);
     if (!sock->bind(addr, port, QAbstractSocket::DontShareAddress)) {
         qCritical("COULD NOT BIND %s:%u %s", qPrintable(addr.toString()), unsigned(port),
                   qPrintable(sock->errorString()));
