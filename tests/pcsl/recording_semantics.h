@@ -7,7 +7,7 @@
 #include "estreambuf.h"
 #include "parser.h"
 #include "semantic.h"
-#include "../util/stdout_capture.h"
+#include "../support/stdout_capture.h"
 
 #include <QByteArray>
 #include <QStringList>

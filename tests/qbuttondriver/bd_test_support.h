@@ -3,6 +3,7 @@
 
 // Test doubles and helpers shared by the button-driver tests.
 
+#include "../support/stdout_capture.h"
 #include "face_image.h"
 #include "ibutton.h"
 
@@ -66,43 +67,6 @@ private:
     qint32 m_id;
     bool m_led;
     qint32 m_kind;
-};
-
-// Collects what is printed to standard output (the driver's "buttondriver:"
-// lines go through printf) while it lives.
-class StdoutCapture
-{
-public:
-    StdoutCapture()
-    {
-        fflush(stdout);
-        m_file.open();
-        m_saved = dup(fileno(stdout));
-        dup2(m_file.handle(), fileno(stdout));
-    }
-    ~StdoutCapture() { restore(); }
-
-    // Stops capturing and returns everything printed.
-    QByteArray text()
-    {
-        restore();
-        m_file.seek(0);
-        return m_file.readAll();
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        fflush(stdout);
-        dup2(m_saved, fileno(stdout));
-        close(m_saved);
-        m_saved = -1;
-    }
-
-    QTemporaryFile m_file;
-    int m_saved = -1;
 };
 
 // Collects Qt log lines ("critical <text>", "debug <text>") while it lives.

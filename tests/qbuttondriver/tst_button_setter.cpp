@@ -129,7 +129,7 @@ private slots:
         Rig rig;
         RecordingObserver obs;
         rig.setter->setObserver(&obs);
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         // -1 reaches every button, LEDs and 300/301 included.
         rig.run({makeColor(ALL_BUTTONS, 10, 20, 30)});
         for (const qint32 id : {1, 2, 3, 300, 301})
@@ -201,7 +201,7 @@ private slots:
 
     void brightness()
     {
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         Rig rig("led 50\nlcd 80\nfoo 3\nled\nlcd x\n\n  \n");
         QCOMPARE(rig.setter->ledLevel(), 50);
         QCOMPARE(rig.setter->lcdLevel(), 80);
@@ -248,7 +248,7 @@ private slots:
         Rig rig;
         RecordingObserver obs;
         rig.setter->setObserver(&obs);
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         rig.run({makeText(1, "AB\nCD", 0x06), makeText(99, "NO", 0)});
         QCOMPARE(rig.b(1).take(), QStringList{QStringLiteral("text AB\nCD 6")});
         QCOMPARE(obs.lines, QStringList{QStringLiteral("text 1 AB\nCD 6")});
@@ -322,7 +322,7 @@ private slots:
         for (int i = 0; i < pattern.size(); ++i)
             pattern[i] = char(i * 7);
 
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         rig.run({makeImage(5, QByteArray(100, '\xff'))});
         QCOMPARE(rig.setter->image(5)->data(), builtin5);
         rig.run({makeImage(5, pattern), makeButtonImage(1, 5)});
@@ -348,7 +348,7 @@ private slots:
     void imageSequences()
     {
         Rig rig;
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         // Repeat 2: the frames twice, then it stays on the last one.
         rig.run({makeImageSeq(1, {0, 1, 2}, 50, 2)}); // 50 fps: a frame a tick
         rig.ticks(10);
@@ -388,7 +388,7 @@ private slots:
     {
         Rig rig;
         bdtest::LogCapture log;
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         rig.run({makeSync()});
         QCOMPARE(log.lines.size(), 1);
         QVERIFY(log.lines[0].startsWith(QStringLiteral("critical iodev NULL (")));
@@ -421,7 +421,7 @@ private slots:
         sink.open(QIODevice::WriteOnly);
         rig.setter->setWakeupSink(&sink);
         log.lines.clear();
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         rig.run({makeText(COMMAND_ID, "@wakeup_lcd", 0), makeText(COMMAND_ID, "@sleep", 0)});
         QCOMPARE(out.text(), QByteArray("@wakeup\n"));
         QCOMPARE(sink.data(), QByteArray("@wakeup\n"));
@@ -435,7 +435,7 @@ private slots:
         Rig rig;
         rig.buttons[4] = std::make_unique<RecordingButton>(4, true);
         rig.install();
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         rig.run({makeVirtual(500), makeVirtual(500), makeVirtual(1), makeText(500, "A", 0)});
         QVERIFY(rig.quiet()); // no partner yet
 
@@ -515,7 +515,7 @@ private slots:
             << withU32(image, 8, 121) << withU32(image, 8, 0xffffffff) << withU32(seq, 20, 3)
             << withU32(seq, 20, 0x40000000) << withU32(seq, 20, 0xffffffff);
 
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         for (const QByteArray &b : bad) {
             const bdtest::ExactBytes exact(b);
             bdtest::LogCapture log;
@@ -549,7 +549,7 @@ private slots:
         QVERIFY(!rig.setter->timerActive());
         gone.reset();
         rig.ticks(3); // would be a use after free
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         rig.run({makeColor(9, 1, 1, 1)});
         QCOMPARE(out.text(), QByteArray("buttondriver:invalid button id 9, color\n"));
     }

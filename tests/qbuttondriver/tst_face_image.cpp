@@ -67,7 +67,7 @@ private slots:
         FaceImage img;
         img.setPixels(0, 0, 0x80);
         const FaceImage before = img;
-        bdtest::StdoutCapture out;
+        StdoutCapture out;
         QVERIFY(!img.setData(QByteArray(119, '\xff')));
         QVERIFY(!img.setData(QByteArray(121, '\xff')));
         QCOMPARE(img, before);

@@ -4,7 +4,7 @@
 #include "elz77buf.h"
 #include "estreambuf.h"
 #include "lz77.h"
-#include "stdout_capture.h"
+#include "../support/stdout_capture.h"
 
 #include <QRandomGenerator>
 #include <QTest>

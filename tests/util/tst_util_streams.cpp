@@ -1,7 +1,7 @@
 #include "crc16.h"
 #include "eahufbuf.h"
 #include "estreambuf.h"
-#include "stdout_capture.h"
+#include "../support/stdout_capture.h"
 
 #include <QTest>
 

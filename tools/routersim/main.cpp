@@ -70,7 +70,7 @@ int main(int argc, char **argv)
                                       QStringLiteral("N"), QStringLiteral("64"));
     const QCommandLineOption salvoOpt(QStringLiteral("salvo"),
                                       QStringLiteral("Salvo N:DEST,SRC,LEVELS;... (repeatable)."),
-                                      QStringLiteral("SPEC"));
+                                      QStringLiteral("N:DEST,SRC,LEVELS"));
     parser.addOptions({bindOpt, panelOpt, pollOpt, levelsOpt, sourcesOpt, destsOpt, salvoOpt});
     parser.process(app);
 
@@ -82,11 +82,11 @@ int main(int argc, char **argv)
         return 2;
     }
     RouterSim sim(levels, sources, dests);
-    for (const QString &spec : parser.values(salvoOpt)) {
-        const int colon = spec.indexOf(QLatin1Char(':'));
+    for (const QString &salvo : parser.values(salvoOpt)) {
+        const int colon = salvo.indexOf(QLatin1Char(':'));
         bool ok = colon > 0;
-        const int n = ok ? spec.left(colon).toInt(&ok) : 0;
-        const QStringList entries = spec.mid(colon + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        const int n = ok ? salvo.left(colon).toInt(&ok) : 0;
+        const QStringList entries = salvo.mid(colon + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
         ok = ok && !entries.isEmpty();
         for (const QString &e : entries) {
             const QStringList f = e.split(QLatin1Char(','));
@@ -98,7 +98,7 @@ int main(int argc, char **argv)
             sim.state().addSalvo(n, RouterState::Salvo{f[0].toInt(), f[1].toInt(), quint32(lv)});
         }
         if (!ok) {
-            fprintf(stderr, "routersim: invalid --salvo %s\n", qPrintable(spec));
+            fprintf(stderr, "routersim: invalid --salvo %s\n", qPrintable(salvo));
             return 2;
         }
     }

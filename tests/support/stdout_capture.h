@@ -1,8 +1,8 @@
 #ifndef STDOUT_CAPTURE_H
 #define STDOUT_CAPTURE_H
 
-// Collects what the firmware core prints to standard output while an
-// object of this class lives (its diagnostics go through printf).
+// Collects what is printed to standard output while an
+// object of this class lives (firmware and driver diagnostics go through printf).
 
 #include <QByteArray>
 #include <QTemporaryFile>
