@@ -1,12 +1,12 @@
 #include "panels_main.h"
 
-#include "comms.h"
-#include "config_load.h"
-#include "eth.h"
+#include "link/comms.h"
+#include "config/config_load.h"
+#include "link/eth.h"
 #include "key_queue.h"
-#include "lcd_button.h"
-#include "logic.h"
-#include "panel_tables.h"
+#include "control/lcd_button.h"
+#include "control/logic.h"
+#include "config/panel_tables.h"
 #include "plat.h"
 #include "product.h"
 

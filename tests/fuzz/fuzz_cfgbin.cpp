@@ -2,9 +2,9 @@
 // read in pieces (the first input byte sets the piece size) it must give
 // the same tables, and the tables stay within their bounds.
 
-#include "config_binary.h"
+#include "config/config_binary.h"
 #include "fuzz_common.h"
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 
 #include <algorithm>
 #include <cstring>

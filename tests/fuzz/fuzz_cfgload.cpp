@@ -8,10 +8,10 @@
 // container, 2 text after the "#" line in a container, 3 network body) and, for network bodies, the flags
 // (bit 2 compressed, bit 3 multi-part).
 
-#include "comms.h"
-#include "config_load.h"
+#include "link/comms.h"
+#include "config/config_load.h"
 #include "fuzz_common.h"
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 #include "product.h"
 
 #include <cstring>

@@ -2,13 +2,13 @@
 // keepalive, the comms display and the reports to the host.
 
 #include "bd_records.h"
-#include "comms.h"
-#include "eth.h"
+#include "link/comms.h"
+#include "link/eth.h"
 #include "ms_clock.h"
 #include "panels_main.h"
 #include "plat.h"
 #include "recording_host.h"
-#include "reliable.h"
+#include "link/reliable.h"
 
 #include <QTest>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "eth.h"
+#include "link/eth.h"
 
-#include "comms.h"
+#include "link/comms.h"
 #include "plat.h"
-#include "reliable.h"
-#include "rlink.h"
-#include "router_cmd.h"
+#include "link/reliable.h"
+#include "link/rlink.h"
+#include "link/router_cmd.h"
 #include "timer_list.h"
 
 struct PortEntry {

@@ -1,6 +1,6 @@
-#include "sem_config.h"
+#include "config/sem_config.h"
 
-#include "config_store.h"
+#include "config/config_store.h"
 
 #include <cstring>
 

@@ -10,10 +10,10 @@
 //
 //   bench_config_load [ROUNDS]
 
-#include "config_load.h"
+#include "config/config_load.h"
 #include "echain.h"
 #include "product.h"
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 
 #include <algorithm>
 #include <cstdio>

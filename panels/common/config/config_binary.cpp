@@ -1,6 +1,6 @@
-#include "config_binary.h"
+#include "config/config_binary.h"
 
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 
 #include <cstring>
 

@@ -1,15 +1,15 @@
-#include "config_load.h"
+#include "config/config_load.h"
 
-#include "comms.h"
-#include "config_binary.h"
-#include "config_store.h"
+#include "link/comms.h"
+#include "config/config_binary.h"
+#include "config/config_store.h"
 #include "crc16.h"
 #include "echain.h"
 #include "estreambuf.h"
 #include "panels_main.h"
 #include "parser.h"
 #include "plat.h"
-#include "sem_config.h"
+#include "config/sem_config.h"
 
 #include <cstdio>
 #include <cstring>

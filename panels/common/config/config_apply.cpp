@@ -1,8 +1,8 @@
 // applyConfiguration: the runtime tables of the panel logic derived from
 // the configuration store, once a whole text has been parsed.
 
-#include "config_store.h"
-#include "panel_tables.h"
+#include "config/config_store.h"
+#include "config/panel_tables.h"
 #include "product.h"
 
 #include <cstdio>

@@ -1,13 +1,13 @@
-#include "comms.h"
+#include "link/comms.h"
 
-#include "logic.h"
+#include "control/logic.h"
 #include "ms_clock.h"
 #include "panels_main.h"
 #include "plat.h"
 #include "product.h"
-#include "reliable.h"
-#include "rlink.h"
-#include "router_cmd.h"
+#include "link/reliable.h"
+#include "link/rlink.h"
+#include "link/router_cmd.h"
 
 #include <cstdio>
 

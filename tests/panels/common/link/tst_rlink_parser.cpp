@@ -1,6 +1,6 @@
 // The router-link stream parser: messages across datagram boundaries.
 
-#include "rlink.h"
+#include "link/rlink.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "names.h"
+#include "config/names.h"
 
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "reliable.h"
+#include "link/reliable.h"
 
 #include "timer_list.h"
 

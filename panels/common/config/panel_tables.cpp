@@ -1,4 +1,4 @@
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The legend cache is not built yet; until the panel logic draws legends
 // there is nothing to cache.
 
-#include "lcd_button.h"
+#include "control/lcd_button.h"
 
 void lcd_init() {}

@@ -1,8 +1,8 @@
 // Binary configuration images: blocks, byte orders, records split across
 // pieces, the slot value split and the colour layout.
 
-#include "config_binary.h"
-#include "panel_tables.h"
+#include "config/config_binary.h"
+#include "config/panel_tables.h"
 
 #include <QTest>
 #include <cstring>

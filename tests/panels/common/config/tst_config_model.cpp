@@ -1,9 +1,9 @@
 // The configuration model: PCSL texts stored by SemConfig, defaults, and
 // the runtime tables applyConfiguration derives.
 
-#include "config_store.h"
+#include "config/config_store.h"
 #include "config_test_util.h"
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 #include "product.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 // The reliable datagram layer against a fake socket and a controlled clock.
 
 #include "ms_clock.h"
-#include "reliable.h"
+#include "link/reliable.h"
 #include "timer_list.h"
 
 #include <QTest>

@@ -2,9 +2,9 @@
 // nothing to draw. The redraw-all flag already works as the refresh of every
 // button expects.
 
-#include "logic.h"
+#include "control/logic.h"
 
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 
 static uint8_t s_redraw_all;
 

@@ -1,8 +1,8 @@
-#include "rlink.h"
+#include "link/rlink.h"
 
-#include "comms.h"
-#include "reliable.h"
-#include "router_cmd.h"
+#include "link/comms.h"
+#include "link/reliable.h"
+#include "link/router_cmd.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
-#include "router_cmd.h"
+#include "link/router_cmd.h"
 
-#include "comms.h"
-#include "names.h"
-#include "rlink.h"
+#include "link/comms.h"
+#include "config/names.h"
+#include "link/rlink.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,12 +2,12 @@
 // each router command does to the panel's copy of the router state and
 // answers.
 
-#include "eth.h"
-#include "names.h"
+#include "link/eth.h"
+#include "config/names.h"
 #include "panels_main.h"
 #include "recording_host.h"
-#include "reliable.h"
-#include "router_cmd.h"
+#include "link/reliable.h"
+#include "link/router_cmd.h"
 
 #include <QTest>
 #include <cstring>

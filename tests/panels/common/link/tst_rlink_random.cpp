@@ -2,12 +2,12 @@
 // nothing is read past a datagram (run it under AddressSanitizer), and the
 // panel still goes online afterwards.
 
-#include "comms.h"
-#include "eth.h"
+#include "link/comms.h"
+#include "link/eth.h"
 #include "ms_clock.h"
 #include "panels_main.h"
 #include "recording_host.h"
-#include "reliable.h"
+#include "link/reliable.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -2,14 +2,14 @@
 // container, the checksum, the three payload kinds, refusals that keep the
 // configuration in force, and panel setup after a load.
 
-#include "comms.h"
-#include "config_load.h"
+#include "link/comms.h"
+#include "config/config_load.h"
 #include "config_test_util.h"
 #include "crc16.h"
 #include "echain.h"
-#include "panel_tables.h"
+#include "config/panel_tables.h"
 #include "panels_main.h"
-#include "names.h"
+#include "config/names.h"
 #include "product.h"
 
 #include <QDir>

@@ -5,10 +5,10 @@
 // runtime tables, configuration files in memory, and the firmware's printf
 // output captured.
 
-#include "config_store.h"
+#include "config/config_store.h"
 #include "estreambuf.h"
 #include "parser.h"
-#include "sem_config.h"
+#include "config/sem_config.h"
 
 #include <QByteArray>
 #include <QTemporaryFile>

@@ -1,4 +1,4 @@
-#include "config_store.h"
+#include "config/config_store.h"
 
 #include "product.h"
 
