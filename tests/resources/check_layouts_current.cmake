@@ -1,0 +1,33 @@
+# Writes the layout files with facegen into WORK and compares them with the
+# committed ones in COMMITTED: a layout edited by hand, or a generator
+# change not followed by a regeneration, fails here.
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+execute_process(COMMAND "${FACEGEN}" --layouts-only "${WORK}" RESULT_VARIABLE rc
+                OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "facegen failed (${rc}): ${out}${err}")
+endif()
+file(GLOB written RELATIVE "${WORK}" "${WORK}/layout_*.xml")
+file(GLOB committed RELATIVE "${COMMITTED}" "${COMMITTED}/layout_*.xml")
+list(SORT written)
+list(SORT committed)
+if(NOT written STREQUAL committed)
+  message(FATAL_ERROR "layout files differ in name: written [${written}], committed [${committed}]")
+endif()
+list(LENGTH written count)
+if(NOT count EQUAL 13)
+  message(FATAL_ERROR "expected 13 layout files, facegen wrote ${count}")
+endif()
+set(stale "")
+foreach(f IN LISTS written)
+  file(READ "${WORK}/${f}" a)
+  file(READ "${COMMITTED}/${f}" b)
+  if(NOT a STREQUAL b)
+    list(APPEND stale "${f}")
+  endif()
+endforeach()
+if(stale)
+  message(FATAL_ERROR "not what facegen writes: ${stale}; regenerate with "
+                      "build/tools/facegen/facegen resources")
+endif()
