@@ -1,0 +1,132 @@
+#include "client_injector.h"
+
+#include "framing.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+#include <QtDebug>
+#include <QtEndian>
+#include <vector>
+
+namespace collector {
+
+ClientInjector::ClientInjector(QTcpSocket *socket, QObject *parent)
+    : QObject(parent), m_socket(socket)
+{
+    m_partialFrameTimer.setSingleShot(true);
+    m_partialFrameTimer.setInterval(DefaultPartialFrameTimeoutMs);
+    connect(&m_partialFrameTimer, &QTimer::timeout, this, &ClientInjector::partialFrameTimedOut);
+    if (!m_socket) {
+        qWarning("collector: ClientInjector::ClientInjector, null socket");
+        return;
+    }
+    m_socket->setParent(this);
+    m_peerName = m_socket->peerAddress().toString() + QLatin1Char(':')
+                 + QString::number(m_socket->peerPort());
+    // Whole frames are taken out at every read, so the socket never needs to
+    // hold more than about one largest frame.
+    m_socket->setReadBufferSize(FrameHeaderSize + MaxFrameLength);
+    connect(m_socket, &QTcpSocket::disconnected, this, &ClientInjector::clientDisconnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ClientInjector::clientData);
+}
+
+ClientInjector::~ClientInjector()
+{
+    if (m_socket) {
+        // Closing the socket here must not call back into this half-gone
+        // object.
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+void ClientInjector::setPartialFrameTimeout(int ms)
+{
+    m_partialFrameTimer.setInterval(ms);
+}
+
+void ClientInjector::clientDisconnected()
+{
+    m_partialFrameTimer.stop();
+    m_pending.clear();
+    m_closed = true;
+    if (m_finished)
+        return;
+    m_finished = true;
+    emit finished(this);
+}
+
+void ClientInjector::clientData()
+{
+    if (!m_socket) {
+        qWarning("collector::ClientInjector::clientData NULL socket");
+        return;
+    }
+    if (m_closed) {
+        m_socket->readAll();
+        return;
+    }
+    m_pending.append(m_socket->readAll());
+
+    // Every complete frame now in the buffer, oldest first.
+    std::vector<QByteArray> payloads;
+    bool tooLong = false;
+    quint32 badLength = 0;
+    qsizetype pos = 0;
+    while (m_pending.size() - pos >= FrameHeaderSize) {
+        const quint32 n =
+            qFromBigEndian<quint32>(reinterpret_cast<const uchar *>(m_pending.constData() + pos));
+        if (n > quint32(MaxFrameLength)) {
+            tooLong = true;
+            badLength = n;
+            break;
+        }
+        if (m_pending.size() - pos - FrameHeaderSize < qsizetype(n))
+            break; // the rest of this frame is still on its way
+        payloads.push_back(m_pending.mid(pos + FrameHeaderSize, n));
+        pos += FrameHeaderSize + n;
+    }
+    m_pending.remove(0, pos);
+
+    // The clock runs for the frame that is incomplete now; it starts anew
+    // whenever a frame was completed, so only a frame that itself takes too
+    // long closes the connection.
+    if (m_pending.isEmpty() || tooLong)
+        m_partialFrameTimer.stop();
+    else if (!payloads.empty() || !m_partialFrameTimer.isActive())
+        m_partialFrameTimer.start();
+
+    // The receiver may end this client (or its owner) from its slot.
+    QPointer<ClientInjector> self(this);
+    for (QByteArray &payload : payloads) {
+        emit dispatch_msg_buffer(payload);
+        if (!self)
+            return;
+    }
+    if (tooLong) {
+        qWarning("collector: ClientInjector %s frame length %u over %d, connection closed (%s,%d)",
+                 qPrintable(m_peerName), badLength, int(MaxFrameLength), __FILE__, __LINE__);
+        closeConnection();
+    }
+}
+
+void ClientInjector::partialFrameTimedOut()
+{
+    qWarning("collector: ClientInjector %s incomplete frame for %d ms (%d bytes), connection "
+             "closed (%s,%d)",
+             qPrintable(m_peerName), m_partialFrameTimer.interval(), int(m_pending.size()),
+             __FILE__, __LINE__);
+    closeConnection();
+}
+
+void ClientInjector::closeConnection()
+{
+    m_closed = true;
+    m_pending.clear();
+    m_partialFrameTimer.stop();
+    if (m_socket)
+        m_socket->abort();
+    clientDisconnected(); // when the abort did not already report it
+}
+
+} // namespace collector
