@@ -4,6 +4,7 @@
 #include "panel_host.h"
 
 #include <QElapsedTimer>
+#include <QLibrary>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>

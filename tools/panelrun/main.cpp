@@ -2,15 +2,22 @@
 //
 //   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
+//            [--inject]
 //
 // Standard input takes one command a line: "press K", "release K",
 // "sleep MS", "stop", carried out in order once the firmware reports
-// ST_RUNNING (key events sent earlier would find no firmware). Standard error gets one line per event (state, firmmsg,
-// bd, log); standard output carries the firmware's own diagnostics.
+// ST_RUNNING (key events sent earlier would find no firmware). Standard
+// error gets one line per event (state, firmmsg, bd, log, injector);
+// standard output carries the firmware's own diagnostics. With --inject,
+// outside programs send framed key messages over TCP on the panel's address,
+// port N + 20000, as they do to a panel in Keystead.
 // Exit status: 0 once the firmware thread finished, 1 when it would not stop,
-// 2 when the library cannot be copied, loaded or resolved.
+// 2 when the library cannot be copied, loaded or resolved, or the injector
+// cannot listen.
 
 #include "event_printer.h"
+#include "injected_keys.h"
+#include "injector.h"
 #include "panel_host.h"
 
 #include <QCommandLineParser>
@@ -23,6 +30,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -215,8 +223,11 @@ int main(int argc, char **argv)
     const QCommandLineOption untilSignalOpt(
         QStringLiteral("until-signal"),
         QStringLiteral("Ignore the end of standard input; run until SIGINT or SIGTERM."));
+    const QCommandLineOption injectOpt(
+        QStringLiteral("inject"),
+        QStringLiteral("Accept framed key messages over TCP on the panel address, port N + 20000."));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
-                       untilSignalOpt});
+                       untilSignalOpt, injectOpt});
     parser.process(app);
 
     bool ok = false;
@@ -254,6 +265,24 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    // Declared after the host, so gone before it: the injector's target
+    // passes every message to the host's loader.
+    std::unique_ptr<InjectedKeys> injectedKeys;
+    std::unique_ptr<collector::Injector> injector;
+    if (parser.isSet(injectOpt)) {
+        injectedKeys = std::make_unique<InjectedKeys>(host.loader());
+        const int injectPort = (port + 20000) % 65536;
+        injector = std::make_unique<collector::Injector>(parser.value(ipOpt), injectPort,
+                                                         injectedKeys.get());
+        if (!injector->run()) {
+            fprintf(stderr, "panelrun: failed to run injector on %s:%d\n",
+                    qPrintable(parser.value(ipOpt)), injectPort);
+            return 2;
+        }
+        event_printer::writeLine("injector " + parser.value(ipOpt).toUtf8() + ':'
+                                 + QByteArray::number(injector->serverPort()));
+    }
+
     const bool stopAtEof = runMs < 0 && !parser.isSet(untilSignalOpt);
     PanelRunner runner(&host, stopAtEof);
 
@@ -282,6 +311,7 @@ int main(int argc, char **argv)
         fflush(stdout);
         std::_Exit(status);
     }
+    injector.reset();
     host.unload();
     return status;
 }

@@ -6,7 +6,7 @@
 
 PanelHost::PanelHost(QObject *parent) : QObject(parent)
 {
-    tfw_register_meta_types();
+    KST_PanelFirmware::registerMetaTypes();
 }
 
 PanelHost::~PanelHost()
@@ -36,45 +36,24 @@ bool PanelHost::load(const QString &library, const QString &workDir)
         return false;
     }
 
-    auto lib = std::make_unique<QLibrary>(copy);
-    if (!lib->load()) {
-        m_error = QStringLiteral("cannot load firmware library %1: %2").arg(copy, lib->errorString());
-        return false;
+    auto loader = std::make_unique<KST_PanelFirmware>(copy);
+    // Signal to signal, on the thread that reports: the receivers of this
+    // object's signals choose how they are delivered.
+    connect(loader.get(), &KST_PanelFirmware::stateMsg, this, &PanelHost::stateReported,
+            Qt::DirectConnection);
+    connect(loader.get(), &KST_PanelFirmware::firm_msg_signal, this, &PanelHost::textReported,
+            Qt::DirectConnection);
+    connect(loader.get(), &KST_PanelFirmware::buttondriverMsg, this,
+            &PanelHost::recordsReported, Qt::DirectConnection);
+    if (!loader->start()) {
+        m_error = loader->errorString();
+        return false; // the loader unloads what it loaded
     }
-    auto entry = reinterpret_cast<TFW_GetIFirmware>(lib->resolve(TFW_ENTRY_NAME));
-    TFW_IFirmware *fw = entry ? entry() : nullptr;
-    if (!fw) {
-        m_error = QStringLiteral("firmware library %1 has no usable %2")
-                      .arg(copy, QLatin1String(TFW_ENTRY_NAME));
-        lib->unload();
-        return false;
-    }
-    m_library = std::move(lib);
-    m_firmware = fw;
-    m_firmware->setCallback(this);
+    m_loader = std::move(loader);
     return true;
 }
 
 void PanelHost::unload()
 {
-    if (!m_library)
-        return;
-    m_firmware = nullptr;
-    m_library->unload();
-    m_library.reset();
-}
-
-void PanelHost::stateMsg(StateMsg msg)
-{
-    emit stateReported(msg);
-}
-
-void PanelHost::firmMsg(const QString &text)
-{
-    emit textReported(text);
-}
-
-void PanelHost::buttondriverMsg(const std::vector<QByteArray> &records)
-{
-    emit recordsReported(records);
+    m_loader.reset();
 }

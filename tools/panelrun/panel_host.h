@@ -1,18 +1,17 @@
 #ifndef PANEL_HOST_H
 #define PANEL_HOST_H
 
-#include "tfw_interface.h"
+#include "kst_panel_firmware.h"
 
-#include <QLibrary>
 #include <QObject>
 #include <memory>
 
 // Hosts one firmware library copy the way Keystead does for a panel: copies
-// the library into the panel's work directory as "firm.", loads that copy,
-// resolves get_ifirmware and acts as the firmware's callback. Reports from
-// the firmware thread are re-emitted as signals; receivers on the host's
-// thread get them queued, in order.
-class PanelHost : public QObject, public TFW_IFirmwareCallback
+// the library into the panel's work directory as "firm." and loads that
+// copy through the host's firmware loader (KST_PanelFirmware). The loader's
+// reports are re-emitted as signals; receivers on the host's thread get them
+// queued, in order.
+class PanelHost : public QObject
 {
     Q_OBJECT
 
@@ -26,14 +25,11 @@ public:
     // Unloads the copy. The firmware must have stopped.
     void unload();
 
-    TFW_IFirmware *firmware() const { return m_firmware; }
+    TFW_IFirmware *firmware() const { return m_loader ? m_loader->firmware() : nullptr; }
+    // The loader of the loaded copy, null when none is loaded.
+    KST_PanelFirmware *loader() const { return m_loader.get(); }
     QString errorString() const { return m_error; }
-    QString libraryCopyPath() const { return m_library ? m_library->fileName() : QString(); }
-
-    // TFW_IFirmwareCallback
-    void stateMsg(StateMsg msg) override;
-    void firmMsg(const QString &text) override;
-    void buttondriverMsg(const std::vector<QByteArray> &records) override;
+    QString libraryCopyPath() const { return m_loader ? m_loader->libraryPath() : QString(); }
 
 signals:
     void stateReported(TFW_IFirmwareCallback::StateMsg msg);
@@ -41,8 +37,7 @@ signals:
     void recordsReported(const std::vector<QByteArray> &records);
 
 private:
-    std::unique_ptr<QLibrary> m_library;
-    TFW_IFirmware *m_firmware = nullptr;
+    std::unique_ptr<KST_PanelFirmware> m_loader;
     QString m_error;
 };
 

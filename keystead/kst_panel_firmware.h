@@ -1,0 +1,77 @@
+#ifndef KST_PANEL_FIRMWARE_H
+#define KST_PANEL_FIRMWARE_H
+
+#include "tfw_interface.h"
+
+#include <QObject>
+#include <QString>
+#include <vector>
+
+class QLibrary;
+
+// Binds one running panel to one loaded copy of the firmware library. It
+// loads the copy, resolves get_ifirmware, hands itself to the firmware as
+// its callback and turns every report of the firmware into a signal.
+//
+// The firmware calls the callback operations on its own thread (only
+// ST_THREAD_FINISHED comes on the GUI thread). They do nothing but emit, so
+// whoever listens connects with Qt::QueuedConnection and gets every report
+// on its own thread, in order, between events. registerMetaTypes() must
+// have run before such connections are made; the constructor does it.
+//
+// Lifetime: created when a panel starts, start(), the firmware's own
+// start() through firmware(), stop() when the panel stops, and deleted once
+// the panel has seen the thread finish. The destructor stops the firmware
+// once more and unloads the library copy.
+class KST_PanelFirmware : public QObject, public TFW_IFirmwareCallback
+{
+    Q_OBJECT
+
+public:
+    // Nothing is loaded until start().
+    explicit KST_PanelFirmware(const QString &libraryPath);
+    ~KST_PanelFirmware() override;
+
+    // Loads the library, resolves get_ifirmware and hands over this object
+    // as the callback. False (after a critical line) when the file cannot
+    // be loaded or yields no firmware object; errorString() then says why.
+    bool start();
+    // Asks the firmware to stop (it waits up to 2000 ms for its thread; the
+    // end is reported as ST_STOPPING and ST_THREAD_FINISHED). False when no
+    // firmware is bound.
+    bool stop();
+    // Passes a key event to the firmware thread; dropped with a critical
+    // line when no firmware is bound.
+    void sendCollectorMsg(const collector::CollectorMsg &msg);
+
+    // The library's firmware object, null until start() succeeded. Never
+    // deleted by the host: it is a static object of the library copy.
+    TFW_IFirmware *firmware() const { return m_firmware; }
+    QString libraryPath() const { return m_libraryPath; }
+    // Why the last start() failed, empty after a success.
+    QString errorString() const { return m_error; }
+
+    // Registers the types that travel in this object's queued signals,
+    // under the names "TFW_IFirmwareCallback::StateMsg" and
+    // "vector<QByteArray>" (and the collector message). Safe to repeat.
+    static void registerMetaTypes();
+
+    // Callback operation 1: the text as signal firm_msg_signal.
+    void firmMsg(const QString &text) override;
+
+signals:
+    // Callback operations 0 and 2 are these signals themselves: the
+    // firmware's call is the emission. A queued connection copies the
+    // arguments, so the firmware may reuse its vector at once.
+    void stateMsg(TFW_IFirmwareCallback::StateMsg stateMsg) override;
+    void firm_msg_signal(QString msgString);
+    void buttondriverMsg(const std::vector<QByteArray> &ba) override;
+
+private:
+    QLibrary *m_library;
+    TFW_IFirmware *m_firmware = nullptr;
+    QString m_libraryPath;
+    QString m_error;
+};
+
+#endif
