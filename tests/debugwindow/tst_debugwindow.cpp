@@ -7,6 +7,7 @@
 #include "lib_message_handler.h"
 
 #include <QDateTime>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -111,6 +112,7 @@ private slots:
         // log.txt lands in the current directory.
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
+        m_syslog.setProxy(QNetworkProxy::NoProxy); // no proxy lookup thread
         QVERIFY(m_syslog.bind(QHostAddress::LocalHost, 0));
         LIB_MessageHandler::setSyslogPort(m_syslog.localPort());
     }

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLibrary>
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -303,6 +304,7 @@ private slots:
         QVERIFY(panel.waitFor(State::ST_RUNNING));
 
         QTcpSocket client;
+        client.setProxy(QNetworkProxy::NoProxy);
         client.connectToHost(QStringLiteral("127.0.0.1"), injector.serverPort());
         QVERIFY(client.waitForConnected(5000));
         // Two presses in one write.

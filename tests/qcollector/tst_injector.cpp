@@ -8,6 +8,7 @@
 #include "../support/log_recorder.h"
 
 #include <QElapsedTimer>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
@@ -54,6 +55,7 @@ class TestInjector : public QObject
     {
         const int before = injector.clientCount();
         auto s = std::make_unique<QTcpSocket>();
+        s->setProxy(QNetworkProxy::NoProxy);
         s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         s->connectToHost(QStringLiteral("127.0.0.1"), injector.serverPort());
         if (!s->waitForConnected(5000))
@@ -208,6 +210,7 @@ private slots:
 
         log_recorder::clear();
         QTcpSocket extra;
+        extra.setProxy(QNetworkProxy::NoProxy);
         extra.connectToHost(QStringLiteral("127.0.0.1"), injector.serverPort());
         QVERIFY(extra.waitForConnected(5000)); // the system accepts, the injector closes
         QTRY_COMPARE(extra.state(), QAbstractSocket::UnconnectedState);
