@@ -3,6 +3,7 @@
 #include "link/comms.h"
 #include "config/config_load.h"
 #include "link/eth.h"
+#include "link/netcfg.h"
 #include "key_queue.h"
 #include "control/lcd_button.h"
 #include "control/logic.h"
@@ -70,6 +71,7 @@ int panels_loop_init(StartParams params)
     }
 
     comms_init();
+    netcfg_init();
     eth_timers_init();
 
     printf("Protocols Enabled:\n");

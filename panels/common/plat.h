@@ -115,7 +115,9 @@ const uint8_t *plat_config_read(uint32_t *len);
 // Writes a received configuration (starting with its "CONFIG" header) to the
 // configuration file: the total length goes big-endian into bytes 6 to 9,
 // the file is replaced as a whole, *len becomes 0, and a reload is requested
-// whether or not the write succeeded.
+// whether or not the write succeeded. Callable from the firmware thread (a
+// router-link download) and the FTP thread (an upload); each caller passes
+// a buffer of its own (config/config_asm.h), never one the other writes.
 void plat_config_write(uint8_t *buf, uint32_t *len);
 
 // printf-style text to the host's panel log. Output longer than 1023

@@ -1,6 +1,7 @@
 #include "config/config_load.h"
 
 #include "link/comms.h"
+#include "link/netcfg.h"
 #include "config/config_binary.h"
 #include "config/config_store.h"
 #include "crc16.h"
@@ -127,8 +128,7 @@ bool cfgload_file_data(const uint8_t *data, size_t len)
     } else if (!load_coded(p, payload)) {
         return false;
     }
-    s_crc = crc;
-    comms_set_config_crc(crc);
+    s_crc = netcfg_config_crc(p, payload);
     return true;
 }
 

@@ -165,6 +165,7 @@ void comms_request_redraw() { s_redraw_all = 1; }
 int comms_query_flag() { return s_query; }
 void comms_set_config_complete(int complete) { s_config_complete = complete ? 1 : 0; }
 int comms_config_complete() { return s_config_complete; }
+void comms_clear_first_poll() { s_first_poll = 0; }
 void comms_set_config_crc(uint16_t crc) { s_config_crc = crc; }
 int comms_display_needed() { return s_display_needed; }
 int comms_last_display() { return s_last_display; }

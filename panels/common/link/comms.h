@@ -53,7 +53,10 @@ int comms_query_flag();
 // 0 while a network configuration download is in progress.
 void comms_set_config_complete(int complete);
 int comms_config_complete();
-// CRC of the stored configuration, reported in the QUERY reply.
+// Clears the first-poll latch: the next ON POLL is announced again (after a
+// configuration file came over the router link).
+void comms_clear_first_poll();
+// CRC of the configuration in use, reported in the QUERY reply.
 void comms_set_config_crc(uint16_t crc);
 int comms_display_needed();
 int comms_last_display();

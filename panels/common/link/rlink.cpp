@@ -1,6 +1,7 @@
 #include "link/rlink.h"
 
 #include "link/comms.h"
+#include "link/netcfg.h"
 #include "link/reliable.h"
 #include "link/router_cmd.h"
 
@@ -73,7 +74,7 @@ void rlink_dispatch(uint8_t cmd, const uint8_t *data, int len)
         rcmd_receive(data, len);
         break;
     case 'B':
-        rcmd_config_block(data, len);
+        netcfg_block(data, len);
         break;
     default:
         return; // unknown commands are not handled

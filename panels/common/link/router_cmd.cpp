@@ -325,9 +325,3 @@ void rcmd_receive(const uint8_t *data, int len)
         break;
     }
 }
-
-void rcmd_config_block(const uint8_t *, int)
-{
-    // Configuration download over the router link arrives with the
-    // configuration loader; until then blocks are acknowledged and dropped.
-}

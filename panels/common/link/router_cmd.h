@@ -34,8 +34,6 @@ void rcmd_request(int type, int a, int b, int c);
 
 // A "Q" message: router command text.
 void rcmd_receive(const uint8_t *text, int len);
-// A "B" message: one block of a configuration sent by the router.
-void rcmd_config_block(const uint8_t *data, int len);
 
 // The panel's copy of the router state.
 uint16_t rcmd_source(int level, int dest);
