@@ -1,6 +1,7 @@
 // routersim: a router controller simulator for Tessaline panels.
 //
 //   routersim [--bind ADDR:PORT] [--panel ADDR:PORT]... [--poll-ms N]
+//             [--sendcfg FILE [--kind 1|2] [--block N] [--stop-after N]]
 //
 // Binds ADDR:PORT (default 127.0.0.1:2001; panels answer the router at port
 // 2001), talks to each --panel with the panels' sequenced datagram protocol
@@ -16,7 +17,19 @@
 // Standard input commands: poll, offpoll, query, autopoll on MS, autopoll
 // off, raw HEX (a payload of router-link messages as hex), route LEVELS DEST
 // SRC (e.g. route VA 13 6), lock DEST 255|1|0, q TEXT (a router command,
-// \r for a carriage return), quit.
+// \r for a carriage return), sendcfg FILE [--kind 1|2] [--block N]
+// [--stop-after N], quit.
+//
+// sendcfg pushes a configuration to every panel in "B" blocks of N bytes
+// (default 256, at most 506): kind 1 a configuration file (the payload of a
+// "CONFIG" file, or the file as it is), kind 2 a configuration image (the
+// file as it is when it already is one, else an image made around its
+// payload). One block is sent at a time, the next once the panel answered;
+// every answer is a line "sendcfg PEER block I/N #NUMBER: y" (or n), the end
+// a line "sendcfg PEER: done, N blocks", "...: refused at block I/N",
+// "...: stopped after I of N blocks" (--stop-after: a download cut off) or
+// "...: no answer to block I/N, stopped". Given as options, the download
+// goes to each panel as soon as it is first heard from.
 
 #include "router_sim.h"
 
@@ -71,7 +84,17 @@ int main(int argc, char **argv)
     const QCommandLineOption salvoOpt(QStringLiteral("salvo"),
                                       QStringLiteral("Salvo N:DEST,SRC,LEVELS;... (repeatable)."),
                                       QStringLiteral("N:DEST,SRC,LEVELS"));
-    parser.addOptions({bindOpt, panelOpt, pollOpt, levelsOpt, sourcesOpt, destsOpt, salvoOpt});
+    const QCommandLineOption sendcfgOpt(QStringLiteral("sendcfg"),
+                                        QStringLiteral("Configuration to send to each panel once heard from."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption kindOpt(QStringLiteral("kind"), QStringLiteral("--sendcfg kind: 1 file, 2 image."),
+                                     QStringLiteral("1|2"), QStringLiteral("1"));
+    const QCommandLineOption blockOpt(QStringLiteral("block"), QStringLiteral("--sendcfg bytes per block."),
+                                      QStringLiteral("N"), QString::number(ConfigDownload::DefaultBlock));
+    const QCommandLineOption stopAfterOpt(QStringLiteral("stop-after"),
+                                          QStringLiteral("--sendcfg: stop after N blocks."), QStringLiteral("N"));
+    parser.addOptions({bindOpt, panelOpt, pollOpt, levelsOpt, sourcesOpt, destsOpt, salvoOpt, sendcfgOpt, kindOpt,
+                       blockOpt, stopAfterOpt});
     parser.process(app);
 
     const int levels = parser.value(levelsOpt).toInt();
@@ -129,6 +152,25 @@ int main(int argc, char **argv)
         return 2;
     }
     sim.setPollInterval(pollMs);
+    if (parser.isSet(sendcfgOpt)) {
+        int stopAfter = -1;
+        if (parser.isSet(stopAfterOpt)) {
+            stopAfter = parser.value(stopAfterOpt).toInt(&ok);
+            if (!ok || stopAfter < 0) {
+                fprintf(stderr, "routersim: invalid --stop-after %s\n", qPrintable(parser.value(stopAfterOpt)));
+                return 2;
+            }
+        }
+        ConfigDownload d;
+        QString why;
+        const int kind = parser.value(kindOpt).toInt();
+        const int block = parser.value(blockOpt).toInt();
+        if (!ConfigDownload::load(parser.value(sendcfgOpt), kind, block, &d, &why)) {
+            fprintf(stderr, "routersim: --sendcfg: %s\n", qPrintable(why));
+            return 2;
+        }
+        sim.sendConfigOnContact(d, stopAfter);
+    }
     QObject::connect(&sim, &RouterSim::quitRequested, &app, &QCoreApplication::quit);
 
     {

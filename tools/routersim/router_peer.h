@@ -41,6 +41,10 @@ public:
     // The protocol restarts: next message id 0.
     void reset();
 
+    // Nothing queued: everything sent has been acknowledged (and the
+    // panel's answers, which carry the acknowledgement, have arrived).
+    bool idle() const { return m_queue.empty(); }
+
 private:
     struct Pending {
         QByteArray payload;

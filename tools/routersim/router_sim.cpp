@@ -10,7 +10,7 @@ RouterSim::RouterSim(int levels, int sources, int dests, QObject *parent)
     m_clock.start();
     m_socket.setProxy(QNetworkProxy::NoProxy);
     connect(&m_socket, &QUdpSocket::readyRead, this, &RouterSim::readDatagrams);
-    connect(&m_pollTimer, &QTimer::timeout, this, [this] { sendToAll('O'); });
+    connect(&m_pollTimer, &QTimer::timeout, this, &RouterSim::pollAll);
     connect(&m_serviceTimer, &QTimer::timeout, this, &RouterSim::service);
     m_serviceTimer.start(10);
 }
@@ -73,6 +73,7 @@ void RouterSim::transmit(RouterPeer &peer, const QByteArray &d)
 void RouterSim::service()
 {
     const qint64 now = m_clock.elapsed();
+    pumpTransfers(now);
     for (auto &p : m_peers) {
         const QByteArray d = p->due(now);
         if (!d.isEmpty())
@@ -96,6 +97,8 @@ void RouterSim::readDatagrams()
         const QList<QByteArray> msgs = peer->receive(d, &ack);
         for (const QByteArray &m : msgs)
             handleMessage(*peer, m);
+        if (m_onContact && m_contacted.insert(peer).second)
+            startTransfer(*peer, m_onContact->download, m_onContact->stopAfter);
         // Acknowledge at once unless a message of ours carries the ack.
         const QByteArray next = peer->due(m_clock.elapsed());
         if (!next.isEmpty())
@@ -107,6 +110,10 @@ void RouterSim::readDatagrams()
 
 void RouterSim::handleMessage(RouterPeer &peer, const QByteArray &msg)
 {
+    if (msg.size() >= 3 && (msg[0] == 'y' || msg[0] == 'n')) {
+        transferReply(peer, msg[0]);
+        return;
+    }
     if (msg.size() < 3 || msg[0] != 'Q')
         return;
     for (const RouterState::Out &o : m_state.handle(msg.mid(3))) {
@@ -140,8 +147,19 @@ void RouterSim::sendRawToAll(const QByteArray &payload)
     service();
 }
 
+void RouterSim::pollAll()
+{
+    // A panel receiving a configuration suspends its keepalive; while it
+    // does, every "y" it sends answers a block.
+    for (auto &p : m_peers)
+        if (!m_transfers.count(p.get()))
+            p->queue('O');
+    service();
+}
+
 void RouterSim::offPoll()
 {
+    cancelTransfers("cancelled by OFF POLL");
     // OFF POLL resets both sides: the panel resets its layer on receipt, so
     // the router starts again from id 0 too.
     for (auto &p : m_peers) {
@@ -161,7 +179,7 @@ bool RouterSim::command(const QString &line)
         return true;
     const QString &c = w[0];
     if (c == QLatin1String("poll") && w.size() == 1)
-        sendToAll('O');
+        pollAll();
     else if (c == QLatin1String("offpoll") && w.size() == 1)
         offPoll();
     else if (c == QLatin1String("query") && w.size() == 1)
@@ -193,9 +211,128 @@ bool RouterSim::command(const QString &line)
         QByteArray text = line.mid(line.indexOf(QLatin1Char('q')) + 1).trimmed().toLatin1();
         text.replace("\\r", "\r");
         sendTextToAll(text);
+    } else if (c == QLatin1String("sendcfg") && w.size() >= 2) {
+        sendConfigCommand(w);
     } else if (c == QLatin1String("quit") && w.size() == 1)
         emit quitRequested();
     else
         return false;
     return true;
+}
+
+// ---- configuration downloads ------------------------------------------------------
+
+void RouterSim::sendConfig(const ConfigDownload &d, int stopAfter)
+{
+    for (auto &p : m_peers)
+        startTransfer(*p, d, stopAfter);
+}
+
+void RouterSim::sendConfigOnContact(const ConfigDownload &d, int stopAfter)
+{
+    Transfer t;
+    t.download = d;
+    t.stopAfter = stopAfter;
+    m_onContact = t;
+}
+
+void RouterSim::startTransfer(RouterPeer &peer, const ConfigDownload &d, int stopAfter)
+{
+    if (m_transfers.count(&peer))
+        printf("sendcfg %s: the download in progress is replaced\n", qPrintable(peer.name()));
+    Transfer &t = m_transfers[&peer];
+    t = Transfer();
+    t.download = d;
+    t.stopAfter = stopAfter;
+    printf("sendcfg %s: %lld blocks of kind %d, %s of %lld bytes\n", qPrintable(peer.name()),
+           (long long)d.blocks.size(), d.kind, qPrintable(d.description), (long long)d.content.size());
+    fflush(stdout);
+    service();
+}
+
+void RouterSim::transferReply(RouterPeer &peer, char reply)
+{
+    auto it = m_transfers.find(&peer);
+    if (it == m_transfers.end() || it->second.sentAt < 0)
+        return;
+    Transfer &t = it->second;
+    const int n = int(t.download.blocks.size());
+    const int i = t.next;
+    printf("sendcfg %s block %d/%d #%d: %c\n", qPrintable(peer.name()), i + 1, n,
+           ConfigDownload::control(i, n) & 0x3F, reply);
+    ++t.next;
+    bool end = true;
+    if (reply == 'n')
+        printf("sendcfg %s: refused at block %d/%d\n", qPrintable(peer.name()), i + 1, n);
+    else if (t.next == n)
+        printf("sendcfg %s: done, %d blocks\n", qPrintable(peer.name()), n);
+    else if (t.stopAfter >= 0 && t.next >= t.stopAfter)
+        printf("sendcfg %s: stopped after %d of %d blocks\n", qPrintable(peer.name()), t.next, n);
+    else
+        end = false;
+    fflush(stdout);
+    if (end) {
+        m_transfers.erase(it);
+        return;
+    }
+    peer.queue('B', t.download.blocks[t.next]);
+    t.sentAt = m_clock.elapsed();
+}
+
+// Starts the downloads whose panels have answered everything sent before
+// (so that every later "y" or "n" answers a block) and ends those whose
+// block got no answer in time.
+void RouterSim::pumpTransfers(qint64 now)
+{
+    for (auto it = m_transfers.begin(); it != m_transfers.end();) {
+        Transfer &t = it->second;
+        if (t.sentAt < 0 && it->first->idle()) {
+            it->first->queue('B', t.download.blocks[0]);
+            t.sentAt = now;
+        }
+        if (t.sentAt < 0 || now - t.sentAt <= TransferTimeoutMs) {
+            ++it;
+            continue;
+        }
+        printf("sendcfg %s: no answer to block %d/%lld, stopped\n", qPrintable(it->first->name()),
+               it->second.next + 1, (long long)it->second.download.blocks.size());
+        fflush(stdout);
+        it = m_transfers.erase(it);
+    }
+}
+
+void RouterSim::cancelTransfers(const char *why)
+{
+    for (const auto &t : m_transfers)
+        printf("sendcfg %s: %s at block %d/%lld\n", qPrintable(t.first->name()), why, t.second.next + 1,
+               (long long)t.second.download.blocks.size());
+    fflush(stdout);
+    m_transfers.clear();
+}
+
+// "sendcfg FILE [--kind 1|2] [--block N] [--stop-after N]"
+void RouterSim::sendConfigCommand(const QStringList &w)
+{
+    int kind = ConfigDownload::File, block = ConfigDownload::DefaultBlock, stopAfter = -1;
+    for (int i = 2; i < w.size(); i += 2) {
+        bool ok = i + 1 < w.size();
+        const int v = ok ? w[i + 1].toInt(&ok) : 0;
+        if (ok && w[i] == QLatin1String("--kind"))
+            kind = v;
+        else if (ok && w[i] == QLatin1String("--block"))
+            block = v;
+        else if (ok && w[i] == QLatin1String("--stop-after") && v >= 0)
+            stopAfter = v;
+        else {
+            fprintf(stderr, "routersim: sendcfg FILE [--kind 1|2] [--block N] [--stop-after N]\n");
+            return;
+        }
+    }
+    ConfigDownload d;
+    QString error;
+    if (!ConfigDownload::load(w[1], kind, block, &d, &error)) {
+        fprintf(stderr, "routersim: sendcfg: %s\n", qPrintable(error));
+        return;
+    }
+    sendConfig(d, stopAfter);
 }

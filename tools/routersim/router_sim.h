@@ -1,6 +1,7 @@
 #ifndef ROUTER_SIM_H
 #define ROUTER_SIM_H
 
+#include "config_download.h"
 #include "router_peer.h"
 #include "router_state.h"
 
@@ -8,7 +9,10 @@
 #include <QObject>
 #include <QTimer>
 #include <QUdpSocket>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <vector>
 
 // The simulated router controller: one UDP socket, the panels it knows, ON
@@ -37,6 +41,15 @@ public:
     // A router command text ("Q" message) to every panel.
     void sendTextToAll(const QByteArray &text);
 
+    // Sends a configuration to every panel, one block at a time: the next
+    // block goes out when the panel has answered the last one. Each answer
+    // is a line "sendcfg PEER block I/N #NUMBER: y" (or n); a refusal ends
+    // the download, and so do stopAfter answered blocks (-1: all) and 5 s
+    // without an answer. A panel receiving a configuration gets no ON POLL.
+    void sendConfig(const ConfigDownload &d, int stopAfter);
+    // The same, for each panel as soon as it is first heard from.
+    void sendConfigOnContact(const ConfigDownload &d, int stopAfter);
+
 signals:
     void quitRequested();
 
@@ -50,12 +63,31 @@ private:
     void log(const char *dir, const RouterPeer &peer, const QByteArray &datagram);
     void handleMessage(RouterPeer &peer, const QByteArray &msg);
 
+    struct Transfer {
+        ConfigDownload download;
+        int stopAfter = -1;
+        int next = 0;          // block to send next
+        qint64 sentAt = -1;    // when the block in flight went out; -1: the
+                               // first block waits for the panel's answers
+                               // to what was sent before
+    };
+    enum { TransferTimeoutMs = 5000 };
+    void pollAll();
+    void startTransfer(RouterPeer &peer, const ConfigDownload &d, int stopAfter);
+    void transferReply(RouterPeer &peer, char reply);
+    void pumpTransfers(qint64 now);
+    void cancelTransfers(const char *why);
+    void sendConfigCommand(const QStringList &words);
+
     RouterState m_state;
     QUdpSocket m_socket;
     std::vector<std::unique_ptr<RouterPeer>> m_peers;
     QTimer m_pollTimer;
     QTimer m_serviceTimer;
     QElapsedTimer m_clock;
+    std::map<RouterPeer *, Transfer> m_transfers;
+    std::optional<Transfer> m_onContact;
+    std::set<RouterPeer *> m_contacted;
 };
 
 #endif
