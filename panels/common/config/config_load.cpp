@@ -4,7 +4,6 @@
 #include "link/netcfg.h"
 #include "config/config_binary.h"
 #include "config/config_store.h"
-#include "crc16.h"
 #include "echain.h"
 #include "estreambuf.h"
 #include "panels_main.h"
@@ -104,7 +103,7 @@ bool cfgload_file_data(const uint8_t *data, size_t len)
     size_t payload = length > CFGLOAD_HEADER ? length - CFGLOAD_HEADER : 0;
     if (payload > len - CFGLOAD_HEADER)
         payload = len - CFGLOAD_HEADER;
-    const uint16_t crc = crc16_xmodem(data + CFGLOAD_HEADER, payload);
+    const uint16_t crc = netcfg_config_crc(data + CFGLOAD_HEADER, payload);
     printf("LOAD CRC: %04X\n", crc);
     printf("length of file is %d\n", int(length));
     // A length beyond the file is a truncated file: refused as too big for
@@ -128,7 +127,8 @@ bool cfgload_file_data(const uint8_t *data, size_t len)
     } else if (!load_coded(p, payload)) {
         return false;
     }
-    s_crc = netcfg_config_crc(p, payload);
+    s_crc = crc;
+    netcfg_config_in_use(crc);
     return true;
 }
 

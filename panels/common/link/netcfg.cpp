@@ -83,11 +83,15 @@ uint16_t netcfg_config_crc(const uint8_t *payload, size_t len)
 {
     const uint16_t crc = crc16_xmodem(payload, len);
     printf("Received CRC %d\n", crc);
+    return crc;
+}
+
+void netcfg_config_in_use(uint16_t crc)
+{
     comms_set_config_crc(crc);
     // Whatever was loaded replaces the last text image: sending that image
     // again has to load it again.
     s_applied_len = 0;
-    return crc;
 }
 
 // ---- applying an image -------------------------------------------------------------
@@ -113,7 +117,7 @@ static void apply_text(const uint8_t *image, uint32_t total, uint8_t flags)
     // again rather than taken as already in use.
     s_applied_len = 0;
     if (cfgload_network(body, body_len, (flags & NETCFG_COMPRESSED) != 0, (flags & NETCFG_MULTIPART) != 0)) {
-        netcfg_config_crc(body, body_len);
+        netcfg_config_in_use(netcfg_config_crc(body, body_len));
         s_applied_len = total;
         s_applied_hash = hash;
         s_applied_crc = crc;
@@ -129,7 +133,7 @@ static void apply_binary(const uint8_t *body, uint32_t body_len)
            body_len > 1 ? body[1] : 0);
     resetConfiguration();
     if (readBinaryConfig(body, body_len)) {
-        netcfg_config_crc(body, body_len);
+        netcfg_config_in_use(netcfg_config_crc(body, body_len));
         panels_mark_config_loaded();
     }
     printf("panel_config 3 panel setup(FALSE)\n");

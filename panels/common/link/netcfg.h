@@ -50,10 +50,13 @@ void netcfg_block(const uint8_t *data, int len);
 // contents after the last block).
 void netcfg_apply_image(const uint8_t *image, uint32_t fill);
 
-// Checksum of the configuration now in use: CRC-16/XMODEM over its payload
-// (a file's bytes after the header, an image's body). Printed, kept for the
-// QUERY reply and returned. Every successful configuration load calls it.
+// Checksum of a configuration: CRC-16/XMODEM over its payload (a file's
+// bytes after the header, an image's body), printed and returned.
 uint16_t netcfg_config_crc(const uint8_t *payload, size_t len);
+// The configuration with this checksum is now in use: the QUERY reply
+// reports it, and the last text image applied no longer counts as in use.
+// Every successful configuration load calls it.
+void netcfg_config_in_use(uint16_t crc);
 
 // Change detection of text images: the djb2 hash (5381, then hash * 33 +
 // byte) and a CRC-16 over polynomial 0x1021 from 0xFFFF in which each byte

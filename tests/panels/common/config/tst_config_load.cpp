@@ -97,7 +97,8 @@ private slots:
         const uint16_t crc = crc16_xmodem(reinterpret_cast<const uint8_t *>(file.constData()) + 10, size_t(file.size() - 10));
         QFETCH(int, reset1);
         QFETCH(int, reset2);
-        const QByteArray expected = QByteArray("LOAD CRC: ") + QByteArray::number(crc, 16).toUpper().rightJustified(4, '0') +
+        const QByteArray expected = "Received CRC " + QByteArray::number(crc) + "\nLOAD CRC: " +
+                                    QByteArray::number(crc, 16).toUpper().rightJustified(4, '0') +
                                     "\nlength of file is " + QByteArray::number(file.size()) +
                                     "\nreading uncompressed pcsl file\nReset buttons are " +
                                     QByteArray::number(reset1) + " and " + QByteArray::number(reset2) +
@@ -133,7 +134,7 @@ private slots:
         StdoutCapture out;
         QVERIFY(loadBytes(container("123456789")));
         const QByteArray text = out.text();
-        QVERIFY2(text.startsWith("LOAD CRC: 31C3\nlength of file is 19\n"), text.constData());
+        QVERIFY2(text.startsWith("Received CRC 12739\nLOAD CRC: 31C3\nlength of file is 19\n"), text.constData());
         QVERIFY(text.contains("reading binary config file\n"));
         QCOMPARE(cfgload_crc(), uint16_t(0x31C3));
     }

@@ -49,7 +49,8 @@ private slots:
         QVERIFY(p.waitForFinished(15000));
         QCOMPARE(p.exitCode(), 0);
         const QByteArray out = p.readAllStandardOutput();
-        const QByteArray crcLine = "LOAD CRC: " + QByteArray::number(crc, 16).toUpper().rightJustified(4, '0') + "\n";
+        const QByteArray crcLine = "Received CRC " + QByteArray::number(crc) + "\nLOAD CRC: " +
+                                   QByteArray::number(crc, 16).toUpper().rightJustified(4, '0') + "\n";
         QVERIFY2(out.contains("Loading config file...\n" + crcLine), out.constData());
         QVERIFY2(out.contains("reading uncompressed pcsl file\n" + resetLine), out.constData());
         QVERIFY2(out.contains("finished panel setup\nConfig file loaded\n"), out.constData());

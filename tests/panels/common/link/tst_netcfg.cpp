@@ -203,8 +203,10 @@ private slots:
         startPanel();
         StdoutCapture out;
         QCOMPARE(netcfg_config_crc(digits, 9), uint16_t(0x31C3));
-        QCOMPARE(queryCrc(), uint16_t(0x31C3));
         QVERIFY(out.text().contains("Received CRC 12739\n"));
+        QCOMPARE(queryCrc(), xmodem(m_initial.mid(10)));
+        netcfg_config_in_use(0x31C3);
+        QCOMPARE(queryCrc(), uint16_t(0x31C3));
     }
 
     // Blocks 62, 63, 0, 1 in order; a repeated first block restarts; one
