@@ -33,6 +33,30 @@ QString readText(QXmlStreamReader &r)
     return r.readElementText();
 }
 
+// The text of an element and of everything inside it, for the log. Read
+// without recursion (the reader's own way recurses once per level, which a
+// deeply nested file turns into a stack overflow), and cut short: the log
+// needs no more.
+QString readAllText(QXmlStreamReader &r)
+{
+    const qsizetype maxLog = 200;
+    QString text;
+    qint64 depth = 1;
+    while (depth > 0 && !r.atEnd()) {
+        switch (r.readNext()) {
+        case QXmlStreamReader::StartElement: ++depth; break;
+        case QXmlStreamReader::EndElement: --depth; break;
+        case QXmlStreamReader::Characters:
+        case QXmlStreamReader::EntityReference:
+            if (text.size() < maxLog)
+                text += r.text().left(maxLog - text.size());
+            break;
+        default: break;
+        }
+    }
+    return text;
+}
+
 int saturatedSum(int a, int b)
 {
     const qint64 s = qint64(a) + qint64(b);
@@ -198,7 +222,7 @@ bool PAN_Layout::readGroup(QXmlStreamReader &r, Group *g, int depth)
                 return false;
         } else {
             const QString tag = n.toString();
-            const QString text = r.readElementText(QXmlStreamReader::IncludeChildElements);
+            const QString text = readAllText(r);
             qWarning("unrecognized tag: %s - %s", qPrintable(tag), qPrintable(text));
         }
     }
