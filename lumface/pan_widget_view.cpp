@@ -23,6 +23,8 @@ PAN_Widget::GW::GW(QGraphicsScene *scene, PAN_Widget *owner)
                          | QGraphicsView::DontAdjustForAntialiasing);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setAcceptDrops(true);
+    // Faces are shown as small as their racks make them.
+    setMinimumSize(1, 1);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::black);
     pal.setColor(QPalette::Base, Qt::black);
