@@ -156,6 +156,7 @@ private:
     QRect pictureArea() const;
     QRect legendWindow() const;
     QColor faceColor() const;
+    void drawFrame(QPainter &p, const QRect &area);
     void drawFace(QPainter &p, const QRect &area);
     void drawDisplay(QPainter &p, const QRect &area);
     void drawLegendText(QPainter &p, const QRect &window, const QColor &face);

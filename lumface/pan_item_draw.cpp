@@ -8,7 +8,8 @@
 //   chosen by the progress, then the legend, picture or text inside the
 //   legend window (the opaque bounding box of the first display mask), all
 //   cut to the display mask chosen by the progress;
-//   or the display (text displays): display picture or display text;
+//   or, for text displays, their frame (the display's glass) and over it
+//   the display picture or display text;
 //   the frame chosen by the progress (rotated by the angle for shafts);
 //   the drop highlight while a picture is dragged over the face.
 
@@ -73,27 +74,17 @@ void PAN_Item::redraw()
     if (!m_background.isNull())
         p.drawPixmap(area.topLeft(), m_background);
 
-    if (m_setup.type == TypeVacuum)
+    // A display's frame is its background (the dark glass): under the text,
+    // which it would hide. Every other item's frame lies over its face.
+    const bool display = m_setup.type == TypeVacuum;
+    if (display)
+        drawFrame(p, area);
+    if (display)
         drawDisplay(p, area);
     else if (m_maskIndex >= 0)
         drawFace(p, area);
-
-    if (m_frameIndex >= 0 && m_frameIndex < m_frames.size()) {
-        const QPixmap &frame = m_frames.at(m_frameIndex);
-        if (!frame.isNull()) {
-            if (std::fabs(m_angle) > 0.001) {
-                p.save();
-                const QPointF c = QRectF(area).center();
-                p.translate(c);
-                p.rotate(m_angle);
-                p.translate(-c);
-                p.drawPixmap(area.topLeft(), frame);
-                p.restore();
-            } else {
-                p.drawPixmap(area.topLeft(), frame);
-            }
-        }
-    }
+    if (!display)
+        drawFrame(p, area);
 
     if (m_acceptsCustom && m_dropHighlight) {
         // A drop target: a glowing outline round the key.
@@ -107,6 +98,28 @@ void PAN_Item::redraw()
     }
     p.end();
     setPixmap(QPixmap::fromImage(std::move(out)));
+}
+
+// The frame picture at the current progress, turned by the item's angle
+// (shafts).
+void PAN_Item::drawFrame(QPainter &p, const QRect &area)
+{
+    if (m_frameIndex < 0 || m_frameIndex >= m_frames.size())
+        return;
+    const QPixmap &frame = m_frames.at(m_frameIndex);
+    if (frame.isNull())
+        return;
+    if (std::fabs(m_angle) > 0.001) {
+        p.save();
+        const QPointF c = QRectF(area).center();
+        p.translate(c);
+        p.rotate(m_angle);
+        p.translate(-c);
+        p.drawPixmap(area.topLeft(), frame);
+        p.restore();
+    } else {
+        p.drawPixmap(area.topLeft(), frame);
+    }
 }
 
 // The lit part of a key or LED, cut to the display mask.

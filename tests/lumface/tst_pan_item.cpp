@@ -290,6 +290,17 @@ void TstPanItem::displayText()
     // Colours never reach a display.
     c1.setColor(255, 0, 0);
     QVERIFY(!one->color().isValid());
+    // A display's frame is its glass: drawn under the text, not over it.
+    {
+        PAN_Item::Setup s = one->setup();
+        s.sequence.frames = QStringList({"vacuum_bk.png"});
+        PAN_Item glass(s, m_images.get(), &m_cb);
+        glass.resize(1, 1, false);
+        Connector cg(&glass, nullptr, false);
+        cg.setText(QStringLiteral("HELLO"), 0);
+        QVERIFY(count(pictureOf(glass), green, 40) > 10);
+        QCOMPARE(pictureOf(glass).pixelColor(0, 0).alpha() < 255, true); // its soft edge
+    }
     QCOMPARE(pan_display::displayLines(QStringLiteral("ABCDEFGHIJ\nsecond"), 1, 8),
              QStringList({"ABCDEFGH"}));
     QCOMPARE(pan_display::displayLines(QStringLiteral("AB"), 2, 4), QStringList({"AB  ", "    "}));

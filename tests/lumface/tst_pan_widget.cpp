@@ -6,6 +6,7 @@
 #include "bd_records.h"
 #include "button_setter_impl.h"
 #include "face_fixture.h"
+#include "kst_panelinfo.h"
 #include "pan_connector.h"
 #include "pan_imagecontainer.h"
 #include "pan_item.h"
@@ -78,6 +79,7 @@ private slots:
     void layoutFilesAndFailures();
     void droppedKeyPictures();
     void sizeFadeInAndFlashing();
+    void shippedFacesBuild();
 
 private:
     // A face of face_small.xml at layout scale (400 x 100), shown and
@@ -605,6 +607,45 @@ void TstPanWidget::sizeFadeInAndFlashing()
     late.setupUI();
     QTRY_VERIFY(late.view()->isVisible());
     QCOMPARE(late.item(1)->pixelSize(), QSize(25, 25));
+}
+
+void TstPanWidget::shippedFacesBuild()
+{
+    // Every built-in face builds, finds every picture it names and shows
+    // what the button driver sends it.
+    const KST_PanelInfo info;
+    for (int type = 0; type <= info.typeCount(); ++type) {
+        bdtest::LogCapture log;
+        PAN_Widget w(nullptr, noFade()); // its own pictures: the built-in set
+        w.setDataDirectory(m_data->path());
+        w.setFiles(info.layoutFileName(type), QString(), QString());
+        QVERIFY2(w.setupUI(), qPrintable(info.typeName(type)));
+        w.resize(600, w.heightForWidth(600));
+        w.show();
+        QCoreApplication::processEvents();
+        QStringList problems = log.starting("warning") + log.starting("critical");
+        // The offscreen platform's own remark on showing a window.
+        problems.removeIf([](const QString &l) { return l.contains("propagateSizeHints"); });
+        QVERIFY2(problems.isEmpty(), qPrintable(info.typeName(type) + ": " + problems.join(" | ")));
+        QCOMPARE(w.panelSize().width(), 1200);
+        QMap<qint32, buttondriver::IButton *> buttons;
+        w.collectButtons(buttons);
+        if (type == 0) {
+            QVERIFY(buttons.isEmpty());
+            continue;
+        }
+        QVERIFY(buttons.contains(1));
+        buttondriver::ButtonSetterImpl setter(QStringLiteral("/nonexistent/buttonlevel"));
+        setter.setButtons(buttons);
+        setter.process_messages({buttondriver::makeColor(1, 255, 0, 0),
+                                 buttondriver::makeText(1, "CAM\n1", 0)});
+        w.limiter()->flush();
+        const QImage key = w.item(1)->pixmap().toImage();
+        QVERIFY(!key.isNull());
+        QCOMPARE(w.item(1)->color(), QColor(255, 0, 0));
+        QVERIFY(w.item(1)->hasLegend());
+        setter.setButtons({});
+    }
 }
 
 QTEST_MAIN(TstPanWidget)
