@@ -174,7 +174,6 @@ void TstPanWidget::clickAndHold()
     // A held press: down after 60 ms, up at the release.
     spy.clear();
     QTest::mousePress(vp, Qt::LeftButton, {}, centreOf(k7));
-    QTest::qWait(20);
     QCOMPARE(spy.count(), 0);
     QTRY_COMPARE(spy.count(), 1);
     QCOMPARE(messages(spy).first(), key(7, 1));
@@ -265,9 +264,9 @@ void TstPanWidget::rightButtonLatching()
     spy.clear();
     QTest::mouseClick(vp, Qt::RightButton, {}, k3);
     QTRY_COMPARE(spy.count(), 1);
-    QTest::qWait(4500);
+    QTest::qWait(4000);
     QCOMPARE(spy.count(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 1500);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 3000);
     QCOMPARE(messages(spy).last(), key(3, 0));
     QTest::qWait(200);
     QCOMPARE(spy.count(), 2);
@@ -370,8 +369,10 @@ void TstPanWidget::buttonDriverPaintsTheFace()
     QCOMPARE(w->item(1000)->picture().size(), QSize(8 * 16, 16));
     // From then on records are drawn within a batch interval.
     setter.process_messages({buttondriver::makeColor(-1, 1, 2, 3)});
+    // (The first connector of the burst may be drawn at once, the rest
+    // with the next batch.)
     QTRY_COMPARE_WITH_TIMEOUT(w->item(1)->color(), QColor(1, 2, 3), 500);
-    QCOMPARE(w->item(20)->color(), QColor(1, 2, 3));
+    QTRY_COMPARE_WITH_TIMEOUT(w->item(20)->color(), QColor(1, 2, 3), 500);
     QVERIFY(!w->item(1000)->color().isValid());
     // Flashing runs through the same path.
     setter.process_messages({buttondriver::makeColor2(4, 255, 0, 0, 100, 0, 0, 255, 100)});
