@@ -173,14 +173,13 @@ void applyConfiguration()
     apply_routes(cs->sources, st->source_count, &pt->sources);
     apply_levels(cs, pt);
 
-    pt->group_count[0] = st->group_counter[0];
-    pt->group_count[1] = st->group_counter[1];
-    st->group_counter[0] = st->group_counter[1] = 0;
+    // The first menu's keys give the paging groups; their numbering is the
+    // one everything else reads, the later menus' slots below included.
     for (int k = 0; k < CFG_KEYS; ++k) {
         const ButtonRecord *b = &cs->menus[0].keys[k];
-        pt->ordinal[k] = uint8_t(b->ordinal);
         pt->group[k] = (b->property == 1 || b->property == 2) ? uint8_t(b->property) : 0;
     }
+    pt_number_groups();
 
     for (int m = 0; m < CFG_MENUS; ++m)
         add_legend(pt, cs->menus[m].name, m + 1);

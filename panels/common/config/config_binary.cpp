@@ -310,6 +310,7 @@ void cfgbin_finish(CfgBinReader *r)
         pt->display_count = PT_DISPLAYS;
     if (!(r->filled & 1))
         return;
+    pt_number_groups();
     if (pt->menu_legends > PT_LEGENDS)
         pt->menu_legends = PT_LEGENDS;
     if (pt->all_menu_legends > PT_LEGENDS)

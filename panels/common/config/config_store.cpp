@@ -100,7 +100,6 @@ void resetConfiguration()
     st->dest_count = 0;
     st->prev_dest = st->next_dest = 0;
     st->prev_preset = st->next_preset = 0;
-    st->group_counter[0] = st->group_counter[1] = 0;
     // Whether the setup tool wrote the text is a property of each text: a
     // hand-written text after one from the tool reads its values as written.
     st->from_setup_tool = 0;

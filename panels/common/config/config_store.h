@@ -33,7 +33,6 @@ struct ButtonRecord {
     uint16_t type;         // ButtonType
     uint16_t value;
     uint16_t value2;       // chop keys: low 13 bits value, top 3 bits interval
-    uint16_t ordinal;      // position in its paging group (first menu)
     uint16_t property;     // paging group asked for by "bP" (first menu)
     uint16_t subpanel;
     uint8_t character;
@@ -88,7 +87,6 @@ struct CfgSettings {
     char setup_version[CFG_VERSION_LEN + 1];
     int32_t menu_count;            // menus applyConfiguration walks
     int32_t keys_per_menu;         // keys per menu it walks; only grows
-    uint16_t group_counter[2];     // keys numbered so far in paging groups 1, 2
     uint8_t colour_taken[2];       // setup tool: entries 17 and 18 accepted once
 };
 

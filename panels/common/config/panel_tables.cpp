@@ -29,24 +29,29 @@ static uint16_t page_limit(int n)
     return n == 0 ? 16 : uint16_t(2256 / n + 1);
 }
 
-void pt_panel_setup()
+void pt_number_groups()
 {
     PanelTables *pt = &s_tables;
-    // A binary image brings only the groups: number the keys of each group
-    // in key order (a PCSL text numbered them the same way).
     uint16_t n[2] = {0, 0};
     for (int k = 0; k < PT_KEYS; ++k) {
         const uint8_t g = pt->group[k];
-        if (g == 1 || g == 2)
+        if (g == 1 || g == 2) {
             pt->ordinal[k] = uint8_t(++n[g - 1]);
-        else
+        } else {
+            // Any other group byte (a binary image may hold one) is fixed.
+            pt->group[k] = 0;
             pt->ordinal[k] = 0;
+        }
     }
     pt->group_count[0] = n[0];
     pt->group_count[1] = n[1];
     pt->page_limit[0] = page_limit(n[0]);
     pt->page_limit[1] = page_limit(n[1]);
+}
 
+void pt_panel_setup()
+{
+    PanelTables *pt = &s_tables;
     // Key legends follow the menu names in the list; their owner is the
     // slot + 1.
     for (int s = 0; s < PT_SLOTS; ++s)

@@ -128,9 +128,14 @@ PanelTables *panel_tables();
 // source), no legend for any slot.
 void pt_init();
 
-// Panel setup's part: numbers the keys of the two paging groups (ordinals
-// and counts), sets the highest page of each group (2256 / count + 1, 16
-// for an empty group) and maps every slot to its legend entry.
+// Numbers the keys of the two paging groups in key order (ordinals from 1
+// and the counts) and sets the highest page of each group (2256 / count +
+// 1, 16 for an empty group). Run once whenever the groups are written (by
+// applyConfiguration before it places the later menus' keys, and by the
+// binary configuration reader); everything else reads the numbers.
+void pt_number_groups();
+
+// Panel setup's part: maps every slot to its legend entry.
 void pt_panel_setup();
 
 // The slot of physical key k (0..127) on primary page p and secondary page

@@ -349,12 +349,12 @@ void SemConfig::applyButtonKey(int code, const char *value)
             cfg_set_name(b->legend, value);
         break;
     case K_BUTTON_PROPERTY: case K_BP:
-        // Paging groups belong to the physical keys: first menu only.
+        // Paging groups belong to the physical keys: first menu only. The
+        // keys of a group are numbered when the tables are made, so a key
+        // marked twice is still one key of its group.
         if (menu_ != 0)
             break;
         b->property = uint16_t(v);
-        if (v == 1 || v == 2)
-            b->ordinal = ++st->group_counter[v - 1];
         break;
     case K_IV:
         if (b->type == 64 || b->type == 69)

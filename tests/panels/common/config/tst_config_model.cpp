@@ -167,6 +167,41 @@ private slots:
         QCOMPARE(int(pt->page_limit[0]), 16);
     }
 
+    // The group keys of the first menu are numbered once, and the slot a
+    // physical key reads on a later page is the one that page's key was
+    // stored in, whatever order the keys were written in. A key marked
+    // twice counts once.
+    void pagingOrdinalsAgreeEverywhere()
+    {
+        loadText("obj Configsettings() { numSources=60 numDestinations=8 }\n"
+                 "obj KnownMenus() {\n"
+                 " obj Menu(1) { obj MenuButtons() {\n"
+                 "  obj Btn(5) { bT=\"Source\" bV=5 bP=1 bP=1 }\n"
+                 "  obj Btn(2) { bT=\"Source\" bV=2 bP=1 }\n"
+                 "  obj Btn(7) { bT=\"Destination\" bV=7 bP=2 } } }\n"
+                 " obj Menu(2) { obj MenuButtons() {\n"
+                 "  obj Btn(2) { bT=\"Source\" bV=20 }\n"
+                 "  obj Btn(5) { bT=\"Source\" bV=50 }\n"
+                 "  obj Btn(7) { bT=\"Destination\" bV=4 } } } }\n");
+        pt_panel_setup();
+        const PanelTables *pt = panel_tables();
+        QCOMPARE(int(pt->group_count[0]), 2);
+        QCOMPARE(int(pt->group_count[1]), 1);
+        QCOMPARE(int(pt->page_limit[0]), 2256 / 2 + 1);
+        // Key 2 on page 2 is menu 2's Btn(2), key 5 its Btn(5).
+        int slot = pt_key_slot(1, 1, 0);
+        QCOMPARE(int(pt->type[slot]), 10);
+        QCOMPARE(int(pt->value[slot]), 19);
+        slot = pt_key_slot(4, 1, 0);
+        QCOMPARE(int(pt->value[slot]), 49);
+        slot = pt_key_slot(6, 0, 1);
+        QCOMPARE(int(pt->type[slot]), 11);
+        QCOMPARE(int(pt->value[slot]), 3);
+        // Panel setup run again reads the same numbering.
+        pt_panel_setup();
+        QCOMPARE(int(pt->value[pt_key_slot(1, 1, 0)]), 19);
+    }
+
     // Next destination / source preset: 0 or beyond the table means the
     // last entry.
     void nextValues_data()
