@@ -6,7 +6,10 @@
 #include "link/netcfg.h"
 #include "key_queue.h"
 #include "control/lcd_button.h"
-#include "control/logic.h"
+#include "control/ctl_state.h"
+#include "control/keys.h"
+#include "control/menus.h"
+#include "control/refresh.h"
 #include "config/panel_tables.h"
 #include "plat.h"
 #include "product.h"
@@ -61,7 +64,7 @@ int panels_loop_init(StartParams params)
     if (product != PROD_NONE) {
         plat_keys_clear();
         kq_clear();
-        logic_init();
+        ctl_init();
         eth_ports_reset();
         lcd_init();
         plat_display_clear(0);
@@ -104,14 +107,14 @@ void panels_loop()
     plat_key_scan();
     KeyEvent ev;
     while (kq_get(&ev))
-        logic_key_event(ev.kind, ev.key);
+        keys_event(ev.kind, ev.key);
 
     eth_poll_router_link();
     for (int i = 0; i < 25; ++i)
         comms_refresh_step();
     eth_receive();
     comms_keepalive_check();
-    logic_timers();
+    menu_timers();
     eth_timers_expire();
     panels_report_changes();
 }
@@ -134,13 +137,13 @@ uint8_t panels_config_loaded()
 
 void panels_refresh_all_buttons()
 {
-    logic_refresh_legends();
-    const uint8_t saved = logic_redraw_all();
-    logic_set_redraw_all(1);
+    rf_refresh_legends();
+    const uint8_t saved = rf_redraw_all();
+    rf_set_redraw_all(1);
     const int count = prod_button_count();
     for (int i = 0; i < count; ++i)
-        logic_redraw_button(i);
-    logic_set_redraw_all(saved);
+        rf_redraw_button(i);
+    rf_set_redraw_all(saved);
 }
 
 void panels_close_sockets()

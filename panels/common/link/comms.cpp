@@ -1,6 +1,9 @@
 #include "link/comms.h"
 
-#include "control/logic.h"
+#include "control/ctl_state.h"
+#include "control/dest_status.h"
+#include "control/menus.h"
+#include "control/refresh.h"
 #include "ms_clock.h"
 #include "panels_main.h"
 #include "plat.h"
@@ -43,7 +46,7 @@ void comms_init()
     s_config_complete = 1;
     comms_set_state(COMMS_OFFLINE, 7);
     rcmd_clear_state();
-    logic_clear_router_state();
+    ds_clear();
 }
 
 void comms_set_state(int state, int reason)
@@ -88,7 +91,7 @@ void comms_on_poll()
     if (s_state == COMMS_OFFLINE && s_config_complete) {
         printf("ON POLL\n");
         rcmd_clear_state();
-        logic_clear_router_state();
+        ds_clear();
         comms_panel_setup();
     }
     s_query = 0;
@@ -109,12 +112,12 @@ void comms_query()
 void comms_panel_setup()
 {
     printf("starting panel setup\n");
-    logic_panel_setup();
+    ctl_panel_setup();
     s_last_message = s_last_keepalive = msc_now();
     s_recent_traffic = 1;
     if (!(s_state == COMMS_ADMIN && s_config_complete))
         comms_set_state(COMMS_ONLINE, 8);
-    logic_refresh_outputs();
+    rf_refresh_outputs();
     printf("finished panel setup\n");
 }
 
@@ -142,19 +145,19 @@ void comms_leave_setup_menu()
 
 void comms_refresh_step()
 {
-    if (logic_setup_menu_active()) {
-        logic_setup_menu_step(s_counter++);
+    if (menu_setup_active()) {
+        menu_setup_draw_step(s_counter++);
     } else if (s_display_needed) {
         comms_show(s_recent_traffic ? CD_COMMS_VALID : CD_NO_COMMS);
         return;
     } else {
         if (s_redraw_all) {
             s_redraw_all = 0;
-            logic_set_redraw_all(1);
+            rf_set_redraw_all(1);
             s_counter = 0;
         }
         if (s_buttons > 0)
-            logic_redraw_button(s_counter);
+            rf_redraw_button(s_counter);
         ++s_counter;
     }
     if (s_counter >= s_buttons)
@@ -268,7 +271,7 @@ static void show_lcd_model(uint8_t type)
 
 static void comms_show(uint8_t type)
 {
-    if (type == s_last_display || logic_setup_menu_active())
+    if (type == s_last_display || menu_setup_active())
         return;
     s_last_display = type;
     if (s_menu_model)

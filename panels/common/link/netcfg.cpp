@@ -4,7 +4,7 @@
 #include "config/config_binary.h"
 #include "config/config_load.h"
 #include "config/config_store.h"
-#include "control/logic.h"
+#include "control/dest_status.h"
 #include "crc16.h"
 #include "link/comms.h"
 #include "link/rlink.h"
@@ -189,7 +189,7 @@ static void image_block(uint8_t control, const uint8_t *block, size_t n)
     // The new configuration may route differently: nothing the panel knew
     // of the router's state holds.
     rcmd_clear_state();
-    logic_clear_router_state();
+    ds_clear();
     netcfg_apply_image(s_image, s_image_fill);
     comms_set_config_complete(1);
     s_rx_error = 1;

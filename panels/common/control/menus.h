@@ -1,0 +1,66 @@
+#ifndef MENUS_H
+#define MENUS_H
+
+// Menus and special functions: menu pages, panel and destination locks,
+// snapshots, salvos, memories, program mode, source and preset toggle and
+// chop, the setup key and the setup menu. Key handling calls these entries
+// for the ButtonTypes they own.
+//
+// Not built yet: each key action beeps and logs "<function> not
+// available"; the queries answer as for a panel on which none of these is
+// in progress, and the timers do nothing.
+
+#include <cstdint>
+
+// Panel Lock key, or a Locks key with value 4.
+void menu_panel_lock(int sp);
+// Menu keys on release: type 14 (primary) or 9 (secondary) selects page
+// `page` (1-based); type 2 returns to the last page of the key's group.
+void menu_select(int type, int page, int group);
+void menu_take_snapshot(int sp);
+void menu_play_snapshot(int sp);
+// Locks key of value v on the subpanel's selected destination.
+void menu_locks(int value, int sp);
+// System Salvo: the salvo number as configured.
+void menu_salvo(int number, int sp);
+// Memory keys: type 21 destination, 28 source, 32 preset memory.
+void menu_memory(int type, int number, int sp);
+void menu_program_mode();
+// Source Toggle / Source Chop keys, every event of theirs (kind 'P', 'A',
+// 'R'); the key's slot holds its two sources.
+void menu_source_toggle(uint8_t kind, int slot, int sp);
+void menu_source_chop(uint8_t kind, int slot, int sp);
+void menu_preset_toggle(int sp);
+void menu_preset_chop(int sp);
+// Setup key on release: the panel goes to the admin state.
+void menu_setup_key();
+
+// The setup menu: opened by the model's setup button while the panel is
+// not online; while active every key event goes to it and the refresh
+// scheduler lets it draw.
+void menu_setup_open();
+int menu_setup_active();
+void menu_setup_event(uint8_t kind, uint8_t key);
+void menu_setup_draw_step(int counter);
+
+// A take while a Locks key of value 5, 6 or 7 is held applies lock kind 1,
+// 2 or 3 to the take's destination instead of routing.
+void menu_take_held_lock(int kind, int dest, int sp);
+
+// Toggle and chop programming: non-zero while a Source Toggle or Source
+// Chop key is held to be programmed; a Source key press then sets one of
+// its sources (menu_program_source returns non-zero when it took the
+// press).
+int menu_programming_active();
+int menu_program_source(int source, int sp);
+
+// Category entry: the category of the typed category text is looked up;
+// Previous/Next Destination step through the category.
+void menu_category_lookup(int sp);
+void menu_category_step(int sp, int forward);
+
+// Timers driven by the quarter-second flag: return to the first page, the
+// reset-key hold, the salvo and toggle lamps.
+void menu_timers();
+
+#endif
