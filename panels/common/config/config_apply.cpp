@@ -189,6 +189,9 @@ void applyConfiguration()
     pt->all_menu_legends = pt->legend_count;
     apply_keys(cs, pt);
 
+    // The take mode comes only with binary images: a text takes on Take
+    // keys only, whatever image was loaded before it.
+    pt->take_mode = 0;
     pt->reset_keys[0] = cs->reset_keys[0];
     pt->reset_keys[1] = cs->reset_keys[1];
     pt->prev_dest = st->prev_dest;

@@ -1,6 +1,7 @@
 // The configuration model: PCSL texts stored by SemConfig, defaults, and
 // the runtime tables applyConfiguration derives.
 
+#include "config/config_binary.h"
 #include "config/config_store.h"
 #include "config_test_util.h"
 #include "config/panel_tables.h"
@@ -200,6 +201,17 @@ private slots:
         // Panel setup run again reads the same numbering.
         pt_panel_setup();
         QCOMPARE(int(pt->value[pt_key_slot(1, 1, 0)]), 19);
+    }
+
+    // A binary image's take mode (automatic takes after a preset) does not
+    // outlive it: a text loaded afterwards takes on Take keys only.
+    void textAfterBinaryTakeMode()
+    {
+        const uint8_t image[] = {107, 0, 4, 0x00, 0x01, 0x00, 0x05};
+        QCOMPARE(readBinaryConfig(image, sizeof image), 1);
+        QCOMPARE(int(panel_tables()->take_mode), 1);
+        loadText(firstMenu("obj Btn(1) { bT=\"Source Preset\" bV=2 }"));
+        QCOMPARE(int(panel_tables()->take_mode), 0);
     }
 
     // Next destination / source preset: 0 or beyond the table means the
