@@ -91,6 +91,7 @@ void RouterSim::readDatagrams()
         if (n < 0)
             continue;
         d.truncate(int(n));
+        emit datagramReceived(d);
         RouterPeer *peer = peerFor(from, port);
         log("rx", *peer, d);
         QByteArray ack;

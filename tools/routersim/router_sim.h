@@ -52,6 +52,8 @@ public:
 
 signals:
     void quitRequested();
+    // Every datagram as it arrives, before anything is done with it.
+    void datagramReceived(const QByteArray &datagram);
 
 private slots:
     void readDatagrams();
