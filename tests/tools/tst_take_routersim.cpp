@@ -109,7 +109,17 @@ public:
     // A datagram the router received from the panel whose text matches.
     bool waitRouterRx(const QString &pattern, int timeoutMs = 5000)
     {
-        const QRegularExpression re(QStringLiteral("rx ") + QRegularExpression::escape(m_panelName)
+        return waitRouter(QStringLiteral("rx "), pattern, timeoutMs);
+    }
+    // ... and one it sent to the panel.
+    bool waitRouterTx(const QString &pattern, int timeoutMs = 5000)
+    {
+        return waitRouter(QStringLiteral("tx "), pattern, timeoutMs);
+    }
+
+    bool waitRouter(const QString &direction, const QString &pattern, int timeoutMs)
+    {
+        const QRegularExpression re(direction + QRegularExpression::escape(m_panelName)
                                     + QStringLiteral(" [^\\n]*") + pattern);
         QElapsedTimer t;
         t.start();
@@ -157,16 +167,16 @@ private slots:
                  qPrintable(why));
 
         // Destination 2: the panel asks for its routing.
-        rig.keys("press 1\nsleep 60\nrelease 1\nsleep 40\n");
+        rig.keys("press 1\nsleep 80\nrelease 1\nsleep 80\n");
         QVERIFY2(rig.waitRouterRx(quoted(".IV002")), rig.rout.constData());
         // Source 4 routes at once; the tally comes back.
-        rig.keys("press 3\nsleep 60\nrelease 3\nsleep 40\n");
+        rig.keys("press 3\nsleep 80\nrelease 3\nsleep 80\n");
         QVERIFY2(rig.waitRouterRx(quoted(".SV002,004")), rig.rout.constData());
         // Preset source 6, take it on levels V and A to destination 3.
-        rig.keys("press 2\nsleep 60\nrelease 2\nsleep 40\npress 8\nsleep 60\nrelease 8\nsleep 40\n"
-                 "press 5\nsleep 60\nrelease 5\nsleep 40\npress 7\nsleep 60\nrelease 7\n");
+        rig.keys("press 2\nsleep 80\nrelease 2\nsleep 80\npress 8\nsleep 80\nrelease 8\nsleep 80\n"
+                 "press 5\nsleep 80\nrelease 5\nsleep 80\npress 7\nsleep 80\nrelease 7\n");
         QVERIFY2(rig.waitRouterRx(quoted(".SVA003,006")), rig.rout.constData());
-        QVERIFY(rig.rout.contains("tx 127.0.0.52:42520 [") && rig.rout.contains("Q \".UVA003,006\\r\""));
+        QVERIFY2(rig.waitRouterTx(quoted(".UVA003,006")), rig.rout.constData());
 
         // The panel's copy of the routing answers an interrogation.
         rig.routerCommand("q .IA003\\r\n");
@@ -190,14 +200,14 @@ private slots:
                            42522, text, &why),
                  qPrintable(why));
 
-        rig.keys("press 1\nsleep 60\nrelease 1\nsleep 40\npress 3\nsleep 60\nrelease 3\nsleep 40\n"
-                 "press 6\nsleep 60\nrelease 6\nsleep 40\npress 7\nsleep 60\nrelease 7\nsleep 40\n");
+        rig.keys("press 1\nsleep 80\nrelease 1\nsleep 80\npress 3\nsleep 80\nrelease 3\nsleep 80\n"
+                 "press 6\nsleep 80\nrelease 6\nsleep 80\npress 7\nsleep 80\nrelease 7\nsleep 80\n");
         QVERIFY2(rig.waitRouterRx(quoted(".SV003,002")), rig.rout.constData());
         rig.routerCommand("q .IV003\\r\n");
         QVERIFY2(rig.waitRouterRx(quoted(".AV003,002")), rig.rout.constData());
 
         // A preset key's source is found by its name too.
-        rig.keys("press 4\nsleep 60\nrelease 4\nsleep 40\npress 7\nsleep 60\nrelease 7\n");
+        rig.keys("press 4\nsleep 80\nrelease 4\nsleep 80\npress 7\nsleep 80\nrelease 7\n");
         QVERIFY2(rig.waitRouterRx(quoted(".SV003,004")), rig.rout.constData());
         rig.routerCommand("q .IV003\\r\n");
         QVERIFY2(rig.waitRouterRx(quoted(".AV003,004")), rig.rout.constData());
