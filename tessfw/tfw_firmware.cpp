@@ -1,5 +1,6 @@
 #include "tfw_firmware.h"
 
+#include "ftp_thread.h"
 #include "panels_main.h"
 #include "plat.h"
 #include "tfw_crash_guard.h"
@@ -12,7 +13,8 @@
 enum {
     kStartDelayMs = 10,
     kLoopPeriodMs = 10,
-    kQuarterSecondMs = 250
+    kQuarterSecondMs = 250,
+    kFtpWaitMs = 10000
 };
 
 TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
@@ -35,6 +37,7 @@ TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
 
 TFW_Firmware::~TFW_Firmware()
 {
+    endFtpThread();
     if (plat_firmware() == this)
         plat_set_firmware(nullptr);
 }
@@ -84,7 +87,10 @@ void TFW_Firmware::timer_start()
     m_keyCount = PLAT_KEY_COUNT;
     stateMsg(ST_RUNNING);
     m_loopTimer.start(kLoopPeriodMs);
-    // The FTP service thread starts here once the FTP server exists.
+
+    const StartParams *settings = panels_settings();
+    m_ftpThread = new FtpThread(settings->ip_address, settings->udp_port);
+    m_ftpThread->start(QThread::InheritPriority);
 }
 
 void TFW_Firmware::timer_loop()
@@ -167,5 +173,27 @@ void TFW_Firmware::stopSequence()
     m_loopTimer.stop();
     panels_close_sockets();
     m_thread->quit();
-    // The FTP thread is closed and waited for here once it exists.
+    endFtpThread();
+}
+
+bool TFW_Firmware::ftpRunning() const
+{
+    return m_ftpThread && m_ftpThread->isRunning();
+}
+
+void TFW_Firmware::endFtpThread()
+{
+    if (!m_ftpThread)
+        return;
+    m_ftpThread->closeAll();
+    m_ftpThread->quit();
+    if (!m_ftpThread->wait(kFtpWaitMs)) {
+        qCritical("_ftp_thread wait failed (%s,%d)", __FILE__, __LINE__);
+        // Destroying a QThread that still runs aborts the process; the
+        // stuck thread is left alone instead.
+        m_ftpThread = nullptr;
+        return;
+    }
+    delete m_ftpThread;
+    m_ftpThread = nullptr;
 }

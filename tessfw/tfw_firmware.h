@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <atomic>
 
+class FtpThread;
 class TFW_FirmwareThread;
 
 // The running firmware of one panel, living on its firmware thread: the
@@ -38,6 +39,11 @@ public:
     // The key state array once initialisation provided it, else null.
     const uint8_t *keyStates() const { return m_keys; }
     bool loopRunning() const { return m_loopTimer.isActive(); }
+    bool ftpRunning() const;
+
+    // Wakes the FTP thread, lets it end (at most 10 s) and deletes it. Part
+    // of the stop sequence; also for a thread that ends without one.
+    void endFtpThread();
 
 signals:
     void firmware_collector_msg_signal(collector::CollectorMsg msg);
@@ -52,6 +58,7 @@ private:
     void refreshAllButtons();
 
     TFW_FirmwareThread *m_thread;
+    FtpThread *m_ftpThread = nullptr;
     QTimer m_loopTimer;
     QTimer m_startTimer;
 

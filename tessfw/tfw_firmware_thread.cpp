@@ -123,6 +123,10 @@ void TFW_FirmwareThread::run()
         return;
     }
 
+    // The FTP thread runs on in this library copy's code; it must end
+    // before the host unloads the copy.
+    fw->endFtpThread();
+
     if (crash.reportErrno) {
         printf("CreateFile failed. Error: %u \n", unsigned(crash.reportErrno));
         fflush(stdout);

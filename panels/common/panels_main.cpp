@@ -30,6 +30,7 @@ static uint8_t s_config_loaded;
 static uint8_t s_quarter_flag;
 static uint8_t s_press_timer;
 static std::atomic<int> s_locate{0};
+static std::atomic<int> s_leds_off_request{0};
 
 // What the loop last told the host.
 static int s_reported_comms;
@@ -90,6 +91,8 @@ int panels_loop_init(StartParams params)
 // Reports a change of comms state or locate flashing to the host.
 static void panels_report_changes()
 {
+    if (s_leds_off_request.exchange(0, std::memory_order_relaxed))
+        plat_led_all_off();
     const int comms = comms_state();
     if (comms != s_reported_comms) {
         plat_state_msg(comms == COMMS_ONLINE ? ST_ONLINE : ST_OFFLINE);
@@ -157,6 +160,7 @@ void panels_set_press_timer(uint8_t v) { s_press_timer = v; }
 uint8_t panels_press_timer() { return s_press_timer; }
 void panels_set_locate(int on) { s_locate.store(on ? 1 : 0, std::memory_order_relaxed); }
 int panels_locate() { return s_locate.load(std::memory_order_relaxed); }
+void panels_request_leds_off() { s_leds_off_request.store(1, std::memory_order_relaxed); }
 
 const StartParams *panels_settings()
 {

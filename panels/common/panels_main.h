@@ -46,6 +46,10 @@ uint8_t panels_press_timer();
 // own thread, read once per pass).
 void panels_set_locate(int on);
 int panels_locate();
+// Every lamp off, asked for from the FTP server's thread when it stops
+// locate flashing; done by the next loop pass on the firmware thread, which
+// owns the lamps.
+void panels_request_leds_off();
 
 // The settings record as copied by panels_loop_init.
 const StartParams *panels_settings();

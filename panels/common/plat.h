@@ -120,6 +120,13 @@ const uint8_t *plat_config_read(uint32_t *len);
 // a buffer of its own (config/config_asm.h), never one the other writes.
 void plat_config_write(uint8_t *buf, uint32_t *len);
 
+// ---- FTP server (ftp_sock) ----------------------------------------------------
+
+struct FtpdPlatform;
+// What the FTP server runs on: TCP sockets, the configuration write above,
+// locate flashing, all lamps off and the host's panel log.
+const FtpdPlatform *plat_ftpd();
+
 // printf-style text to the host's panel log. Output longer than 1023
 // characters is cut. Dropped while no firmware object exists.
 void format_msg(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
