@@ -40,6 +40,11 @@ public:
         std::lock_guard<std::mutex> l(m_lock);
         return m_texts;
     }
+    std::vector<QByteArray> records() const
+    {
+        std::lock_guard<std::mutex> l(m_lock);
+        return m_records;
+    }
     bool has(int state) const
     {
         const std::vector<int> s = states();
@@ -57,6 +62,23 @@ public:
             QThread::msleep(2);
         }
         return true;
+    }
+
+    // Runs the calling thread's event loop until a text line starting with
+    // prefix was reported.
+    bool waitForText(const QString &prefix, int timeoutMs = 5000) const
+    {
+        QElapsedTimer t;
+        t.start();
+        for (;;) {
+            for (const QString &s : texts())
+                if (s.startsWith(prefix))
+                    return true;
+            if (t.elapsed() > timeoutMs)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(2);
+        }
     }
 
 private:

@@ -1,0 +1,267 @@
+// The FTP thread of a running firmware thread, over real sockets on
+// loopback: uploads that reach the configuration file and get loaded,
+// locate, failures of a client that leave the panel running, a second
+// client, a taken port, a restart, and stopping with a client connected.
+// Each test uses a loopback address of its own, so tests may run in
+// parallel with others.
+
+#include "bd_records.h"
+#include "ftp_test_client.h"
+#include "plat.h"
+#include "plat_firmware.h"
+#include "recording_callback.h"
+#include "tfw_firmware_thread.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using State = TFW_IFirmwareCallback;
+
+// A panel on its own thread with its configuration file in a fresh
+// directory.
+struct RunningPanel {
+    RecordingCallback cb;
+    TFW_FirmwareThread thread;
+    QTemporaryDir dir;
+    QString config;
+
+    bool start(const QString &ip, int port)
+    {
+        config = dir.filePath(QStringLiteral("cfgSK2000A"));
+        thread.setCallback(&cb);
+        thread.start(QStringLiteral("SK2000A"), ip, port, config);
+        return cb.waitFor(State::ST_RUNNING) && cb.waitForText(QStringLiteral("Ftp using ports:"));
+    }
+    QByteArray configFile() const
+    {
+        QFile f(config);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    int count(int state) const
+    {
+        const std::vector<int> s = cb.states();
+        return int(std::count(s.begin(), s.end(), state));
+    }
+};
+
+static QByteArray defaultPayload()
+{
+    QFile f(QStringLiteral(RESOURCE_DIR "/cfgSK2000A"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll().mid(10);
+}
+
+static QByteArray login(FtpTestClient &c, const QString &ip, quint16 port)
+{
+    QByteArray banner = c.open(ip, port);
+    c.cmd("USER engineer");
+    c.cmd("PASS x");
+    return banner;
+}
+
+class TestFtpThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { tfw_register_meta_types(); }
+
+    void uploadIsStoredAndLoaded()
+    {
+        RunningPanel panel;
+        QVERIFY(panel.start(QStringLiteral("127.0.0.41"), 2001));
+        QVERIFY(panel.cb.texts().contains(QStringLiteral("Ftp using ports:14023 14022")));
+        QVERIFY(!panel.cb.has(State::ST_CONFIG_LOADED));
+
+        const QByteArray payload = defaultPayload();
+        QVERIFY(payload.startsWith("####"));
+        FtpTestClient c;
+        QVERIFY(login(c, QStringLiteral("127.0.0.41"), 14023).startsWith("220-Pellam FTP Server.\r\n"));
+        QCOMPARE(c.cmd("CWD config"), QByteArray("250 Directory change ok.\r\n"));
+        QCOMPARE(c.port(), QByteArray("200 PORT command successful.\r\n"));
+        QCOMPARE(c.stor(payload), QByteArray("150 Opening data connection.\r\n226 Transfer complete.\r\n"));
+        // Stored when the session ends, not before.
+        QTest::qWait(100);
+        QVERIFY(!QFile::exists(panel.config));
+        QCOMPARE(c.cmd("QUIT"), QByteArray("221 Goodbye.\r\n"));
+        QVERIFY(c.waitClosed(2000));
+
+        // n bytes make a file of n + 10: the header and its length.
+        QTRY_VERIFY(QFile::exists(panel.config));
+        const QByteArray file = panel.configFile();
+        QCOMPARE(file.size(), payload.size() + 10);
+        QCOMPARE(file.left(6), QByteArray("CONFIG"));
+        const int n = file.size();
+        const char length[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+        QCOMPARE(file.mid(6, 4), QByteArray(length, 4));
+        QCOMPARE(file.mid(10), payload);
+        // The firmware thread loads it at its next tick.
+        QVERIFY(panel.cb.waitFor(State::ST_CONFIG_LOADED));
+
+        // An upload at the root is refused after its session: the file stays.
+        FtpTestClient root;
+        login(root, QStringLiteral("127.0.0.41"), 14023);
+        root.port();
+        QVERIFY(root.stor("not a panel image").endsWith("226 Transfer complete.\r\n"));
+        root.cmd("QUIT");
+        QVERIFY(root.waitClosed(2000));
+        QTest::qWait(100);
+        QCOMPARE(panel.configFile(), file);
+
+        QVERIFY(panel.thread.stop());
+        QVERIFY(!panel.cb.has(State::ST_FTP_ERROR));
+        QVERIFY(!panel.cb.has(State::ST_FTP_BIND_ERROR));
+    }
+
+    void siteSwitchesLocateAndLamps()
+    {
+        RunningPanel panel;
+        QVERIFY(panel.start(QStringLiteral("127.0.0.42"), 2003));
+        // A lamp that is on, lit on the firmware thread.
+        QObject *fw = dynamic_cast<QObject *>(plat_firmware());
+        QVERIFY(fw);
+        QMetaObject::invokeMethod(fw, [] { plat_led_set(3, 1, 0); }, Qt::BlockingQueuedConnection);
+        const QByteArray lampOn = buttondriver::makeColor(3, 255, 0, 0);
+        const QByteArray lampOff = buttondriver::makeColor(3, 200, 200, 200);
+        auto sent = [&panel](const QByteArray &r) {
+            const std::vector<QByteArray> all = panel.cb.records();
+            return std::find(all.begin(), all.end(), r) != all.end();
+        };
+        QVERIFY(sent(lampOn));
+
+        FtpTestClient c;
+        login(c, QStringLiteral("127.0.0.42"), 14027);
+        QCOMPARE(c.cmd("SITE locateON"), QByteArray("200 Panel is now flashing.\r\n"));
+        QVERIFY(panel.cb.waitFor(State::ST_LOCATE_ON));
+        QVERIFY(!sent(lampOff));
+        QCOMPARE(c.cmd("SITE LOCATEOFF"), QByteArray("200 Panel is no longer flashing.\r\n"));
+        QVERIFY(panel.cb.waitFor(State::ST_LOCATE_OFF));
+        QTRY_VERIFY(sent(lampOff));
+        // The reply stream stays in step after both.
+        QCOMPARE(c.cmd("NOOP"), QByteArray("200 Command okay.\r\n"));
+        QCOMPARE(panel.count(State::ST_LOCATE_ON), 1);
+        QCOMPARE(panel.count(State::ST_LOCATE_OFF), 1);
+        QVERIFY(panel.thread.stop());
+    }
+
+    // What a client does wrong ends its transfer, never the panel.
+    void clientFailuresLeaveThePanelRunning()
+    {
+        RunningPanel panel;
+        QVERIFY(panel.start(QStringLiteral("127.0.0.43"), 2005));
+        FtpTestClient c;
+        login(c, QStringLiteral("127.0.0.43"), 14031);
+        QCOMPARE(c.cmd("CWD config"), QByteArray("250 Directory change ok.\r\n"));
+
+        // STOR without PORT.
+        QCOMPARE(c.cmd("STOR cfg"), QByteArray("425 Can't open data connection.\r\n"));
+        // PORT to a port nobody listens on.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        const quint16 closed = probe.serverPort();
+        probe.close();
+        QCOMPARE(c.cmd("PORT 127,0,0,1," + QByteArray::number(closed >> 8) + "," + QByteArray::number(closed & 0xff)),
+                 QByteArray("200 PORT command successful.\r\n"));
+        QCOMPARE(c.cmd("STOR cfg"), QByteArray("425 Can't open data connection.\r\n"));
+        // A line of 600 characters, then the session goes on.
+        QCOMPARE(c.cmd(QByteArray(600, 'z')), QByteArray("500 Command line too long.\r\n"));
+        QCOMPARE(c.reply(), QByteArray("502 Command not implemented.\r\n"));
+
+        // The next upload of the same session works.
+        c.port();
+        QVERIFY(c.stor("uploaded").endsWith("226 Transfer complete.\r\n"));
+        c.cmd("QUIT");
+        QTRY_COMPARE(panel.configFile(), QByteArray("CONFIG\0\0\0\x12uploaded", 18));
+        QVERIFY(!panel.cb.has(State::ST_FTP_ERROR));
+
+        // A client that goes away in the middle of its session.
+        {
+            FtpTestClient gone;
+            login(gone, QStringLiteral("127.0.0.43"), 14031);
+            gone.cmd("CWD config");
+        }
+        FtpTestClient next;
+        QVERIFY(login(next, QStringLiteral("127.0.0.43"), 14031).startsWith("220"));
+        QCOMPARE(next.cmd("NOOP"), QByteArray("200 Command okay.\r\n"));
+        QVERIFY(panel.thread.stop());
+        QVERIFY(!panel.cb.has(State::ST_FTP_ERROR));
+    }
+
+    void secondClientWaitsForTheFirst()
+    {
+        RunningPanel panel;
+        QVERIFY(panel.start(QStringLiteral("127.0.0.44"), 2007));
+        FtpTestClient first;
+        QVERIFY(login(first, QStringLiteral("127.0.0.44"), 14035).startsWith("220"));
+        // Connected through the backlog, but not served yet.
+        FtpTestClient second;
+        QCOMPARE(second.open(QStringLiteral("127.0.0.44"), 14035, 300), QByteArray());
+        QVERIFY(second.connected());
+        QCOMPARE(first.cmd("QUIT"), QByteArray("221 Goodbye.\r\n"));
+        QVERIFY(second.reply().startsWith("220-Pellam FTP Server."));
+        QCOMPARE(second.cmd("USER b"), QByteArray("331 User name okay, need password.\r\n"));
+        QVERIFY(panel.thread.stop());
+    }
+
+    void stopWithAnIdleClientConnected()
+    {
+        RunningPanel panel;
+        QVERIFY(panel.start(QStringLiteral("127.0.0.45"), 2009));
+        FtpTestClient c;
+        login(c, QStringLiteral("127.0.0.45"), 14039);
+        QTest::qWait(100); // the FTP thread now waits in its receive
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(panel.thread.stop());
+        const qint64 ms = t.elapsed();
+        // Without the wake-up the FTP thread would hold the stop for 10 s.
+        QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
+        QVERIFY(c.waitClosed(1000));
+        QVERIFY(!panel.cb.has(State::ST_FTP_ERROR));
+        QVERIFY(panel.cb.waitFor(State::ST_THREAD_FINISHED));
+    }
+
+    void takenPortStopsThePanelRestartDoesNot()
+    {
+        {
+            // Someone else listens on the control port.
+            QTcpServer taken;
+            QVERIFY(taken.listen(QHostAddress(QStringLiteral("127.0.0.46")), 14043));
+            RunningPanel panel;
+            panel.config = panel.dir.filePath(QStringLiteral("cfg"));
+            panel.thread.setCallback(&panel.cb);
+            panel.thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.46"), 2011, panel.config);
+            QVERIFY(panel.cb.waitFor(State::ST_FTP_BIND_ERROR));
+            QVERIFY(!panel.cb.has(State::ST_FTP_ERROR));
+            // The host then stops the panel as usual.
+            QVERIFY(panel.thread.stop());
+            QVERIFY(panel.cb.waitFor(State::ST_THREAD_FINISHED));
+        }
+        {
+            // A panel started again right after a session that the server
+            // ended (its side of the connection lingers) binds again.
+            RunningPanel panel;
+            QVERIFY(panel.start(QStringLiteral("127.0.0.46"), 2011));
+            FtpTestClient c;
+            login(c, QStringLiteral("127.0.0.46"), 14043);
+            c.port();
+            c.stor("data");
+            c.cmd("QUIT");
+            QVERIFY(c.waitClosed(2000));
+            QVERIFY(panel.thread.stop());
+        }
+        RunningPanel again;
+        QVERIFY(again.start(QStringLiteral("127.0.0.46"), 2011));
+        QVERIFY(!again.cb.has(State::ST_FTP_BIND_ERROR));
+        FtpTestClient c;
+        QVERIFY(login(c, QStringLiteral("127.0.0.46"), 14043).startsWith("220"));
+        QVERIFY(again.thread.stop());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpThread)
+#include "tst_ftp_thread.moc"
