@@ -97,6 +97,10 @@ private:
             m_running = true;
             runCommands();
         }
+        // As the host does: a panel whose sockets cannot be had is stopped.
+        if (msg == TFW_IFirmwareCallback::ST_UDP_BIND_ERROR || msg == TFW_IFirmwareCallback::ST_FTP_BIND_ERROR
+            || msg == TFW_IFirmwareCallback::ST_FTP_ERROR)
+            stopFirmware();
         if (msg == TFW_IFirmwareCallback::ST_THREAD_FINISHED) {
             m_finished = true;
             QCoreApplication::exit(0);
