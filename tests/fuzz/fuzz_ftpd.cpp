@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t any[4] = {0, 0, 0, 0};
     ftpd_init(&s_platform, any, 2001);
     for (int step = 0; step < 200000; ++step) {
-        if (s_pos >= s_len && ftpd_state() == FTPD_ST_ACCEPT && s_clients == 0)
+        if (ftpd_state() == FTPD_ST_ACCEPT && s_clients == 0)
             break;
         ftpd_step();
         s_now += 25;
