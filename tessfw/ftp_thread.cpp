@@ -29,7 +29,7 @@ void FtpThread::run()
     timer.start();
     exec();
     timer.stop();
-    ftpd_close_all();
+    ftpd_finish();
     m_error = ftpd_error();
 
     // A bind or listen failure ends the service; the host stops the panel.

@@ -166,5 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(g_ftpd.upload_len <= FTPD_UPLOAD_MAX);
     }
     FUZZ_CHECK(ftpd_state() == FTPD_ST_ACCEPT);
+    ftpd_stop();
+    ftpd_finish();
     return 0;
 }

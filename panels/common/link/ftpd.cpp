@@ -69,6 +69,15 @@ void ftpd_close_all(void)
     close_sock(&g_ftpd.listen_sock);
 }
 
+static void step_session_end(void);
+
+void ftpd_finish(void)
+{
+    if (g_ftpd.transfer_complete)
+        step_session_end();
+    ftpd_close_all();
+}
+
 void ftpd_stop(void)
 {
     g_ftpd_stopping.store(1, std::memory_order_relaxed);

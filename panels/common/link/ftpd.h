@@ -114,6 +114,10 @@ int ftpd_client_error(void);
 int ftpd_state(void);
 // Closes the listening, control and data sockets.
 void ftpd_close_all(void);
+// The service's thread on its way out: an upload the client finished in
+// the session that is still open is stored as if the session had ended,
+// then every socket is closed.
+void ftpd_finish(void);
 // Any thread: wakes the service out of a blocked accept or receive. The
 // transfer in progress is dropped; the sockets are closed by the service's
 // thread (ftpd_close_all) on its way out.

@@ -633,6 +633,24 @@ private slots:
             ftpd_step();
         QVERIFY(!fake.takeSent().contains("226"));
         QVERIFY(fake.stored.isEmpty());
+        // An upload the client had finished is stored when the service
+        // ends, as at the end of its session.
+        fake.pendingClients = 1;
+        fake.opens = 0;
+        fake.closedSockets.clear();
+        const uint8_t ip2[4] = {10, 1, 2, 3};
+        ftpd_init(fake.platform(), ip2, 2001);
+        drive(fake);
+        say(fake, this, "CWD config");
+        QVERIFY(upload(fake, "done").endsWith("226 Transfer complete.\r\n"));
+        ftpd_stop();
+        ftpd_finish();
+        QCOMPARE(fake.stored, QList<QByteArray>{QByteArray("CONFIG\0\0\0\0done", 14)});
+        QVERIFY(fake.closedSockets.contains(FakeFtpd::ListenSock));
+        QVERIFY(fake.closedSockets.contains(FakeFtpd::CtrlSock));
+        ftpd_finish();
+        QCOMPARE(fake.stored.size(), 1);
+
         // A new start forgets the stop.
         const uint8_t ip[4] = {10, 1, 2, 3};
         ftpd_init(fake.platform(), ip, 2001);
