@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -13,6 +14,13 @@
 class FtpTestClient
 {
 public:
+    // No proxy lookup (it would start a resolver thread).
+    FtpTestClient()
+    {
+        m_ctrl.setProxy(QNetworkProxy::NoProxy);
+        m_data.setProxy(QNetworkProxy::NoProxy);
+    }
+
     // Connects and reads the banner (empty when none came).
     QByteArray open(const QString &ip, quint16 port, int timeoutMs = 3000)
     {

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QNetworkProxy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -161,6 +162,7 @@ private slots:
         QCOMPARE(c.cmd("STOR cfg"), QByteArray("425 Can't open data connection.\r\n"));
         // PORT to a port nobody listens on.
         QTcpServer probe;
+        probe.setProxy(QNetworkProxy::NoProxy);
         QVERIFY(probe.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
         const quint16 closed = probe.serverPort();
         probe.close();
@@ -230,6 +232,7 @@ private slots:
         {
             // Someone else listens on the control port.
             QTcpServer taken;
+            taken.setProxy(QNetworkProxy::NoProxy);
             QVERIFY(taken.listen(QHostAddress(QStringLiteral("127.0.0.46")), 14043));
             RunningPanel panel;
             panel.config = panel.dir.filePath(QStringLiteral("cfg"));

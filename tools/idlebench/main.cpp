@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -177,6 +178,7 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < panels; ++i) {
         auto c = std::make_unique<QTcpSocket>();
+        c->setProxy(QNetworkProxy::NoProxy);
         c->connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), quint16(2 * (3001 + i) + 10021));
         c->waitForConnected(2000);
         c->waitForReadyRead(2000);
