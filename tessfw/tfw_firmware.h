@@ -41,7 +41,7 @@ public:
     bool loopRunning() const { return m_loopTimer.isActive(); }
     bool ftpRunning() const;
 
-    // Wakes the FTP thread, lets it end (at most 10 s) and deletes it. Part
+    // Wakes the FTP thread, lets it end (at most 10 s) and deletes it. A step
     // of the stop sequence; also for a thread that ends without one.
     void endFtpThread();
 
