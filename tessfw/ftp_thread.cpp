@@ -22,26 +22,36 @@ void FtpThread::closeAll()
 
 void FtpThread::run()
 {
-    QTimer timer;
-    timer.setInterval(kServicePeriodMs);
-    // Direct: the slot runs here, on the FTP thread, not where this object lives.
-    connect(&timer, &QTimer::timeout, this, &FtpThread::timer_serviceFTP, Qt::DirectConnection);
-    timer.start();
-    exec();
-    timer.stop();
+    {
+        QTimer timer;
+        timer.setInterval(kServicePeriodMs);
+        // Direct: the slot runs here, on the FTP thread, not where this
+        // object lives.
+        connect(&timer, &QTimer::timeout, this, &FtpThread::timer_serviceFTP, Qt::DirectConnection);
+        timer.start();
+        exec();
+    }
     ftpd_finish();
-    m_error = ftpd_error();
 
     // A bind or listen failure ends the service; the host stops the panel.
-    if (m_error)
-        plat_state_msg(m_error == FTPD_ERR_BIND ? TFW_IFirmwareCallback::ST_FTP_BIND_ERROR
-                                                : TFW_IFirmwareCallback::ST_FTP_ERROR);
+    const int error = ftpd_error();
+    if (error)
+        plat_state_msg(error == FTPD_ERR_BIND ? TFW_IFirmwareCallback::ST_FTP_BIND_ERROR
+                                              : TFW_IFirmwareCallback::ST_FTP_ERROR);
+    m_error.store(error, std::memory_order_release);
+}
+
+bool FtpThread::waitForEnd(int ms)
+{
+    if (!wait(ms))
+        return false;
+    (void)errorCode();
+    return true;
 }
 
 void FtpThread::timer_serviceFTP()
 {
-    m_error = ftpd_error();
-    if (m_error == 0) {
+    if (ftpd_error() == 0) {
         ftpd_step();
         return;
     }

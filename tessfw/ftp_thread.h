@@ -2,6 +2,7 @@
 #define FTP_THREAD_H
 
 #include <QThread>
+#include <atomic>
 #include <cstdint>
 
 // The FTP server's thread: a 25 ms timer advances the service one step
@@ -22,8 +23,13 @@ public:
     // Any thread: wakes the service out of a blocked accept or receive and
     // keeps it from opening sockets; the thread closes them on its way out.
     void closeAll();
+    // Waits at most ms for the thread to end; true when it did. Everything
+    // the thread wrote is then ordered before the caller's next steps (the
+    // end of run() is published through m_error, not only through
+    // QThread's own wait, which lives inside QtCore).
+    bool waitForEnd(int ms);
     // The service's error code when the thread ended (0 = none).
-    int errorCode() const { return m_error; }
+    int errorCode() const { return m_error.load(std::memory_order_acquire); }
 
 public slots:
     void timer_serviceFTP();
@@ -32,7 +38,7 @@ protected:
     void run() override;
 
 private:
-    int m_error = 0;
+    std::atomic<int> m_error{0};
 };
 
 #endif

@@ -187,7 +187,7 @@ void TFW_Firmware::endFtpThread()
         return;
     m_ftpThread->closeAll();
     m_ftpThread->quit();
-    if (!m_ftpThread->wait(kFtpWaitMs)) {
+    if (!m_ftpThread->waitForEnd(kFtpWaitMs)) {
         qCritical("_ftp_thread wait failed (%s,%d)", __FILE__, __LINE__);
         // Destroying a QThread that still runs aborts the process; the
         // stuck thread is left alone instead.
