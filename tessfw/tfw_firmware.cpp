@@ -31,8 +31,6 @@ TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
     m_loopTimer.setSingleShot(false);
     connect(&m_loopTimer, &QTimer::timeout, this, &TFW_Firmware::timer_loop);
     connect(&m_startTimer, &QTimer::timeout, this, &TFW_Firmware::timer_start);
-    connect(this, &TFW_Firmware::firmware_collector_msg_signal, this,
-            &TFW_Firmware::firmware_collector_msg_slot, Qt::QueuedConnection);
 }
 
 TFW_Firmware::~TFW_Firmware()
@@ -100,6 +98,10 @@ void TFW_Firmware::timer_loop()
         return;
     }
 
+    // Key events that arrived since the last tick, in arrival order, so the
+    // key scan of this pass sees them.
+    drainCollectorMsgs();
+
     bool reloaded = false;
     if (m_reloadRequest.exchange(0, std::memory_order_relaxed)) {
         panels_config_reload();
@@ -137,6 +139,30 @@ void TFW_Firmware::timer_loop()
         }
         m_keys[i] = 0;
     }
+}
+
+bool TFW_Firmware::postCollectorMsg(const collector::CollectorMsg &msg)
+{
+    std::lock_guard<std::mutex> lock(m_inboxLock);
+    if (m_inboxCount >= kInboxSize)
+        return false;
+    m_inbox[m_inboxCount++] = msg;
+    return true;
+}
+
+void TFW_Firmware::drainCollectorMsgs()
+{
+    collector::CollectorMsg batch[kInboxSize];
+    int count;
+    {
+        std::lock_guard<std::mutex> lock(m_inboxLock);
+        count = m_inboxCount;
+        for (int i = 0; i < count; ++i)
+            batch[i] = m_inbox[i];
+        m_inboxCount = 0;
+    }
+    for (int i = 0; i < count; ++i)
+        firmware_collector_msg_slot(batch[i]);
 }
 
 void TFW_Firmware::firmware_collector_msg_slot(collector::CollectorMsg msg)

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <mutex>
 
 class FtpThread;
 class TFW_FirmwareThread;
@@ -45,8 +46,13 @@ public:
     // of the stop sequence; also for a thread that ends without one.
     void endFtpThread();
 
-signals:
-    void firmware_collector_msg_signal(collector::CollectorMsg msg);
+    // Callable from any thread: queues a key event for the firmware thread.
+    // The event waits in a fixed inbox under a lock until the next loop
+    // tick takes it (the key scan reads keys once per tick anyway), so no
+    // event object crosses the thread boundary and a flood of key events
+    // from a client costs bounded memory. Returns false when the inbox is
+    // full and the event was dropped.
+    bool postCollectorMsg(const collector::CollectorMsg &msg);
 
 public slots:
     void timer_loop();
@@ -56,6 +62,8 @@ public slots:
 private:
     void stopSequence();
     void refreshAllButtons();
+    // Takes every waiting key event out of the inbox, in arrival order.
+    void drainCollectorMsgs();
 
     TFW_FirmwareThread *m_thread;
     FtpThread *m_ftpThread = nullptr;
@@ -67,6 +75,13 @@ private:
     // Keys released since the last tick, cleared after the next loop pass so
     // that a press and release between two ticks is still seen once.
     bool m_pendingRelease[128];
+
+    // Key events waiting for the next loop tick. 256 is far more than a
+    // hand or an injector client sends in 10 ms.
+    enum { kInboxSize = 256 };
+    std::mutex m_inboxLock;
+    collector::CollectorMsg m_inbox[kInboxSize];
+    int m_inboxCount = 0;
 
     std::atomic<int> m_reloadRequest{0};
     std::atomic<int> m_stopRequest{0};

@@ -71,7 +71,9 @@ void TFW_FirmwareThread::sendCollectorMsg(const collector::CollectorMsg &msg)
 {
     std::lock_guard<std::mutex> lock(m_firmwareLock);
     if (m_firmware) {
-        emit m_firmware->firmware_collector_msg_signal(msg);
+        if (!m_firmware->postCollectorMsg(msg))
+            qWarning("key event queue full, event dropped (id,value): %d %d (%s,%d)", msg.id,
+                     msg.value, __FILE__, __LINE__);
         return;
     }
     if (TFW_IFirmwareCallback *cb = m_callback.load())
