@@ -16,8 +16,9 @@ BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-# curl, lftp and python3 are the FTP clients the tests upload with.
-PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev libgl-dev fonts-dejavu-core curl lftp python3
+# curl, lftp and python3 are the FTP clients the tests upload with; qt6-multimedia-dev
+# plays the panels' buzzer.
+PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core curl lftp python3
 SAN_PACKAGES  := clang-14 libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

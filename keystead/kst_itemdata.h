@@ -1,0 +1,49 @@
+#ifndef KST_ITEMDATA_H
+#define KST_ITEMDATA_H
+
+#include <QString>
+
+class KST_Data;
+class KST_PanelInstance;
+class KST_Rack;
+
+// The tree-item side of everything the panel set shows: the panel set itself
+// (the invisible root), its racks and their panels. Each item knows the item
+// that holds it and answers, for the views, what it is and what it holds.
+// The defaults describe a leaf that is nothing in particular.
+class ItemData
+{
+public:
+    virtual ~ItemData() = default;
+
+    // The row of a child among this item's children, -1 when it is none of
+    // them.
+    virtual int rowOfChild(ItemData *child) const
+    {
+        (void)child;
+        return -1;
+    }
+    virtual KST_Rack *asRack() { return nullptr; }
+    virtual KST_PanelInstance *asPanel() { return nullptr; }
+    virtual KST_Data *asData() { return nullptr; }
+    virtual KST_Data *model() { return nullptr; }
+    virtual int childCount() const { return 0; }
+    virtual ItemData *child(int row) const
+    {
+        (void)row;
+        return nullptr;
+    }
+    // The item's own name as its holder's children show it (a rack's name
+    // in its panels' tooltips); empty for items without one.
+    virtual QString itemName() const { return QString(); }
+
+    // The item that holds this one, null for the root and for an item that
+    // is held by nothing (yet).
+    ItemData *parentItem() const { return m_parentItem; }
+    void setParentItem(ItemData *parent) { m_parentItem = parent; }
+
+private:
+    ItemData *m_parentItem = nullptr;
+};
+
+#endif

@@ -1,0 +1,426 @@
+// KST_PanelInstance: construction, stored properties, the face and what it
+// shows (face kinds, tooltip, comm levels). Starting, stopping and the
+// firmware's reports are in kst_panelinstance_run.cpp.
+
+#include "kst_panelinstance.h"
+
+#include "arch_itemi.h"
+#include "arch_itemo.h"
+#include "bd_records.h"
+#include "button_setter_impl.h"
+#include "injector.h"
+#include "kst_buzzer.h"
+#include "kst_dirs.h"
+#include "kst_panel_firmware.h"
+#include "kst_panelinfo.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMap>
+#include <QtDebug>
+
+namespace {
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+} // namespace
+
+KST_PanelInstance::KST_PanelInstance(int uid)
+    : QObject(nullptr), m_uid(uid), m_name(QStringLiteral("panel%1").arg(uid)), m_clock(monotonicMs)
+{
+    const qint64 now = m_clock();
+    for (qint64 &t : m_commEvent)
+        t = now;
+
+    m_startTimer.setSingleShot(true);
+    connect(&m_startTimer, &QTimer::timeout, this, &KST_PanelInstance::timer_start);
+
+    // Without a base directory there is no data directory either: the
+    // panel's files must not land in a directory "data" at the file
+    // system's root.
+    const QString base = baseDir();
+    if (base.isEmpty()) {
+        qCritical("could not create data dir, base dir not exists %s (%s,%d)", qPrintable(base),
+                  __FILE__, __LINE__);
+    } else {
+        m_dataDir = base + QStringLiteral("/data");
+        if (!QFileInfo::exists(m_dataDir) && !QDir(base).mkdir(QStringLiteral("data")))
+            qCritical("could not create data dir %s %s (%s,%d)", qPrintable(base), "data",
+                      __FILE__, __LINE__);
+    }
+
+    KST_Buzzer::instance();
+}
+
+KST_PanelInstance::~KST_PanelInstance()
+{
+    m_startTimer.stop();
+    // The loader stops the firmware and unloads its copy; the button driver
+    // goes before the face whose connectors it drives.
+    delete m_firmware;
+    m_firmware = nullptr;
+    delete m_injector;
+    m_injector = nullptr;
+    m_buttonSetter.reset();
+    delete m_face.data();
+}
+
+// ---- Face -------------------------------------------------------------------
+
+void KST_PanelInstance::init(QWidget *parent, KST_PanelInfo *info,
+                             const KST_FaceResources &resources, const QString &firmwareSource)
+{
+    m_resources = resources;
+    // A second init builds a new face; the old one goes with its driver.
+    m_buttonSetter.reset();
+    delete m_face.data();
+
+    m_face = new PAN_Widget(parent, resources.options, resources.images, resources.layouts);
+    m_face->setLatching(true);
+    m_face->setUseItemText(false);
+    collector::registerMetaType();
+    connect(m_face, &PAN_Widget::collector_msg, this, &KST_PanelInstance::collector_msg,
+            Qt::QueuedConnection);
+
+    m_panelInfo = info;
+    m_firmwareSource = firmwareSource;
+    if (m_firmwareSource.isEmpty() && m_panelInfo)
+        m_firmwareSource = m_panelInfo->firmwareSourcePath();
+
+    if (m_uid != 0 && !m_dataDir.isEmpty())
+        m_face->setDataDirectory(m_dataDir + QLatin1Char('/') + panelDir());
+    m_face->setFiles(layoutFileName(), QString(), QString());
+    if (!m_face->loadLayout(m_face->layoutFile())) {
+        qCritical("prepare layout failed (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    if (!loadFace()) {
+        qCritical("load panel layout failed (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    rebuildButtonSetter();
+    update_tooltip();
+}
+
+bool KST_PanelInstance::loadFace()
+{
+    // The driver points at the face's connectors, which the rebuild replaces.
+    m_buttonSetter.reset();
+    return m_face->setupUI();
+}
+
+void KST_PanelInstance::rebuildButtonSetter()
+{
+    m_buttonSetter.reset();
+    m_buttonSetter = std::make_unique<buttondriver::ButtonSetterImpl>();
+    QMap<qint32, buttondriver::IButton *> buttons;
+    if (m_face)
+        m_face->collectButtons(buttons);
+    m_buttonSetter->setButtons(buttons);
+    showFaceState(FaceStopped);
+}
+
+void KST_PanelInstance::showFaceState(int kind)
+{
+    static const quint8 colours[3][3] = {{0, 0, 0}, {0, 0, 64}, {64, 0, 0}};
+    if (kind < 0 || kind > 2) {
+        qCritical("unhandled switch %d (%s,%d)", kind, __FILE__, __LINE__);
+        return;
+    }
+    const quint8 *c = colours[kind];
+    sendToFace({buttondriver::makeText(buttondriver::ALL_BUTTONS, QByteArray(), 0),
+                buttondriver::makeColor(buttondriver::ALL_BUTTONS, c[0], c[1], c[2])});
+}
+
+void KST_PanelInstance::sendToFace(const std::vector<QByteArray> &batch)
+{
+    if (!m_buttonSetter) {
+        qCritical("buttonSetterImpl NULL (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    m_buttonSetter->process_messages(batch);
+}
+
+void KST_PanelInstance::firm_buttondriverMsg(std::vector<QByteArray> msg)
+{
+    sendToFace(msg);
+}
+
+void KST_PanelInstance::stopFlash()
+{
+    if (m_face)
+        m_face->stopFlash();
+}
+
+void KST_PanelInstance::setVisible(bool visible)
+{
+    m_visible = visible;
+    if (!parentItem()) {
+        qCritical("panel has no parent (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    if (!m_face)
+        return;
+    m_face->setVisible(visible);
+    // A face shown in a hidden rack window shows the window too.
+    QWidget *window = m_face->window();
+    if (visible && window != m_face && !window->isVisible())
+        window->show();
+}
+
+void KST_PanelInstance::setParentWidget(QWidget *parent)
+{
+    if (!m_face) {
+        qCritical("_pan_widget NULL (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    m_face->setParent(parent);
+    // Re-parenting hides a widget.
+    if (m_visible)
+        m_face->show();
+}
+
+// ---- Properties ---------------------------------------------------------------
+
+bool KST_PanelInstance::setIP(const QString &ip)
+{
+    if (m_state != Stopped) {
+        qCritical("setIP in wrong state %s (%s,%d)", qPrintable(stateText(m_state)), __FILE__,
+                  __LINE__);
+        return false;
+    }
+    m_firmwareIp = ip;
+    update_tooltip();
+    return true;
+}
+
+bool KST_PanelInstance::setPanelPort(int port)
+{
+    if (m_state != Stopped) {
+        qCritical("setPanelPort in wrong state %s (%s,%d)", qPrintable(stateText(m_state)),
+                  __FILE__, __LINE__);
+        return false;
+    }
+    m_panelPort = port;
+    update_tooltip();
+    return true;
+}
+
+bool KST_PanelInstance::setPanelType(int type)
+{
+    if (m_state != Stopped) {
+        qCritical("setPanelType in wrong state %s (%s,%d)", qPrintable(stateText(m_state)),
+                  __FILE__, __LINE__);
+        return false;
+    }
+    m_paneltype = type;
+    bool ok = true;
+    if (m_face) {
+        m_face->setFiles(layoutFileName(), QString(), QString());
+        ok = loadFace();
+        if (!ok)
+            qCritical("load layout failed (%s,%d)", __FILE__, __LINE__);
+        rebuildButtonSetter();
+    }
+    update_tooltip();
+    return ok;
+}
+
+void KST_PanelInstance::setName(const QString &name)
+{
+    m_name = name;
+}
+
+void KST_PanelInstance::setDescription(const QString &description)
+{
+    m_description = description;
+}
+
+QString KST_PanelInstance::typeName() const
+{
+    return m_panelInfo ? m_panelInfo->typeName(m_paneltype) : QString();
+}
+
+QString KST_PanelInstance::layoutFileName() const
+{
+    return m_panelInfo ? m_panelInfo->layoutFileName(m_paneltype)
+                       : QStringLiteral("layout_none.xml");
+}
+
+QString KST_PanelInstance::rackName() const
+{
+    return parentItem() ? parentItem()->itemName() : QString();
+}
+
+QString KST_PanelInstance::panelDir() const
+{
+    if (m_uid == 0) {
+        qCritical("panelDir when panel NULL (%s,%d)", __FILE__, __LINE__);
+        return QString();
+    }
+    return QStringLiteral("p%1").arg(m_uid);
+}
+
+QString KST_PanelInstance::firmwarePath() const
+{
+    const QString dir = panelDir();
+    if (dir.isEmpty() || m_dataDir.isEmpty())
+        return QString();
+    return m_dataDir + QLatin1Char('/') + dir + QStringLiteral("/firm.");
+}
+
+QString KST_PanelInstance::configPath() const
+{
+    const QString dir = panelDir();
+    if (dir.isEmpty() || m_dataDir.isEmpty())
+        return QString();
+    return m_dataDir + QLatin1Char('/') + dir + QStringLiteral("/cfg") + typeName();
+}
+
+bool KST_PanelInstance::configExists() const
+{
+    const QString path = configPath();
+    return !path.isEmpty() && QFileInfo::exists(path);
+}
+
+// ---- Texts ------------------------------------------------------------------
+
+QString KST_PanelInstance::stateText(int state)
+{
+    switch (state) {
+    case Started:
+        return QStringLiteral("started");
+    case Stopped:
+        return QStringLiteral("stopped");
+    case Starting:
+        return QStringLiteral("starting");
+    case Stopping:
+        return QStringLiteral("stopping");
+    case Restarting:
+        return QStringLiteral("restarting");
+    case Error:
+        return QStringLiteral("error");
+    }
+    qCritical("unhandled switch %d (%s,%d)", state, __FILE__, __LINE__);
+    return QStringLiteral("???");
+}
+
+QString KST_PanelInstance::errorText() const
+{
+    switch (m_lastError) {
+    case NoError:
+        return QStringLiteral("[no error]");
+    case UdpBindError:
+        return QStringLiteral("Could not bind socket to port %1.  ").arg(m_panelPort);
+    case FtpBindError:
+        return QStringLiteral("Ftp error (bind).");
+    case FtpError:
+        return QStringLiteral("Ftp error.");
+    case UnknownError:
+        return QStringLiteral("Unknown error.");
+    }
+    qCritical("unhandled switch %d (%s,%d)", int(m_lastError), __FILE__, __LINE__);
+    return QString();
+}
+
+void KST_PanelInstance::update_tooltip()
+{
+    QString line1 = m_name;
+    // Panels are held by racks only.
+    if (parentItem())
+        line1 += QLatin1Char('[') + rackName() + QLatin1Char(']');
+    line1 += QStringLiteral(", ") + stateText(m_state);
+    if (m_state == Started)
+        line1 += m_online ? QStringLiteral(", online") : QStringLiteral(", offline");
+
+    QString line2;
+    if (m_panelInfo && m_paneltype != 0)
+        line2 = typeName();
+    if (!m_firmwareIp.isEmpty()) {
+        if (!line2.isEmpty())
+            line2 += QStringLiteral(", ");
+        line2 += m_firmwareIp + QLatin1Char(':') + QString::number(m_panelPort);
+    }
+
+    const QString line3 = m_state == Error ? errorText() : QString();
+    m_toolTip = (line1 + QLatin1Char('\n') + line2 + QLatin1Char('\n') + line3).trimmed();
+    if (m_face)
+        m_face->setToolTip(m_toolTip);
+}
+
+QString KST_PanelInstance::summary() const
+{
+    return QStringLiteral("%1[%2],%3,%4")
+        .arg(m_name, rackName(), m_panelInfo ? typeName() : QStringLiteral("none"), m_firmwareIp);
+}
+
+// ---- Comm indications -------------------------------------------------------
+
+int KST_PanelInstance::commLevelAfter(qint64 elapsedMs, int levelCount, int fadeMs)
+{
+    if (fadeMs <= 0 || elapsedMs < 0)
+        return 0;
+    const qint64 level = levelCount - elapsedMs * levelCount / fadeMs;
+    return level < 1 ? 0 : int(level);
+}
+
+int KST_PanelInstance::commLevel(int channel, bool peek)
+{
+    if (channel < 0 || channel >= CommChannels) {
+        qCritical("invalid comm channel %d (%s,%d)", channel, __FILE__, __LINE__);
+        return peek ? 0 : -1;
+    }
+    if (m_state != Started)
+        return peek ? 0 : -1;
+    if (peek)
+        return m_commLevel[channel];
+    const int level = commLevelAfter(m_clock() - m_commEvent[channel], m_commLevelCount,
+                                     m_commFadeMs);
+    if (level == m_commLevel[channel])
+        return -1;
+    m_commLevel[channel] = level;
+    return level;
+}
+
+void KST_PanelInstance::setClock(std::function<qint64()> clock)
+{
+    m_clock = clock ? std::move(clock) : std::function<qint64()>(monotonicMs);
+    const qint64 now = m_clock();
+    for (qint64 &t : m_commEvent)
+        t = now;
+}
+
+// ---- Archive ----------------------------------------------------------------
+
+bool KST_PanelInstance::save(arch::Itemo *node) const
+{
+    node->put(QStringLiteral("uid"), m_uid)
+        ->put(QStringLiteral("name"), m_name)
+        ->put(QStringLiteral("description"), m_description)
+        ->put(QStringLiteral("paneltype"), m_paneltype)
+        ->put(QStringLiteral("visible"), m_visible)
+        ->put(QStringLiteral("firmware_ip"), m_firmwareIp)
+        ->put(QStringLiteral("panelPort"), m_panelPort)
+        ->put(QStringLiteral("should_autostart"), m_shouldAutostart);
+    return true;
+}
+
+bool KST_PanelInstance::load(const arch::Itemi *node)
+{
+    node->get(QStringLiteral("uid"), m_uid)
+        ->get(QStringLiteral("name"), m_name)
+        ->get(QStringLiteral("description"), m_description)
+        ->get(QStringLiteral("paneltype"), m_paneltype)
+        ->get(QStringLiteral("visible"), m_visible)
+        ->get(QStringLiteral("firmware_ip"), m_firmwareIp)
+        ->get(QStringLiteral("panelPort"), m_panelPort)
+        ->get(QStringLiteral("should_autostart"), m_shouldAutostart);
+    return true;
+}
