@@ -85,6 +85,8 @@ private slots:
         QVERIFY(c);
         QCOMPARE(injector.clientCount(), 1);
         ClientInjector *server = injector.clients().first();
+        // Unless told otherwise, half a frame may wait 30 s for its rest.
+        QCOMPARE(server->partialFrameTimeout(), 30000);
 
         // Two messages in one segment: two payloads, in order.
         writeNow(*c, collector::frame("first") + collector::frame("second message"));
