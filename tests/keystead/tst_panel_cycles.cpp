@@ -33,6 +33,21 @@ int entries(const QString &dir)
     return int(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
+// The entry count of dir once it stays the same for a while: a thread
+// that has been waited for may still be on its way out of the system.
+int settledEntries(const QString &dir)
+{
+    int last = entries(dir);
+    for (int i = 0; i < 50; ++i) {
+        QTest::qWait(100);
+        const int now = entries(dir);
+        if (now == last)
+            return now;
+        last = now;
+    }
+    return last;
+}
+
 // Lines of this process's memory map that belong to a file under dir.
 int mappedUnder(const QString &dir)
 {
@@ -136,8 +151,8 @@ private slots:
         cycle(0);
         if (QTest::currentTestFailed())
             return;
-        const int fds = entries(QStringLiteral("/proc/self/fd"));
-        const int threads = entries(QStringLiteral("/proc/self/task"));
+        const int fds = settledEntries(QStringLiteral("/proc/self/fd"));
+        const int threads = settledEntries(QStringLiteral("/proc/self/task"));
         QCOMPARE(mappedUnder(data), 0);
 
         QElapsedTimer t;
