@@ -40,6 +40,8 @@ KST_PanelInstance::KST_PanelInstance(int uid)
         t = now;
 
     m_startTimer.setSingleShot(true);
+    // A delayed start comes no earlier than asked for.
+    m_startTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_startTimer, &QTimer::timeout, this, &KST_PanelInstance::timer_start);
 
     // Without a base directory there is no data directory either: the

@@ -2,13 +2,19 @@
 """Presses keys of a running panel through its injector, as any outside
 program would: framed collector messages over a plain TCP connection.
 
-usage: send_keys.py HOST PORT
+usage: send_keys.py HOST PORT framing
+       send_keys.py HOST PORT keys KEY...
 
-Sends, on one connection: presses of keys 5 and 9 in one segment; a press of
-key 7 split over three segments; an empty frame; the release of key 5. Then,
-on a second connection, a frame length over 64 KiB, which the panel answers
-by closing that connection. Prints "keys sent" and "closed" as it goes; exit
-status 0 when everything happened as expected.
+framing: sends, on one connection, presses of keys 5 and 9 in one segment; a
+press of key 7 split over three segments; an empty frame; the release of key
+5. Then, on a second connection, a frame length over 64 KiB, which the panel
+answers by closing that connection. Prints "keys sent" and "closed" as it
+goes.
+
+keys: presses and releases each key in turn, the way a hand would (80 ms
+apart, so the panel's key scan sees every change), then prints "keys sent".
+
+Exit status 0 when everything happened as expected.
 """
 
 import socket
@@ -31,9 +37,19 @@ def connect(host, port):
     return s
 
 
-def main():
-    host, port = sys.argv[1], int(sys.argv[2])
+def press_in_turn(host, port, key_ids):
+    s = connect(host, port)
+    for k in key_ids:
+        s.sendall(frame(key(k, 1)))
+        time.sleep(0.08)
+        s.sendall(frame(key(k, 0)))
+        time.sleep(0.08)
+    s.close()
+    print("keys sent", flush=True)
+    return 0
 
+
+def framing(host, port):
     keys = connect(host, port)
     keys.sendall(frame(key(5, 1)) + frame(key(9, 1)))
     msg = frame(key(7, 1))
@@ -62,6 +78,13 @@ def main():
     bad.close()
     print("closed", flush=True)
     return 0
+
+
+def main():
+    host, port, mode = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+    if mode == "keys":
+        return press_in_turn(host, port, [int(k) for k in sys.argv[4:]])
+    return framing(host, port)
 
 
 if __name__ == "__main__":

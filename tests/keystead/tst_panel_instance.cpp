@@ -17,6 +17,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QAudioDevice>
@@ -55,6 +56,17 @@ bool writeFile(const QString &path, const QByteArray &data)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+// A configuration file: "CONFIG", the whole length, a line of '#' and the
+// PCSL text.
+QByteArray configFile(const QByteArray &text)
+{
+    const QByteArray payload = QByteArray(43, '#') + "\n" + text;
+    const quint32 n = quint32(payload.size() + 10);
+    QByteArray f("CONFIG");
+    f.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
+    return f + payload;
 }
 
 // A report from the firmware, delivered the way the loader's queued
@@ -677,7 +689,7 @@ private slots:
         ChildProcess client;
         QVERIFY(client.start(QStringLiteral(PYTHON),
                              {QStringLiteral(SEND_KEYS), QStringLiteral("127.0.0.75"),
-                              QString::number(24640 + 20000)}));
+                              QString::number(24640 + 20000), QStringLiteral("framing")}));
         QVERIFY(client.waitForExit(30000));
         QVERIFY2(client.exitCode() == 0, client.output().constData());
         QVERIFY(client.output().contains("keys sent\n"));
@@ -694,6 +706,57 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(p->state(), Panel::Stopped, 10000);
         // The probe's resolve shares the loader's handle, which is gone.
         QVERIFY(!isMapped(p->firmwarePath()));
+    }
+
+    // Keys pressed by an outside program select a destination and route a
+    // source: the take arrives at the router simulator. The panel runs with
+    // a configuration of its own, which the start leaves as it is.
+    void keysFromAnOutsideProgramPutATakeOnTheWire()
+    {
+        ChildProcess router;
+        QVERIFY(router.start(QStringLiteral(ROUTERSIM),
+                             {QStringLiteral("--bind"), QStringLiteral("127.0.0.78:2001"),
+                              QStringLiteral("--panel"), QStringLiteral("127.0.0.79:24660"),
+                              QStringLiteral("--poll-ms"), QStringLiteral("300")}));
+        auto p = makePanel(12, kSK1100A, QStringLiteral("127.0.0.79"), 24660);
+        QVERIFY(QDir().mkpath(dataDir() + QStringLiteral("/p12")));
+        const QByteArray config = configFile(
+            "obj Configsettings() { numSources=8 numDestinations=6 numLevels=1 }\n"
+            "obj KnownLevels() { obj Level(1) { lN=\"Video\" } }\n"
+            "obj KnownSubpanels() { obj Subpanel(1) { defDest=1 defLvl=1 } }\n"
+            "obj KnownMenus() { obj Menu(1) { obj MenuButtons() {\n"
+            " obj Btn(1) { bT=\"Destination\" bV=2 } obj Btn(3) { bT=\"Source\" bV=4 } } } }\n");
+        QVERIFY(writeFile(p->configPath(), config));
+
+        QVERIFY(p->start(0));
+        QCOMPARE(readFile(p->configPath()), config);
+        QTRY_COMPARE_WITH_TIMEOUT(p->state(), Panel::Started, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(p->isConfigLoaded(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(p->isOnline(), 10000);
+        // The panel counts as online once set up; its requests find the
+        // router only after it has heard from it and answered a poll.
+        auto fromPanel = [&router](const QByteArray &text) {
+            for (const QByteArray &line : router.output().split('\n'))
+                if (line.startsWith("rx 127.0.0.79:24660 ") && line.contains(text))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(fromPanel("] y"), router.output().constData(), 10000);
+
+        ChildProcess client;
+        QVERIFY(client.start(QStringLiteral(PYTHON),
+                             {QStringLiteral(SEND_KEYS), QStringLiteral("127.0.0.79"),
+                              QString::number(24660 + 20000), QStringLiteral("keys"),
+                              QStringLiteral("1"), QStringLiteral("3")}));
+        QVERIFY(client.waitForExit(30000));
+        QVERIFY2(client.exitCode() == 0, client.output().constData());
+        // Destination 2 is asked for, then source 4 routed to it.
+        QTRY_VERIFY2_WITH_TIMEOUT(fromPanel("Q \".IV002\\r\""), router.output().constData(), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(fromPanel("Q \".SV002,004\\r\""), router.output().constData(),
+                                  5000);
+
+        QVERIFY(p->stop());
+        QTRY_COMPARE_WITH_TIMEOUT(p->state(), Panel::Stopped, 10000);
     }
 
     // A start with a delay happens that much later; a stop meanwhile calls
