@@ -7,6 +7,8 @@
 #include "kst_panel_firmware.h"
 #include "kst_panelinfo.h"
 #include "kst_panelinstance.h"
+#include "pan_imagecontainer.h"
+#include "tiny_pictures.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +18,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
 #include <memory>
 #include <vector>
@@ -66,6 +69,10 @@ class TestPanelCycles : public QObject
     QTemporaryDir m_base;
     std::unique_ptr<KST_PanelInfo> m_info;
     PAN_LayoutCache m_layouts;
+    QTemporaryDir m_pictures;
+    std::unique_ptr<PAN_ImageContainer> m_images;
+    // The faces' rack window.
+    QWidget m_rack;
     std::vector<std::unique_ptr<Panel>> m_panels;
     int m_threadsRunning = 0;
     int m_fdsRunning = 0;
@@ -131,11 +138,14 @@ private slots:
         m_info = std::make_unique<KST_PanelInfo>();
         KST_FaceResources faces;
         faces.layouts = &m_layouts;
+        QVERIFY(writeTinyPictures(m_pictures.path()));
+        m_images = std::make_unique<PAN_ImageContainer>(m_pictures.path(), nullptr);
+        faces.images = m_images.get();
         faces.options.splash = false;
         faces.options.fadeIn = false;
         for (int i = 0; i < kPanels; ++i) {
             auto p = std::make_unique<Panel>(i + 1);
-            p->init(nullptr, m_info.get(), faces, QStringLiteral(TESSFW_LIBRARY));
+            p->init(&m_rack, m_info.get(), faces, QStringLiteral(TESSFW_LIBRARY));
             QVERIFY(p->setPanelType(10));
             QVERIFY(p->setIP(QStringLiteral("127.0.0.77")));
             QVERIFY(p->setPanelPort(kFirstPort + i));

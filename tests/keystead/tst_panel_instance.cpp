@@ -12,6 +12,8 @@
 #include "kst_panel_firmware.h"
 #include "kst_panelinfo.h"
 #include "kst_panelinstance.h"
+#include "pan_imagecontainer.h"
+#include "tiny_pictures.h"
 #include "../support/child_process.h"
 #include "../support/log_recorder.h"
 
@@ -137,12 +139,16 @@ class TestPanelInstance : public QObject
     std::unique_ptr<KST_PanelInfo> m_info;
     KST_FaceResources m_faces;
     PAN_LayoutCache m_layouts;
+    QTemporaryDir m_pictures;
+    std::unique_ptr<PAN_ImageContainer> m_images;
+    // The faces' rack window.
+    QWidget m_rack;
 
     std::unique_ptr<Panel> makePanel(int uid, int type, const QString &ip, int port,
                                      const QString &library = QStringLiteral(TESSFW_LIBRARY))
     {
         auto p = std::make_unique<Panel>(uid);
-        p->init(nullptr, m_info.get(), m_faces, library);
+        p->init(&m_rack, m_info.get(), m_faces, library);
         p->setPanelType(type);
         p->setIP(ip);
         p->setPanelPort(port);
@@ -159,6 +165,9 @@ private slots:
         qputenv("TESSALINE_BASE_DIR", QFile::encodeName(m_base.path()));
         m_info = std::make_unique<KST_PanelInfo>();
         m_faces.layouts = &m_layouts;
+        QVERIFY(writeTinyPictures(m_pictures.path()));
+        m_images = std::make_unique<PAN_ImageContainer>(m_pictures.path(), nullptr);
+        m_faces.images = m_images.get();
         m_faces.options.splash = false;
         m_faces.options.fadeIn = false;
 
@@ -343,6 +352,7 @@ private slots:
     void errorReportsLeadToTheErrorState()
     {
         QUdpSocket taken;
+        taken.setProxy(QNetworkProxy::NoProxy);
         QVERIFY(taken.bind(QHostAddress(QStringLiteral("127.0.0.74")), 24630));
         auto p = makePanel(6, kSK2000A, QStringLiteral("127.0.0.74"), 24630);
         QVERIFY(p->start(0));
@@ -391,6 +401,7 @@ private slots:
     void anEndedRunDoesNotReachTheNext()
     {
         auto udpTaken = std::make_unique<QUdpSocket>();
+        udpTaken->setProxy(QNetworkProxy::NoProxy);
         QVERIFY(udpTaken->bind(QHostAddress(QStringLiteral("127.0.0.74")), 24635));
         auto p = makePanel(7, kSK2000A, QStringLiteral("127.0.0.74"), 24635);
 
@@ -415,6 +426,7 @@ private slots:
         // Reports of the old run queued while it is cleaned up and the next
         // run begins.
         udpTaken = std::make_unique<QUdpSocket>();
+        udpTaken->setProxy(QNetworkProxy::NoProxy);
         QVERIFY(udpTaken->bind(QHostAddress(QStringLiteral("127.0.0.74")), 24635));
         QVERIFY(p->start(0));
         QTRY_COMPARE_WITH_TIMEOUT(p->state(), Panel::Error, 10000);
