@@ -1,7 +1,12 @@
 #include "kst_panel_firmware.h"
 
+#include "kst_firmware_inbox.h"
+
 #include <QLibrary>
+#include <QPointer>
 #include <QtDebug>
+
+#include <vector>
 
 namespace {
 
@@ -19,10 +24,24 @@ public:
 
 DetachedCallback s_detached;
 
+// Inboxes of loaders whose firmware thread would not stop. A report that
+// thread had already begun when the callback was swapped may still reach
+// its inbox, so a closed inbox is kept for the life of the process, never
+// destroyed (not even at exit, while that thread may still run).
+std::vector<std::unique_ptr<KST_FirmwareInbox>> *s_orphanedInboxes;
+
+void orphanInbox(std::unique_ptr<KST_FirmwareInbox> inbox)
+{
+    if (!s_orphanedInboxes)
+        s_orphanedInboxes = new std::vector<std::unique_ptr<KST_FirmwareInbox>>;
+    s_orphanedInboxes->push_back(std::move(inbox));
+}
+
 } // namespace
 
 KST_PanelFirmware::KST_PanelFirmware(const QString &libraryPath)
-    : QObject(nullptr), m_library(new QLibrary(libraryPath, this)), m_libraryPath(libraryPath)
+    : QObject(nullptr), m_inbox(std::make_unique<KST_FirmwareInbox>(this, "deliverReports")),
+      m_library(new QLibrary(libraryPath, this)), m_libraryPath(libraryPath)
 {
     // Registered before any library copy is loaded, so that the registry
     // refers to the host's own copies of these types, which outlive every
@@ -41,7 +60,11 @@ KST_PanelFirmware::~KST_PanelFirmware()
         ended = m_firmware->stop();
         m_firmware->setCallback(&s_detached);
     }
+    // Reports still waiting are of no one's interest now; the wake-up
+    // already posted goes with this object's posted events.
+    m_inbox->close();
     if (!ended) {
+        orphanInbox(std::move(m_inbox));
         // Unloading now would pull the code from under the running thread.
         // The copy stays mapped (a QLibrary destroyed while loaded does not
         // unload) and its reports go to the detached callback.
@@ -97,7 +120,7 @@ bool KST_PanelFirmware::start()
         return false;
     }
     m_firmware = fw;
-    m_firmware->setCallback(this);
+    m_firmware->setCallback(m_inbox.get());
     return true;
 }
 
@@ -126,4 +149,30 @@ void KST_PanelFirmware::sendCollectorMsg(const collector::CollectorMsg &msg)
 void KST_PanelFirmware::firmMsg(const QString &text)
 {
     emit firm_msg_signal(text);
+}
+
+int KST_PanelFirmware::pendingReports() const
+{
+    return m_inbox->pending();
+}
+
+void KST_PanelFirmware::deliverReports()
+{
+    // A receiver connected directly may delete this loader.
+    QPointer<KST_PanelFirmware> self(this);
+    for (KST_FirmwareInbox::Report &r : m_inbox->take()) {
+        switch (r.kind) {
+        case KST_FirmwareInbox::Report::State:
+            emit stateMsg(r.state);
+            break;
+        case KST_FirmwareInbox::Report::Text:
+            emit firm_msg_signal(r.text);
+            break;
+        case KST_FirmwareInbox::Report::Buttons:
+            emit buttondriverMsg(r.batch);
+            break;
+        }
+        if (!self)
+            return;
+    }
 }

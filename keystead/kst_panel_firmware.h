@@ -3,21 +3,25 @@
 
 #include "tfw_interface.h"
 
+#include <memory>
+
 #include <QObject>
 #include <QString>
 #include <vector>
 
+class KST_FirmwareInbox;
 class QLibrary;
 
 // Binds one running panel to one loaded copy of the firmware library. It
 // loads the copy, resolves get_ifirmware, hands itself to the firmware as
 // its callback and turns every report of the firmware into a signal.
 //
-// The firmware calls the callback operations on its own thread (only
-// ST_THREAD_FINISHED comes on the GUI thread). They do nothing but emit, so
-// whoever listens connects with Qt::QueuedConnection and gets every report
-// on its own thread, in order, between events. registerMetaTypes() must
-// have run before such connections are made; the constructor does it.
+// The firmware reports on its own thread (only ST_THREAD_FINISHED comes on
+// the GUI thread) into the loader's inbox, which wakes the loader on the
+// GUI thread; there the loader emits each report as its signal, in the
+// order they came. Whoever listens connects with Qt::QueuedConnection and
+// gets every report between events. registerMetaTypes() must have run
+// before such connections are made; the constructor does it.
 //
 // Lifetime: created when a panel starts, start(), the firmware's own
 // start() through firmware(), stop() when the panel stops, and deleted once
@@ -56,18 +60,26 @@ public:
     // "vector<QByteArray>" (and the collector message). Safe to repeat.
     static void registerMetaTypes();
 
-    // Callback operation 1: the text as signal firm_msg_signal.
+    // Reports the firmware made that have not been emitted yet.
+    int pendingReports() const;
+
+    // Callback operation 1: the text as signal firm_msg_signal. The
+    // firmware itself reports into the inbox; these operations emit at once
+    // on the calling thread.
     void firmMsg(const QString &text) override;
 
 signals:
-    // Callback operations 0 and 2 are these signals themselves: the
-    // firmware's call is the emission. A queued connection copies the
-    // arguments, so the firmware may reuse its vector at once.
+    // Callback operations 0 and 2 are these signals themselves. A queued
+    // connection copies the arguments.
     void stateMsg(TFW_IFirmwareCallback::StateMsg stateMsg) override;
     void firm_msg_signal(QString msgString);
     void buttondriverMsg(const std::vector<QByteArray> &ba) override;
 
 private:
+    // Woken by the inbox: emits what it holds.
+    Q_INVOKABLE void deliverReports();
+
+    std::unique_ptr<KST_FirmwareInbox> m_inbox;
     QLibrary *m_library;
     TFW_IFirmware *m_firmware = nullptr;
     QString m_libraryPath;

@@ -5,6 +5,7 @@
 #include "client_injector.h"
 #include "framing.h"
 #include "injector.h"
+#include "kst_firmware_inbox.h"
 #include "kst_panel_firmware.h"
 #include "../support/log_recorder.h"
 
@@ -20,6 +21,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 using State = TFW_IFirmwareCallback;
 
@@ -92,6 +94,26 @@ public slots:
         collector::CollectorMsg msg;
         if (msg.unpack(buffer) && loader)
             loader->sendCollectorMsg(msg);
+    }
+};
+
+// Takes an inbox's reports whenever it is woken, as a loader does.
+class InboxOwner : public QObject
+{
+    Q_OBJECT
+
+public:
+    KST_FirmwareInbox inbox{this, "wake"};
+    std::vector<KST_FirmwareInbox::Report> reports;
+    int wakes = 0;
+    QList<QThread *> wakeThreads;
+
+    Q_INVOKABLE void wake()
+    {
+        ++wakes;
+        wakeThreads.append(QThread::currentThread());
+        for (KST_FirmwareInbox::Report &r : inbox.take())
+            reports.push_back(std::move(r));
     }
 };
 
@@ -172,9 +194,11 @@ private slots:
         PanelStandIn panel;
         KST_PanelFirmware fw(copy);
         QVERIFY(panel.connectTo(&fw));
-        std::atomic<int> emitted{0};
-        connect(&fw, &KST_PanelFirmware::stateMsg, &fw, [&emitted] { ++emitted; },
-                Qt::DirectConnection);
+        // Even a receiver connected directly hears of a report on the GUI
+        // thread only.
+        QList<QThread *> emitters;
+        connect(&fw, &KST_PanelFirmware::stateMsg, &fw,
+                [&emitters] { emitters.append(QThread::currentThread()); }, Qt::DirectConnection);
 
         QVERIFY(fw.start());
         QVERIFY(fw.firmware());
@@ -184,9 +208,10 @@ private slots:
                              dir.path() + QStringLiteral("/cfgSK2000A"));
         QElapsedTimer t;
         t.start();
-        while (emitted.load() < 2 && t.elapsed() < 5000)
+        while (fw.pendingReports() < 2 && t.elapsed() < 5000)
             QThread::msleep(5); // no events processed meanwhile
-        QVERIFY(emitted.load() >= 2);
+        QVERIFY(fw.pendingReports() >= 2);
+        QVERIFY(emitters.isEmpty());
         QVERIFY(panel.states.isEmpty());
 
         QVERIFY(panel.waitFor(State::ST_RUNNING));
@@ -200,11 +225,86 @@ private slots:
                  (QList<int>{State::ST_STOPPING, State::ST_THREAD_FINISHED}));
         for (QThread *th : panel.stateThreads)
             QCOMPARE(th, QThread::currentThread());
+        QCOMPARE(emitters.size(), panel.states.size());
+        for (QThread *th : emitters)
+            QCOMPARE(th, QThread::currentThread());
+        QCOMPARE(fw.pendingReports(), 0);
 
         // A key event after the end comes back as a text line.
         fw.sendCollectorMsg(collector::CollectorMsg(5, 1));
         QTRY_COMPARE(panel.texts.size(), 1);
         QVERIFY(panel.texts.at(0).startsWith(QStringLiteral("_firmware NULL ")));
+    }
+
+    // Reports from two threads at once reach the owner's thread complete,
+    // each thread's in its own order, with their texts and records intact;
+    // a burst wakes the owner far fewer times than it has reports. A closed
+    // inbox takes nothing and wakes no one.
+    void inboxHandsReportsOverInOrder()
+    {
+        InboxOwner owner;
+        const int perThread = 3000;
+        auto reporter = [&owner, perThread](int who) {
+            std::vector<QByteArray> batch(1);
+            for (int i = 0; i < perThread; ++i) {
+                switch (i % 3) {
+                case 0:
+                    owner.inbox.stateMsg(TFW_IFirmwareCallback::ST_UDP_SENT);
+                    break;
+                case 1:
+                    owner.inbox.firmMsg(QStringLiteral("%1 %2").arg(who).arg(i));
+                    break;
+                default:
+                    batch[0] = QByteArray::number(who) + ' ' + QByteArray::number(i);
+                    owner.inbox.buttondriverMsg(batch);
+                    batch[0].fill('x'); // the firmware reuses its vector at once
+                    break;
+                }
+            }
+        };
+        std::thread a(reporter, 1), b(reporter, 2);
+        a.join();
+        b.join();
+        QTRY_COMPARE(int(owner.reports.size()), 2 * perThread);
+        QCOMPARE(owner.inbox.pending(), 0);
+        QVERIFY(owner.wakes >= 1);
+        QVERIFY(owner.wakes < 2 * perThread);
+        for (QThread *th : owner.wakeThreads)
+            QCOMPARE(th, QThread::currentThread());
+
+        // The index of each thread's next text and next record.
+        int nextText[3] = {0, 1, 1};
+        int nextRecord[3] = {0, 2, 2};
+        int states = 0;
+        for (const KST_FirmwareInbox::Report &r : owner.reports) {
+            if (r.kind == KST_FirmwareInbox::Report::State) {
+                QCOMPARE(r.state, TFW_IFirmwareCallback::ST_UDP_SENT);
+                ++states;
+                continue;
+            }
+            const QString line = r.kind == KST_FirmwareInbox::Report::Text
+                                     ? r.text
+                                     : QString::fromLatin1(r.batch.at(0));
+            const int who = line.section(QLatin1Char(' '), 0, 0).toInt();
+            const int i = line.section(QLatin1Char(' '), 1).toInt();
+            QVERIFY2(who == 1 || who == 2, qPrintable(line));
+            int &expected = r.kind == KST_FirmwareInbox::Report::Text ? nextText[who] : nextRecord[who];
+            QCOMPARE(i, expected);
+            expected += 3;
+        }
+        QCOMPARE(states, 2 * perThread / 3);
+
+        const int wakes = owner.wakes;
+        owner.inbox.stateMsg(TFW_IFirmwareCallback::ST_RUNNING);
+        QCOMPARE(owner.inbox.pending(), 1);
+        owner.inbox.close();
+        QCOMPARE(owner.inbox.pending(), 0);
+        owner.inbox.firmMsg(QStringLiteral("late"));
+        QCOMPARE(owner.inbox.pending(), 0);
+        QCoreApplication::processEvents();
+        QTest::qWait(10);
+        QCOMPARE(int(owner.reports.size()), 2 * perThread);
+        QCOMPARE(owner.wakes, wakes + 1); // the wake-up posted before the close
     }
 
     // Two panels load two copies with two firmware objects; deleting a
@@ -262,7 +362,8 @@ private slots:
         auto callback = reinterpret_cast<FakeCallback>(probe.resolve("fake_callback"));
         auto report = reinterpret_cast<FakeReport>(probe.resolve("fake_report"));
         QVERIFY(callback && report);
-        QCOMPARE(callback(), static_cast<TFW_IFirmwareCallback *>(fw));
+        TFW_IFirmwareCallback *handedOver = callback();
+        QVERIFY(handedOver);
 
         // Reports are copies: the firmware changes its vector right after.
         report(State::ST_RUNNING);
@@ -277,7 +378,8 @@ private slots:
         QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("firmware thread still running")), 1);
         QVERIFY(isMapped(copy));
         QVERIFY(callback() != nullptr);
-        QVERIFY(callback() != static_cast<TFW_IFirmwareCallback *>(gone.data()));
+        QVERIFY(callback() != handedOver);
+        QVERIFY(!gone);
         report(State::ST_STOPPING);
         QTest::qWait(20);
         QCOMPARE(panel.states, QList<int>{State::ST_RUNNING});
