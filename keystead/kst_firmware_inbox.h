@@ -4,9 +4,12 @@
 // KST_FirmwareInbox: the callback object a firmware loader hands to its
 // firmware. The firmware reports on its own threads (ST_THREAD_FINISHED on
 // the GUI thread); each report is kept here under a lock, and the first one
-// to arrive in an empty inbox wakes the owner by a queued call of one of its
-// methods, without arguments. On the owner's thread that method takes every
-// report in the order they came and passes them on.
+// to arrive in an empty inbox wakes the owner: it bumps an event counter
+// (eventfd) that a socket notifier on the owner's thread watches, and the
+// notifier calls one of the owner's methods, without arguments. On the
+// owner's thread that method takes every report in the order they came and
+// passes them on. Waking through a descriptor keeps the firmware's threads
+// out of the owner thread's posted-event list altogether.
 //
 // What a report carries (a text, a batch of button-driver records) is copied
 // by the firmware's thread and taken by the owner's thread under the same
@@ -18,10 +21,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
 class QObject;
+class QSocketNotifier;
 
 class KST_FirmwareInbox : public TFW_IFirmwareCallback
 {
@@ -38,6 +43,9 @@ public:
     // wakeMethod: the name of an invokable method of owner, without
     // arguments, called queued on the owner's thread when reports wait.
     KST_FirmwareInbox(QObject *owner, const char *wakeMethod);
+    ~KST_FirmwareInbox();
+    KST_FirmwareInbox(const KST_FirmwareInbox &) = delete;
+    KST_FirmwareInbox &operator=(const KST_FirmwareInbox &) = delete;
 
     // TFW_IFirmwareCallback, from any thread.
     void stateMsg(StateMsg msg) override;
@@ -64,6 +72,9 @@ private:
     // Valid until close(): the owner closes the inbox before it goes.
     QObject *m_owner;
     const char *m_wakeMethod;
+    // The wake-up counter and its watcher on the owner's thread.
+    int m_wakeFd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
 #endif
