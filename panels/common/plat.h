@@ -38,6 +38,11 @@ uint8_t plat_key_find_held(uint8_t code, uint8_t second);
 
 // ---- lamps and buttons (led_hw) ---------------------------------------------
 
+// Starts the button output: nothing is known to be shown on any button or
+// lamp yet, so the first colour, legend, picture and lamp state of each is
+// sent whatever it is. Returns 0 when the output is ready.
+int plat_buttons_start();
+
 // Lamp of key n (0..255): state byte (non-zero = on), attribute byte
 // (non-zero = flashing). Only changes are sent.
 void plat_led_set(int n, uint8_t state, uint8_t attr);

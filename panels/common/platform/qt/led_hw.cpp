@@ -28,6 +28,7 @@ static const Rgb WHITE = {255, 255, 255};
 static uint16_t s_lamp[PLAT_LAMP_COUNT];      // state byte | attribute byte << 8
 static uint8_t s_extra[PLAT_LAMP_COUNT];      // extra lamp shown in lamp n
 static uint8_t s_override[PLAT_LAMP_COUNT];   // lamp n forced on
+static uint8_t s_lamp_unknown[PLAT_LAMP_COUNT]; // lamp n not sent since the output started
 
 // Two lamps in one button with two colour areas: each colour byte carries
 // the key lamp's intensity in its high nibble and the extra lamp's in its
@@ -83,9 +84,10 @@ void plat_led_set(int n, uint8_t state, uint8_t attr)
         return;
     }
     const uint16_t v = uint16_t(state | (attr << 8));
-    if (v == s_lamp[n])
+    if (v == s_lamp[n] && !s_lamp_unknown[n])
         return;
     s_lamp[n] = v;
+    s_lamp_unknown[n] = 0;
     lamp_show(n);
 }
 
@@ -167,16 +169,31 @@ struct ButtonCache {
 static ButtonCache s_button[BUTTON_COUNT];
 static bool s_buttons_ready;
 
+static void buttons_unknown()
+{
+    for (ButtonCache &c : s_button) {
+        c.colour = -1;
+        c.image = -1;
+        c.legend_sent = 0;
+    }
+    s_buttons_ready = true;
+}
+
+int plat_buttons_start()
+{
+    buttons_unknown();
+    // Every lamp off with no extra lamp or override, none of it sent yet.
+    memset(s_lamp, 0, sizeof s_lamp);
+    memset(s_extra, 0, sizeof s_extra);
+    memset(s_override, 0, sizeof s_override);
+    memset(s_lamp_unknown, 1, sizeof s_lamp_unknown);
+    return 0;
+}
+
 static ButtonCache *button(int b)
 {
-    if (!s_buttons_ready) {
-        for (ButtonCache &c : s_button) {
-            c.colour = -1;
-            c.image = -1;
-            c.legend_sent = 0;
-        }
-        s_buttons_ready = true;
-    }
+    if (!s_buttons_ready)
+        buttons_unknown();
     if (b < 0 || b >= BUTTON_COUNT) {
         qCritical("button out of range %d (%s,%d)", b, __FILE__, __LINE__);
         return nullptr;

@@ -213,6 +213,31 @@ private slots:
         QVERIFY(host.texts.at(0).endsWith(QStringLiteral(")\n")));
     }
 
+    // Starting the output: what the face shows is unknown, so the first
+    // lamp state, colour and legend of each button go out even when they
+    // equal what was sent before; after that repeats are dropped again.
+    void startedOutputSendsEverythingOnce()
+    {
+        RecordingHost host;
+        prod_select(productWithCode(31));
+        plat_led_set(7, 0, 0);
+        plat_button_colour(8, 0);
+        plat_button_legend(8, "", "", nullptr, 0);
+        host.take();
+        QCOMPARE(plat_buttons_start(), 0);
+        plat_led_set(7, 0, 0);
+        plat_led_set(7, 0, 0);
+        plat_button_colour(8, 0);
+        plat_button_colour(8, 0);
+        plat_button_legend(8, "", "", nullptr, 0);
+        plat_button_legend(8, "", "", nullptr, 0);
+        QCOMPARE(host.take(), (std::vector<QByteArray>{colour(7, 200, 200, 200), colour(8, 0, 0, 0),
+                                                       makeText(8, "", 0)}));
+        // Lamps start off: switching all off sends nothing.
+        plat_led_all_off();
+        QVERIFY(host.take().empty());
+    }
+
     void buzzerAndNetworkSettings()
     {
         RecordingHost host;
