@@ -18,6 +18,9 @@ enum ButtonType {
     BT_MENU = 14,                // "Primary Menu", "Menu"
     BT_SRC_SCROLL_UP = 15,       // "Src Scroll Up"
     BT_DST_SCROLL_UP = 16,       // "Dst Scroll Up"
+    BT_CURRENT_SOURCE = 17,      // "Current Source Display"
+    BT_CURRENT_DST_SRC = 18,     // "Current Dst Src Display"
+    BT_CURRENT_DEST = 19,        // "Current Destination Display"
     BT_SALVO = 20,               // "System Salvo"
     BT_DEST_MEMORY = 21,
     BT_ENABLE = 22,              // "Enable"
@@ -29,6 +32,7 @@ enum ButtonType {
     BT_SOURCE_MEMORY = 28,
     BT_TAKE = 29,                // "Take"
     BT_TAKE_LEVEL = 30,          // "Take Level Preset"
+    BT_PRESET_DISPLAY = 31,      // "Source Preset Display"
     BT_PRESET_MEMORY = 32,
     BT_ADD_STRING = 33,          // "Add String"
     BT_ADD_STRING_CHAR = 34,     // "Add String/Character"

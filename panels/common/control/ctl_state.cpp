@@ -1,7 +1,9 @@
 #include "control/ctl_state.h"
 
 #include "config/panel_tables.h"
+#include "control/key_view.h"
 #include "control/pages.h"
+#include "control/refresh.h"
 #include "plat.h"
 #include "product.h"
 
@@ -52,6 +54,7 @@ void ctl_init()
         clear_subpanel(&s);
     memset(&s_flags, 0, sizeof s_flags);
     memset(&s_pages, 0, sizeof s_pages);
+    kv_clear_presses();
 }
 
 void ctl_reset_working_state()
@@ -80,6 +83,7 @@ void ctl_panel_setup()
         memset(&s_pages, 0, sizeof s_pages);
     ctl_reset_working_state();
     pg_evaluate();
+    rf_panel_setup();
 }
 
 void ctl_beep()

@@ -82,7 +82,8 @@ MenuPages *ctl_pages();
 void ctl_init();
 // Panel setup after a configuration load: rebuilds the tables' paging
 // numbers and legend map, then puts the working state back to the subpanel
-// defaults and evaluates the current page.
+// defaults, evaluates the current page and resets what the keys show (the
+// colours of the new tables; on the LCD-key models every key blank).
 void ctl_panel_setup();
 // Each subpanel's levels and destination from its defaults, nothing preset
 // or typed, no take recorded, destination mode off.

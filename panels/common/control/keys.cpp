@@ -3,6 +3,7 @@
 #include "config/panel_tables.h"
 #include "control/button_type.h"
 #include "control/ctl_state.h"
+#include "control/key_view.h"
 #include "control/menus.h"
 #include "control/pages.h"
 #include "control/preset.h"
@@ -207,6 +208,9 @@ void keys_event(uint8_t kind, uint8_t key)
     if (key >= PT_KEYS)
         return;
     PanelFlags *f = ctl_flags();
+    // A release ends what the key shows while held (salvo, toggle).
+    if (kind == KEY_RELEASE)
+        kv_note_key(kind, key);
     // The first key after a locate request ends it and is used up by it.
     if (panels_locate()) {
         panels_set_locate(0);
@@ -238,6 +242,7 @@ void keys_event(uint8_t kind, uint8_t key)
         ctl_beep();
         return;
     }
+    kv_note_key(kind, key);
     dispatch(kind, &d);
     rf_request();
 }

@@ -76,3 +76,11 @@ int menu_program_source(int, int)
 }
 
 void menu_timers() {}
+
+int menu_snapshot_held() { return 0; }
+int menu_program_mode_on() { return 0; }
+int menu_toggle_phase() { return 0; }
+int menu_chop_running(int) { return 0; }
+void menu_chop_tick(int, int) {}
+void menu_preset_chop_tick(int, int) {}
+int menu_take_lock_lamp(int) { return 0; }

@@ -8,7 +8,7 @@
 //
 // Not built yet: each key action beeps and logs "<function> not
 // available"; the queries answer as for a panel on which none of these is
-// in progress, and the timers do nothing.
+// in progress, and the timers and ticks do nothing.
 
 #include <cstdint>
 
@@ -62,5 +62,26 @@ void menu_category_step(int sp, int forward);
 // Timers driven by the quarter-second flag: return to the first page, the
 // reset-key hold, the salvo and toggle lamps.
 void menu_timers();
+
+// What the keys show of these functions (read by the key refresher on
+// every redraw of a key).
+// Non-zero while a snapshot is held.
+int menu_snapshot_held();
+// Non-zero while program mode is on.
+int menu_program_mode_on();
+// Which source of the Source Toggle goes next: 0 the second, 1 the first
+// (after a toggle onto the second).
+int menu_toggle_phase();
+// Non-zero while the chop started by the Source Chop key of slot runs.
+int menu_chop_running(int slot);
+// The chop tick: run each time the Source Chop key of slot is redrawn,
+// with its interval (the top 3 bits of its second value).
+void menu_chop_tick(int slot, int interval);
+// The preset-chop tick: run each time a Source Preset Chop key of
+// subpanel sp is redrawn, with its interval.
+void menu_preset_chop_tick(int sp, int interval);
+// The lamp the lock follow-up of the models with Take keys under their
+// displays (SK2200A, SK1900A, SK1700A) set for physical key k: 1 on, 0 off.
+int menu_take_lock_lamp(int key);
 
 #endif

@@ -1,7 +1,18 @@
 #include "control/refresh.h"
 
+#include "control/colours.h"
+#include "control/displays.h"
+#include "control/lamp_keys.h"
+#include "control/lcd_button.h"
+#include "control/lcd_keys.h"
+#include "control/menus.h"
+#include "ms_clock.h"
+#include "product.h"
+
 static uint8_t s_request;
 static uint8_t s_redraw_all;
+static uint8_t s_flash_phase;
+static uint32_t s_flash_changed;
 
 void rf_request()
 {
@@ -30,8 +41,59 @@ uint8_t rf_redraw_all()
     return s_redraw_all;
 }
 
-// Drawing entries of the legend, lamp and display code; there is nothing
-// to draw yet.
-void rf_refresh_legends() {}
-void rf_redraw_button(int) {}
-void rf_refresh_outputs() {}
+void rf_refresh_legends()
+{
+    if (!prod_menu_model())
+        lcd_forget_all();
+}
+
+void rf_redraw_button(int b)
+{
+    const int count = prod_button_count();
+    if (b < 0 || b >= count)
+        return;
+    if (menu_setup_active()) {
+        menu_setup_draw_step(b);
+        return;
+    }
+    const int full = s_redraw_all;
+    if (prod_menu_model()) {
+        lamp_refresh_key(b, full);
+        if (full && b == 0) {
+            dsp_redraw_all();
+            lamp_refresh_extra();
+        }
+    } else {
+        lk_refresh_key(b, full);
+    }
+    // The round of the full refresh is over.
+    if (full && b == count - 1)
+        s_redraw_all = 0;
+}
+
+void rf_refresh_outputs()
+{
+    rf_request();
+}
+
+void rf_panel_setup()
+{
+    clr_copy();
+    lk_panel_setup();
+    if (!prod_menu_model())
+        lcd_reset_all();
+}
+
+int rf_flash_phase()
+{
+    return s_flash_phase;
+}
+
+void rf_flash_step()
+{
+    const uint32_t now = msc_now();
+    if (now - s_flash_changed < RF_FLASH_MS)
+        return;
+    s_flash_changed = now;
+    s_flash_phase = !s_flash_phase;
+}

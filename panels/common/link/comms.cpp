@@ -2,6 +2,7 @@
 
 #include "control/ctl_state.h"
 #include "control/dest_status.h"
+#include "control/lcd_button.h"
 #include "control/menus.h"
 #include "control/refresh.h"
 #include "ms_clock.h"
@@ -151,7 +152,10 @@ void comms_refresh_step()
         comms_show(s_recent_traffic ? CD_COMMS_VALID : CD_NO_COMMS);
         return;
     } else {
-        if (s_redraw_all) {
+        // A redraw asked for by the router link or by key handling: a
+        // full refresh from the first button.
+        const int requested = rf_take_request();
+        if (s_redraw_all || requested) {
             s_redraw_all = 0;
             rf_set_redraw_all(1);
             s_counter = 0;
@@ -159,6 +163,7 @@ void comms_refresh_step()
         if (s_buttons > 0)
             rf_redraw_button(s_counter);
         ++s_counter;
+        rf_flash_step();
     }
     if (s_counter >= s_buttons)
         s_counter = 0;
@@ -198,13 +203,13 @@ static void show_menu_model(uint8_t type)
     }
 }
 
+// The comms display draws through the legend cache, so that the keys'
+// own legends and colours are drawn again when it is taken down.
+
 // A two-line legend from ten characters (five a line).
 static void legend10(int button, const char *text)
 {
-    char l1[6], l2[6];
-    snprintf(l1, sizeof l1, "%.5s", text);
-    snprintf(l2, sizeof l2, "%.5s", text + 5);
-    plat_button_legend(button, l1, l2, nullptr, 0);
+    lcd_set_legend_text(text, button);
 }
 
 static void show_lcd_model(uint8_t type)
@@ -218,23 +223,23 @@ static void show_lcd_model(uint8_t type)
         // Online: blank the comms buttons; the panel logic redraws its own.
         const int used[] = {s, s + 1, s + 2, s + 3, s + 4, s + 5, c - 4, c - 3, c - 2, c - 1, c, setup};
         for (int b : used) {
-            if (b < 0)
+            if (b < 1)
                 continue;
-            plat_button_legend(b, "", "", nullptr, 0);
-            plat_button_colour(b, COLOUR_BLANK);
+            lcd_blank_key(b);
+            lcd_set_colour(b, COLOUR_BLANK);
         }
         return;
     }
 
     if (s >= 0) {
         for (int b = s; b <= s + 2; ++b)
-            plat_button_colour(b, COLOUR_RED);
+            lcd_set_colour(b, COLOUR_RED);
         legend10(s, type != CD_NO_COMMS ? "Valid     " : "No        ");
         legend10(s + 1, "Panel     ");
         legend10(s + 2, "Comms     ");
-        plat_button_colour(s + 3, COLOUR_GREEN);
-        plat_button_colour(s + 4, COLOUR_RED);
-        plat_button_colour(s + 5, COLOUR_RED);
+        lcd_set_colour(s + 3, COLOUR_GREEN);
+        lcd_set_colour(s + 4, COLOUR_RED);
+        lcd_set_colour(s + 5, COLOUR_RED);
         if (s_config_complete) {
             legend10(s + 4, "CON- FIG  ");
             legend10(s + 5, "LOAD-ED   ");
@@ -247,24 +252,24 @@ static void show_lcd_model(uint8_t type)
         const StartParams *st = panels_settings();
         char ver[16];
         snprintf(ver, sizeof ver, "v%d.%02d", int(st->version_major) % 100, int(st->version_minor) % 100);
-        plat_button_legend(v, "VER= ", ver, nullptr, 0);
+        lcd_set_legend("VER= ", ver, nullptr, v, 0);
     }
     if (c >= 4) {
         uint8_t ip[4] = {0, 0, 0, 0};
         plat_net_get_ip(ip);
         for (int b = c - 4; b <= c; ++b)
-            plat_button_colour(b, COLOUR_GREEN);
+            lcd_set_colour(b, COLOUR_GREEN);
         legend10(c - 4, "E'NETComms");
         char line[8];
         snprintf(line, sizeof line, " %4d", ip[0]);
-        plat_button_legend(c - 3, "IP=  ", line, nullptr, 0);
+        lcd_set_legend("IP=  ", line, nullptr, c - 3, 0);
         for (int i = 1; i < 4; ++i) {
             snprintf(line, sizeof line, " %4d", ip[i]);
-            plat_button_legend(c - 3 + i, "     ", line, nullptr, 0);
+            lcd_set_legend("     ", line, nullptr, c - 3 + i, 0);
         }
     }
     if (setup >= 0) {
-        plat_button_colour(setup, COLOUR_GREEN);
+        lcd_set_colour(setup, COLOUR_GREEN);
         legend10(setup, "Setup      ");
     }
 }
