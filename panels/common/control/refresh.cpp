@@ -11,6 +11,8 @@
 
 static uint8_t s_request;
 static uint8_t s_redraw_all;
+static int s_round_first;      // first and last button of the full round
+static int s_round_last;
 static uint8_t s_flash_phase;
 static uint32_t s_flash_changed;
 
@@ -34,6 +36,18 @@ int rf_requested()
 void rf_set_redraw_all(uint8_t on)
 {
     s_redraw_all = on;
+    s_round_first = 0;
+    s_round_last = prod_button_count() - 1;
+}
+
+void rf_begin_full_refresh(int first)
+{
+    const int count = prod_button_count();
+    if (first < 0 || first >= count)
+        first = 0;
+    s_redraw_all = 1;
+    s_round_first = first;
+    s_round_last = (first + count - 1) % (count > 0 ? count : 1);
 }
 
 uint8_t rf_redraw_all()
@@ -59,7 +73,7 @@ void rf_redraw_button(int b)
     const int full = s_redraw_all;
     if (prod_menu_model()) {
         lamp_refresh_key(b, full);
-        if (full && b == 0) {
+        if (full && b == s_round_first) {
             dsp_redraw_all();
             lamp_refresh_extra();
         }
@@ -67,7 +81,7 @@ void rf_redraw_button(int b)
         lk_refresh_key(b, full);
     }
     // The round of the full refresh is over.
-    if (full && b == count - 1)
+    if (full && b == s_round_last)
         s_redraw_all = 0;
 }
 

@@ -4,10 +4,13 @@
 // What the panel shows is redrawn key by key. The comms state's refresh
 // scheduler redraws one button per step through rf_redraw_button, cycling
 // through all of them; a redraw that finds nothing changed sends nothing.
-// A full refresh (the panel logic's redraw-all flag, raised by the
-// scheduler for one whole round from the first button) also draws the
-// keys that change only then. Key handling asks for a full refresh after
-// every key it handled; the scheduler takes that request.
+// A full refresh (the panel logic's redraw-all flag, raised for one whole
+// round) also draws the keys that change only then. The router link's
+// redraw-all requests restart the round at the first button; key handling
+// asks for a full refresh after every key it handled, and the scheduler
+// takes that request as a full round from the button it is at, so that a
+// key repeating every few ticks cannot keep the round from reaching the
+// last buttons.
 //
 // LCD-key models redraw legends and colours (lcd_keys), the others their
 // lamps (lamp_keys), and after the first key of a full refresh their text
@@ -28,11 +31,14 @@ int rf_take_request();
 // Non-zero while a request is waiting.
 int rf_requested();
 
-// Set for one round of full refresh: drawing then also draws the keys
-// that change only on a full refresh. Cleared after the last button of
-// the round.
+// Set for one round of full refresh from the first button: drawing then
+// also draws the keys that change only on a full refresh. Cleared after
+// the last button of the round.
 void rf_set_redraw_all(uint8_t on);
 uint8_t rf_redraw_all();
+// A full refresh round from button first, ending with the button before
+// it. One already running is extended to a whole round from here.
+void rf_begin_full_refresh(int first);
 
 // Forgets what every LCD key shows, so that the redraw that follows passes
 // every legend and colour on to the platform; run before every button is

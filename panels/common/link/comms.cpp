@@ -152,13 +152,16 @@ void comms_refresh_step()
         comms_show(s_recent_traffic ? CD_COMMS_VALID : CD_NO_COMMS);
         return;
     } else {
-        // A redraw asked for by the router link or by key handling: a
-        // full refresh from the first button.
+        // A redraw asked for by the router link: a full refresh from the
+        // first button; one asked for by key handling: a full round from
+        // here.
         const int requested = rf_take_request();
-        if (s_redraw_all || requested) {
+        if (s_redraw_all) {
             s_redraw_all = 0;
             rf_set_redraw_all(1);
             s_counter = 0;
+        } else if (requested) {
+            rf_begin_full_refresh(s_counter);
         }
         if (s_buttons > 0)
             rf_redraw_button(s_counter);

@@ -404,9 +404,11 @@ private slots:
         QCOMPARE(shown(2), QByteArray("PANEL\nLOCK"));
     }
 
-    // The scheduler: a refresh request restarts the round at the first
-    // key as a full refresh, which ends with the last key; a round with
-    // nothing changed sends nothing.
+    // The scheduler: the redraw-all of a configuration load is a full
+    // round from the first key; a refresh request from key handling is a
+    // full round from where the scheduler is, so requests coming faster
+    // than a round still let it reach every key; a round with nothing
+    // changed sends nothing.
     void fullRefreshRound()
     {
         RecordingHost host;
@@ -426,10 +428,24 @@ private slots:
         rf_request();
         comms_refresh_step();
         QVERIFY(rf_redraw_all());
-        QCOMPARE(shown(1), QByteArray("FREE\nKEY"));
         loop(2);
+        QCOMPARE(shown(1), QByteArray("FREE\nKEY"));
         QVERIFY(!rf_redraw_all());
         QCOMPARE(host.take(), (std::vector<QByteArray>{buttondriver::makeText(1, "FREE\nKEY", 0)}));
+
+        // 80 lamp keys: a request before every pass (a key repeating), and
+        // the last key still shows its new state within a round.
+        QVERIFY(startEveryType("SK2100A"));
+        loop(4);
+        QVERIFY(setState("type=80:11:1"));
+        loop(4);
+        host.take();
+        ctl_subpanel(0)->dest = 1;
+        for (int i = 0; i < 4; ++i) {
+            rf_request();
+            loop(1);
+        }
+        QCOMPARE(lampOf(host.take(), 80), QByteArray("on"));
     }
 
     // A tally reaches the source keys' colours within ceil(buttons / 25)
