@@ -6,6 +6,7 @@
 #include "control/lcd_button.h"
 #include "control/lcd_keys.h"
 #include "control/menus.h"
+#include "link/comms.h"
 #include "ms_clock.h"
 #include "product.h"
 
@@ -70,6 +71,10 @@ void rf_redraw_button(int b)
         menu_setup_draw_step(b);
         return;
     }
+    // While the comms display is up (offline, admin) it owns the face; the
+    // keys are drawn again once the panel is online.
+    if (comms_display_needed())
+        return;
     const int full = s_redraw_all;
     if (prod_menu_model()) {
         lamp_refresh_key(b, full);

@@ -44,7 +44,8 @@ void rf_begin_full_refresh(int first);
 // every legend and colour on to the platform; run before every button is
 // redrawn after a configuration load.
 void rf_refresh_legends();
-// Redraws button b (0-based physical key).
+// Redraws button b (0-based physical key); nothing while the comms display
+// is shown.
 void rf_redraw_button(int b);
 // After panel setup: everything is drawn again in a full refresh.
 void rf_refresh_outputs();

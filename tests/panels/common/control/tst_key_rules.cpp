@@ -501,7 +501,13 @@ private slots:
         QCOMPARE(shown(2), QByteArray("PANEL\nLOCK"));
         comms_set_state(COMMS_OFFLINE, 6);
         QCOMPARE(shown(2), QByteArray("Panel"));
+        // A configuration loaded while offline redraws every button; the
+        // comms display stays, nothing is drawn over it.
+        loop(2);
         host.take();
+        panels_refresh_all_buttons();
+        loop(2);
+        QVERIFY(host.take().empty());
         comms_panel_setup();
         numberColours();
         loop(2);
