@@ -114,6 +114,9 @@ private slots:
         QTest::newRow("SK2100A lamp keys")
             << QStringLiteral("SK2100A") << 42546 << QStringList{QStringLiteral("color 2 0 255 0")}
             << QStringList{QStringLiteral("color 2 200 200 200"), QStringLiteral("color 4 0 255 0")};
+        QTest::newRow("SK2000A lamp keys")
+            << QStringLiteral("SK2000A") << 42548 << QStringList{QStringLiteral("color 2 255 0 0")}
+            << QStringList{QStringLiteral("color 2 200 200 200"), QStringLiteral("color 4 255 0 0")};
     }
 
     // Selecting the destination asks the router for its routing; the
