@@ -90,6 +90,9 @@ void plat_net_set_gateway(const uint8_t gw[4]);
 void plat_net_set_link(uint8_t address, int mode);
 // Panel reset requested by holding the reset keys: nothing on this platform.
 void plat_panel_reset();
+// The panel's key and lamp test, started from the setup menu: nothing on
+// this platform (the face shows what the host draws).
+void plat_test_mode();
 
 // ---- UDP sockets (udp_sock) ---------------------------------------------------
 

@@ -68,13 +68,35 @@ public:
         return true;
     }
 
+    // The panel alone, without a router: with a configuration file that
+    // does not exist it stays offline and shows the comms display.
+    bool startPanelOnly(const QString &model, const QString &panelIp, int port, QString *why)
+    {
+        if (!m_dir.isValid()) {
+            *why = QStringLiteral("no temporary directory");
+            return false;
+        }
+        m_panelName = panelIp + QLatin1Char(':') + QString::number(port);
+        panel.start(QStringLiteral(PANELRUN),
+                    {QStringLiteral("--type"), model, QStringLiteral("--ip"), panelIp, QStringLiteral("--port"),
+                     QString::number(port), QStringLiteral("--config"), m_dir.path() + QStringLiteral("/none"),
+                     QStringLiteral("--workdir"), m_dir.path(), QStringLiteral("--until-signal")});
+        if (!panel.waitForStarted() || !waitPanel("state 8 ST_RUNNING")) {
+            *why = QString::fromLatin1(perr);
+            return false;
+        }
+        return true;
+    }
+
     ~LegendRig()
     {
         panel.terminate();
         panel.waitForFinished(5000);
-        router.write("quit\n");
-        if (!router.waitForFinished(3000))
-            router.kill();
+        if (router.state() != QProcess::NotRunning) {
+            router.write("quit\n");
+            if (!router.waitForFinished(3000))
+                router.kill();
+        }
     }
 
     void keys(const QByteArray &lines)
@@ -156,8 +178,10 @@ private:
         panel.waitForReadyRead(ms / 2);
         perr += panel.readAllStandardError();
         panel.readAllStandardOutput();
-        router.waitForReadyRead(ms / 2);
-        rout += router.readAllStandardOutput();
+        if (router.state() != QProcess::NotRunning) {
+            router.waitForReadyRead(ms / 2);
+            rout += router.readAllStandardOutput();
+        }
     }
 
     QTemporaryDir m_dir;

@@ -2,6 +2,7 @@
 
 #include "config/panel_tables.h"
 #include "control/key_view.h"
+#include "control/menus.h"
 #include "control/pages.h"
 #include "control/refresh.h"
 #include "plat.h"
@@ -55,6 +56,7 @@ void ctl_init()
     memset(&s_flags, 0, sizeof s_flags);
     memset(&s_pages, 0, sizeof s_pages);
     kv_clear_presses();
+    menu_init();
 }
 
 void ctl_reset_working_state()
@@ -79,10 +81,11 @@ void ctl_panel_setup()
     pt_panel_setup();
     // A new configuration may have fewer pages than the one shown.
     const PanelTables *pt = panel_tables();
-    if (s_pages.primary >= pt->page_limit[0] || s_pages.secondary >= pt->page_limit[1])
+    if (s_pages.primary >= uint8_t(pt->page_limit[0]) || s_pages.secondary >= uint8_t(pt->page_limit[1]))
         memset(&s_pages, 0, sizeof s_pages);
     ctl_reset_working_state();
     pg_evaluate();
+    menu_panel_setup();
     rf_panel_setup();
 }
 

@@ -4,13 +4,23 @@
 // Menus and special functions: menu pages, panel and destination locks,
 // snapshots, salvos, memories, program mode, source and preset toggle and
 // chop, the setup key and the setup menu. Key handling calls these entries
-// for the ButtonTypes they own.
-//
-// Not built yet: each key action beeps and logs "<function> not
-// available"; the queries answer as for a panel on which none of these is
-// in progress, and the timers and ticks do nothing.
+// for the ButtonTypes they own; the modules are menu_pages (pages, the
+// return to the first page, the reset-key hold, joystick), menu_locks,
+// menu_snapshot (snapshots and salvos), menu_memory (memories, program
+// mode, categories), menu_toggle (toggle and chop) and menu_setup (the
+// setup key and the setup menu).
 
 #include <cstdint>
+
+// Start-up: first pages, no snapshot, empty memories, no toggle or chop
+// running, setup menu closed.
+void menu_init();
+// Panel setup after a configuration load: the highest pages of the new
+// tables, the return timer disarmed, every joystick mapping with a
+// destination interrogated.
+void menu_panel_setup();
+// The highest page number (1-based) a Menu key of group 1 or 2 may select.
+int menu_highest_page(int group);
 
 // Panel Lock key, or a Locks key with value 4.
 void menu_panel_lock(int sp);
@@ -42,6 +52,21 @@ void menu_setup_open();
 int menu_setup_active();
 void menu_setup_event(uint8_t kind, uint8_t key);
 void menu_setup_draw_step(int counter);
+// What the open setup menu shows: its page (0..3), the entry of the
+// selected field (-1 none), the physical key of an entry (-1 none) and the
+// bytes it edits (copies of the settings until saved).
+enum {
+    MENU_SETUP_IP = 0,          // four bytes each
+    MENU_SETUP_MASK = 4,
+    MENU_SETUP_GATEWAY = 8,
+    MENU_SETUP_ADDRESS = 12,    // link address 0..64
+    MENU_SETUP_MODE = 13,       // link mode: 0 Ethernet, 1 serial
+    MENU_SETUP_BYTES = 14
+};
+int menu_setup_page();
+int menu_setup_selected();
+int menu_setup_key_of_entry(int entry);
+int menu_setup_byte(int i);
 
 // A take while a Locks key of value 5, 6 or 7 is held applies lock kind 1,
 // 2 or 3 to the take's destination instead of routing.
@@ -62,6 +87,8 @@ void menu_category_step(int sp, int forward);
 // Timers driven by the quarter-second flag: return to the first page, the
 // reset-key hold, the salvo and toggle lamps.
 void menu_timers();
+// Non-zero while the return to the first page is armed.
+int menu_return_armed();
 
 // What the keys show of these functions (read by the key refresher on
 // every redraw of a key).

@@ -172,6 +172,12 @@ static void set_lock(long dest, uint8_t flags)
     comms_request_redraw();
 }
 
+void rcmd_set_lock(int dest, uint8_t flags)
+{
+    if (dest >= 0 && dest < RCMD_DESTS)
+        set_lock(dest + 1, uint8_t(flags & (RCMD_LOCKED | RCMD_PROTECTED)));
+}
+
 static void on_lock(const char *text, int len)
 {
     if (len < 4) {

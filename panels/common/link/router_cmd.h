@@ -38,6 +38,9 @@ void rcmd_receive(const uint8_t *text, int len);
 // The panel's copy of the router state.
 uint16_t rcmd_source(int level, int dest);
 uint8_t rcmd_lock(int dest);
+// The panel's own change of a destination's lock flags, ahead of the
+// router's answer (a lock or protect key); dest 0-based.
+void rcmd_set_lock(int dest, uint8_t flags);
 
 // Level letters: the letter of a level, and a mask as letters (buffer of at
 // least 27 bytes).

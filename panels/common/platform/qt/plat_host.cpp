@@ -46,3 +46,5 @@ void plat_net_set_gateway(const uint8_t[4]) {}
 void plat_net_set_link(uint8_t, int) {}
 
 void plat_panel_reset() {}
+
+void plat_test_mode() {}

@@ -148,6 +148,10 @@ QString checkState(const QByteArray &checks)
             have = QByteArray::number(f->dest_mode);
         else if (name == "locate")
             have = QByteArray::number(panels_locate());
+        else if (name == "panellock")
+            have = QByteArray::number(f->panel_lock);
+        else if (name == "setup")
+            have = QByteArray::number(f->setup_active);
         else
             return QStringLiteral("unknown check %1").arg(QString::fromLatin1(name));
         if (have != want)
@@ -225,9 +229,9 @@ private slots:
             << none << none;
 
         // Refusals: the error beep, nothing sent, nothing changed.
-        QTest::newRow("panel lock: only Panel Lock acts")
-            << QByteArray("lcd") << QByteArray("panellock") << QByteArray("K1 K3 K5 K7 K14") << QStringList() << 5
-            << QByteArray("Panel Lock not available\n") << QByteArray("dest=0 preset=none");
+        QTest::newRow("panel lock: only Panel Lock acts, and unlocks")
+            << QByteArray("lcd") << QByteArray("panellock") << QByteArray("K1 K3 K5 K7 K14 K3")
+            << QStringList{"1 3 0 1 2"} << 4 << none << QByteArray("dest=0 preset=none panellock=0");
         QTest::newRow("locked subpanel")
             << QByteArray("lcd") << QByteArray("sublock") << QByteArray("K1 K3 K9 K5 K7") << QStringList() << 4
             << none << QByteArray("dest=0 mask=1 preset=5");
@@ -240,12 +244,12 @@ private slots:
         QTest::newRow("protected: no source route, takes and selection still work")
             << QByteArray("lcd") << QByteArray("dprot=1") << QByteArray("K3 K5 K7 K2")
             << QStringList{"1 5 0 1 2", "4 2 1 0 2"} << 1 << none << QByteArray("dest=2");
-        QTest::newRow("menus key not available")
-            << QByteArray("lcd") << none << QByteArray("K16") << QStringList() << 1
-            << QByteArray("System Salvo not available\n") << none;
-        QTest::newRow("offline: keys beep, the setup button swallows to its release")
-            << QByteArray("lcd") << QByteArray("offline") << QByteArray("K3 P16 P3 R16 P3 R3")
-            << QStringList() << 3 << QByteArray("Setup Menu not available\n") << none;
+        QTest::newRow("system salvo: the number as written")
+            << QByteArray("lcd") << none << QByteArray("K16 A16*5") << QStringList{"3 3 0 0 2"} << 0 << none
+            << none;
+        QTest::newRow("offline: keys beep, the setup button opens the setup menu")
+            << QByteArray("lcd") << QByteArray("offline") << QByteArray("K3 P16 R16 P3 R3")
+            << QStringList() << 1 << none << QByteArray("setup=1");
         QTest::newRow("locate: the first key ends it and is dropped")
             << QByteArray("lcd") << QByteArray("locate") << QByteArray("K3 K3") << QStringList{"1 3 0 1 2"} << 0
             << none << QByteArray("locate=0");
