@@ -120,7 +120,7 @@ private slots:
 
         rig.mark();
         rig.keys("press 16\nsleep 60\nrelease 16\n");
-        QVERIFY2(rig.waitRecords({QStringLiteral("text 1 0 Ip\\\\nSetup"), QStringLiteral("color 1 255 10 10"),
+        QVERIFY2(rig.waitRecords({QStringLiteral("text 1 0 Ip\\\\nSetup"), QStringLiteral("color 2 40 255 40"),
                                   QStringLiteral("text 8 0 0"), QStringLiteral("color 8 200 120 0"),
                                   QStringLiteral("text 15 0 Cancl\\\\nExit"), QStringLiteral("text 16 0 Save\\+\\\\nReset")}),
                  qPrintable(rig.recordsSinceMark().join(QLatin1Char('\n'))));
