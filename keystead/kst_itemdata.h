@@ -1,6 +1,7 @@
 #ifndef KST_ITEMDATA_H
 #define KST_ITEMDATA_H
 
+#include <QModelIndex>
 #include <QString>
 
 class KST_Data;
@@ -33,6 +34,9 @@ public:
         (void)row;
         return nullptr;
     }
+    // This item's index in column 0 of the panel set it belongs to; invalid
+    // while the item is in no panel set.
+    virtual QModelIndex modelIndex();
     // The item's own name as its holder's children show it (a rack's name
     // in its panels' tooltips); empty for items without one.
     virtual QString itemName() const { return QString(); }

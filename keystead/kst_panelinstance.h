@@ -90,6 +90,8 @@ public:
     void toggleVisible() { setVisible(!m_visible); }
     void setParentWidget(QWidget *parent);
     void setInjectorEnabled(bool on) { m_injectorEnabled = on; }
+    // The panel set clears it when a panel cannot start with the program.
+    void setShouldAutostart(bool on) { m_shouldAutostart = on; }
 
     // "p<uid>"; empty for uid 0.
     QString panelDir() const;

@@ -1,0 +1,389 @@
+// KST_Data: adding and removing racks and panels, checking a panel before
+// it starts, the timed start of windows, faces and panels, and the panels'
+// notifications turned into cell updates.
+
+#include "kst_data.h"
+
+#include "kst_rack.h"
+#include "kst_rackwidget.h"
+#include "pan_imagecontainer.h"
+
+#include <QWidget>
+#include <QtDebug>
+
+#include <algorithm>
+
+// ---- Racks and panels -----------------------------------------------------------
+
+QRect KST_Data::cascadeGeometry(const QRect &mainFrame, int rackCount)
+{
+    const int n = rackCount % 10 + 1;
+    const QPointF centre = QRectF(mainFrame).center();
+    return QRect(qRound(centre.x() + 4 * n), qRound(centre.y() + 4 * n),
+                 qRound(mainFrame.width() / 2.0), qRound(mainFrame.height() / 2.0));
+}
+
+void KST_Data::connectRack(KST_Rack *rack)
+{
+    rack->setParentItem(this);
+    connect(rack, &KST_Rack::resize_finished, this, &KST_Data::rackResized, Qt::UniqueConnection);
+    connect(rack, &KST_Rack::closed, this, &KST_Data::rack_closed, Qt::UniqueConnection);
+    connect(rack, &KST_Rack::panelStateChanged, this, &KST_Data::panelStateChanged,
+            Qt::UniqueConnection);
+    connect(rack, &KST_Rack::panelStateChanged, this, &KST_Data::panelStateChanged2,
+            Qt::UniqueConnection);
+    connect(rack, &KST_Rack::onlineStateChanged, this, &KST_Data::onlineStateChanged,
+            Qt::UniqueConnection);
+    connect(rack, &KST_Rack::configLoaded, this, &KST_Data::configLoaded, Qt::UniqueConnection);
+}
+
+void KST_Data::createRackWindow(KST_Rack *rack, const QRect *geometry)
+{
+    if (!m_faces.images) {
+        m_ownImages = std::make_unique<PAN_ImageContainer>();
+        m_faces.images = m_ownImages.get();
+    }
+    rack->createWindow(m_mainWindow, &m_panelInfo, m_faces, geometry);
+}
+
+void KST_Data::insertRack(int position, KST_Rack *rack)
+{
+    if (position < 0 || position > m_racks.size())
+        position = m_racks.size();
+    beginInsertRows(QModelIndex(), position, position);
+    m_racks.insert(position, rack);
+    connectRack(rack);
+    endInsertRows();
+}
+
+KST_Rack *KST_Data::takeRack(int row)
+{
+    beginRemoveRows(QModelIndex(), row, row);
+    KST_Rack *rack = m_racks.takeAt(row);
+    disconnect(rack, nullptr, this, nullptr);
+    rack->setParentItem(nullptr);
+    endRemoveRows();
+    return rack;
+}
+
+void KST_Data::insertPanel(KST_Rack *rack, int row, KST_PanelInstance *panel)
+{
+    if (row < 0 || row > rack->panelCount())
+        row = rack->panelCount();
+    beginInsertRows(indexOfItem(rack), row, row);
+    rack->insertPanel(row, panel);
+    endInsertRows();
+}
+
+KST_PanelInstance *KST_Data::takePanel(KST_Rack *rack, int row)
+{
+    beginRemoveRows(indexOfItem(rack), row, row);
+    KST_PanelInstance *panel = rack->takePanel(row);
+    endRemoveRows();
+    return panel;
+}
+
+KST_Rack *KST_Data::addRack(int position)
+{
+    auto *rack = new KST_Rack;
+    rack->setName(QStringLiteral("rack"));
+    connectRack(rack);
+    if (m_mainWindow) {
+        const QRect frame = cascadeGeometry(m_mainWindow->frameGeometry(), m_racks.size());
+        createRackWindow(rack, &frame);
+    } else {
+        createRackWindow(rack, nullptr);
+    }
+    insertRack(position, rack);
+    return rack;
+}
+
+KST_PanelInstance *KST_Data::addPanel(int rackRow, int panelRow)
+{
+    if (m_racks.isEmpty())
+        addRack(-1);
+    rackRow = qBound(0, rackRow, int(m_racks.size()) - 1);
+    KST_Rack *rack = m_racks.at(rackRow);
+    if (!rack->window())
+        createRackWindow(rack, nullptr);
+
+    auto *panel = new KST_PanelInstance(++m_puid);
+    rack->initPanel(panel, m_firmwareSource);
+    insertPanel(rack, panelRow, panel);
+    rack->updateLayout();
+    setChanged();
+    panel->setVisible(true);
+    // The face is shown, and with it the rack's window.
+    if (!rack->isVisible()) {
+        rack->setVisible(true);
+        const QModelIndex r = indexOfItem(rack);
+        emit dataChanged(r.siblingAtColumn(ColVisible), r.siblingAtColumn(ColVisible));
+    }
+    return panel;
+}
+
+void KST_Data::removePanels(const QList<KST_PanelInstance *> &panels, bool del)
+{
+    struct Place
+    {
+        KST_Rack *rack;
+        int rackRow;
+        int row;
+    };
+    QList<Place> places;
+    for (KST_PanelInstance *p : panels) {
+        int rackRow = -1, row = -1;
+        if (!findPanel(p, rackRow, row)) {
+            qCritical("invalid rack,panel index (%s,%d)", __FILE__, __LINE__);
+            continue;
+        }
+        bool twice = false;
+        for (const Place &pl : qAsConst(places))
+            twice |= pl.rackRow == rackRow && pl.row == row;
+        if (!twice)
+            places.append({m_racks.at(rackRow), rackRow, row});
+    }
+    // From the highest row, so the rows still to go keep their numbers.
+    std::sort(places.begin(), places.end(), [](const Place &a, const Place &b) {
+        return a.rackRow != b.rackRow ? a.rackRow > b.rackRow : a.row > b.row;
+    });
+    QList<KST_Rack *> touched;
+    for (const Place &pl : qAsConst(places)) {
+        KST_PanelInstance *p = takePanel(pl.rack, pl.row);
+        if (!touched.contains(pl.rack))
+            touched.append(pl.rack);
+        if (del && p) {
+            p->removeFiles();
+            delete p;
+        }
+    }
+    for (KST_Rack *r : qAsConst(touched))
+        r->updateLayout();
+    if (!places.isEmpty())
+        setChanged();
+}
+
+void KST_Data::removeRacks(const QList<KST_Rack *> &racks, bool del)
+{
+    QList<int> rows;
+    for (KST_Rack *r : racks) {
+        const int row = r ? int(m_racks.indexOf(r)) : -1;
+        if (row < 0) {
+            qCritical("invalid rack index (%s,%d)", __FILE__, __LINE__);
+            continue;
+        }
+        if (!rows.contains(row))
+            rows.append(row);
+    }
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    for (int row : qAsConst(rows)) {
+        KST_Rack *rack = takeRack(row);
+        if (del) {
+            for (KST_PanelInstance *p : rack->panels())
+                p->removeFiles();
+            delete rack;
+        }
+    }
+    if (!rows.isEmpty())
+        setChanged();
+}
+
+bool KST_Data::findPanel(KST_PanelInstance *panel, int &rackRow, int &panelRow) const
+{
+    if (!panel)
+        return false;
+    for (int r = 0; r < m_racks.size(); ++r) {
+        const int row = int(m_racks.at(r)->panels().indexOf(panel));
+        if (row >= 0) {
+            rackRow = r;
+            panelRow = row;
+            return true;
+        }
+    }
+    return false;
+}
+
+void KST_Data::setUiData(int key, const QByteArray &bytes)
+{
+    if (m_uiData.value(key) == bytes && m_uiData.contains(key))
+        return;
+    m_uiData.insert(key, bytes);
+    setChanged();
+}
+
+// ---- Validation -----------------------------------------------------------------
+
+namespace {
+
+// Two panels cannot share a port on one address, and "*" (every address)
+// shares it with every address.
+bool sameEndpoint(const KST_PanelInstance *a, const KST_PanelInstance *b)
+{
+    const QString star = QStringLiteral("*");
+    const bool ip = a->ip() == b->ip() || a->ip() == star || b->ip() == star;
+    return ip && a->panelPort() == b->panelPort();
+}
+
+} // namespace
+
+bool KST_Data::validatePanel(KST_PanelInstance *panel, QString *errorText)
+{
+    auto fail = [errorText](const char *text) {
+        if (errorText)
+            *errorText = QString::fromLatin1(text);
+        return false;
+    };
+    if (!panel)
+        return fail("No panel selected.");
+    if (panel->panelType() == 0)
+        return fail("No panel type selected.");
+    if (panel->ip().isEmpty())
+        return fail("No IP selected.");
+    if (panel->ip() != QLatin1String("*") && !m_ipList.list().contains(panel->ip()))
+        return fail("IP is not valid.");
+    for (KST_Rack *rack : qAsConst(m_racks)) {
+        for (KST_PanelInstance *other : rack->panels()) {
+            // A panel never collides with itself, whatever its state.
+            if (other == panel || other->state() == KST_PanelInstance::Stopped)
+                continue;
+            if (sameEndpoint(other, panel))
+                return fail("IP - PanelPort already used.");
+        }
+    }
+    return true;
+}
+
+// ---- Timed start ----------------------------------------------------------------
+
+void KST_Data::timer_execute_init()
+{
+    for (KST_Rack *rack : qAsConst(m_racks))
+        if (!rack->window())
+            createRackWindow(rack, nullptr);
+    m_step1Done = true;
+    emit init_step1_finished();
+    m_initPanelsTimer.start();
+}
+
+void KST_Data::timer_init_panels()
+{
+    for (KST_Rack *rack : qAsConst(m_racks)) {
+        // Panels added since the start have their face already.
+        for (KST_PanelInstance *p : rack->panels())
+            if (!p->face())
+                rack->initPanel(p, m_firmwareSource);
+        rack->updateLayout();
+    }
+
+    // Panels that start now are not running yet when the next one is
+    // checked, so they are checked against each other as well.
+    QList<KST_PanelInstance *> starting;
+    for (KST_Rack *rack : qAsConst(m_racks)) {
+        for (KST_PanelInstance *p : rack->panels()) {
+            if (!p->shouldAutostart())
+                continue;
+            QString why;
+            bool ok = validatePanel(p, &why);
+            for (KST_PanelInstance *s : qAsConst(starting))
+                if (ok && sameEndpoint(s, p)) {
+                    ok = false;
+                    why = QStringLiteral("IP - PanelPort already used.");
+                }
+            if (!ok) {
+                p->setShouldAutostart(false);
+                setChanged();
+                qWarning("panel autostart failed %s: %s (%s,%d)", qPrintable(p->summary()),
+                         qPrintable(why), __FILE__, __LINE__);
+                continue;
+            }
+            if (p->start(m_autostartDelay))
+                starting.append(p);
+            else
+                qCritical("failed to autostart %s (%s,%d)", qPrintable(p->summary()), __FILE__,
+                          __LINE__);
+            setChanged();
+        }
+    }
+    m_initialised = true;
+    emit init_step2_finished();
+}
+
+// ---- Windows and notifications --------------------------------------------------
+
+void KST_Data::rack_closed(KST_Rack *rack)
+{
+    if (!rack)
+        return;
+    rack->setVisible(false);
+    setChanged();
+    const QModelIndex r = indexOfItem(rack);
+    if (r.isValid())
+        emit dataChanged(r.siblingAtColumn(ColVisible), r.siblingAtColumn(ColVisible));
+}
+
+void KST_Data::rackResized()
+{
+    // The tree redraws every row; the rows themselves stay, and with them
+    // the view's selection and expanded racks.
+    for (KST_Rack *rack : qAsConst(m_racks)) {
+        const QModelIndex r = indexOfItem(rack);
+        emit dataChanged(r, r.siblingAtColumn(ColumnCount - 1));
+        if (rack->panelCount() > 0)
+            emit dataChanged(index(0, 0, r), index(rack->panelCount() - 1, ColumnCount - 1, r));
+    }
+}
+
+void KST_Data::setExpandedFlag(const QModelIndex &index, bool expanded)
+{
+    KST_Rack *rack = index.isValid() && index.model() == this ? itemOf(index)->asRack() : nullptr;
+    if (!rack) {
+        qDebug() << __FILE__ << __LINE__ << "not a rack:" << index;
+        return;
+    }
+    if (rack->isExpanded() != expanded) {
+        rack->setExpanded(expanded);
+        setChanged();
+    }
+}
+
+void KST_Data::rack_expanded(const QModelIndex &index)
+{
+    setExpandedFlag(index, true);
+}
+
+void KST_Data::rack_collapsed(const QModelIndex &index)
+{
+    setExpandedFlag(index, false);
+}
+
+void KST_Data::emitPanelCells(KST_PanelInstance *panel, std::initializer_list<int> columns)
+{
+    int rackRow = -1, row = -1;
+    if (!findPanel(panel, rackRow, row)) {
+        qCritical("invalid panel p (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    const QModelIndex parent = indexOfItem(m_racks.at(rackRow));
+    for (int column : columns) {
+        const QModelIndex cell = index(row, column, parent);
+        emit dataChanged(cell, cell);
+    }
+}
+
+void KST_Data::panelStateChanged(KST_PanelInstance *panel)
+{
+    emitPanelCells(panel, {ColComm, ColStarted, ColIP, ColPort, ColType, ColOnline, ColCfg});
+    // A start sets the panel's autostart flag and a stop clears it: the file
+    // follows, so the set restarts what was running when the program ended.
+    setChanged();
+}
+
+void KST_Data::onlineStateChanged(KST_PanelInstance *panel)
+{
+    emitPanelCells(panel, {ColOnline});
+}
+
+void KST_Data::configLoaded(KST_PanelInstance *panel)
+{
+    emitPanelCells(panel, {ColCfg});
+}

@@ -1,0 +1,203 @@
+#include "kst_rack.h"
+
+#include "arch_itemi.h"
+#include "arch_itemo.h"
+#include "kst_rackwidget.h"
+
+#include <QtDebug>
+
+KST_Rack::KST_Rack() : QObject(nullptr), m_name(QStringLiteral("RACK???")) {}
+
+KST_Rack::~KST_Rack()
+{
+    qDeleteAll(m_panels);
+    m_panels.clear();
+    delete m_frame.data();
+}
+
+void KST_Rack::setName(const QString &name)
+{
+    m_name = name;
+    refresh();
+}
+
+void KST_Rack::refresh()
+{
+    if (m_frame)
+        m_frame->setWindowTitle(m_name);
+    for (KST_PanelInstance *p : qAsConst(m_panels))
+        p->update_tooltip();
+}
+
+void KST_Rack::setVisible(bool visible)
+{
+    m_visible = visible;
+    if (!m_frame)
+        return;
+    if (visible) {
+        m_frame->show();
+        m_frame->raise();
+    } else {
+        m_frame->hide();
+    }
+}
+
+bool KST_Rack::isWindowShown() const
+{
+    return m_frame && m_frame->isVisible();
+}
+
+KST_RackWidget *KST_Rack::window() const
+{
+    return m_frame ? m_frame->rackWidget() : nullptr;
+}
+
+// ---- Panels -------------------------------------------------------------------
+
+void KST_Rack::adopt(KST_PanelInstance *panel)
+{
+    panel->setParentItem(this);
+    connect(panel, &KST_PanelInstance::panelStateChanged, this, &KST_Rack::panelStateChanged);
+    connect(panel, &KST_PanelInstance::onlineStateChanged, this, &KST_Rack::onlineStateChanged);
+    connect(panel, &KST_PanelInstance::configLoaded, this, &KST_Rack::configLoaded);
+}
+
+void KST_Rack::insertPanel(int row, KST_PanelInstance *panel)
+{
+    if (!panel)
+        return;
+    if (row < 0 || row > m_panels.size())
+        row = m_panels.size();
+    m_panels.insert(row, panel);
+    adopt(panel);
+    placeFace(panel);
+    panel->update_tooltip();
+}
+
+KST_PanelInstance *KST_Rack::takePanel(int row)
+{
+    if (row < 0 || row >= m_panels.size())
+        return nullptr;
+    KST_PanelInstance *panel = m_panels.takeAt(row);
+    disconnect(panel, nullptr, this, nullptr);
+    panel->setParentItem(nullptr);
+    if (KST_RackWidget *w = window())
+        if (panel->face() && w->hasFace(panel->face()))
+            w->removeFace(panel->face());
+    return panel;
+}
+
+// A panel's face (once it has one) sits in the window at the panel's row.
+void KST_Rack::placeFace(KST_PanelInstance *panel)
+{
+    KST_RackWidget *w = window();
+    if (!w || !panel->face() || w->hasFace(panel->face()))
+        return;
+    w->addFace(panel->face(), m_panels.indexOf(panel));
+    panel->face()->setVisible(panel->isVisible());
+    w->updateLayout();
+}
+
+// ---- Window -------------------------------------------------------------------
+
+void KST_Rack::createWindow(QWidget *mainWindow, KST_PanelInfo *info,
+                            const KST_FaceResources &faces, const QRect *geometry)
+{
+    (void)mainWindow;
+    m_panelInfo = info;
+    m_faces = faces;
+    if (!m_frame) {
+        m_frame = new KST_RackWidgetResizer;
+        connect(m_frame->rackWidget(), &KST_RackWidget::resize_finished, this,
+                &KST_Rack::resize_finished);
+        connect(m_frame.data(), &KST_RackWidgetResizer::closed, this, &KST_Rack::rackWindowClosed);
+        m_frame->setWindowTitle(m_name);
+        for (KST_PanelInstance *p : qAsConst(m_panels))
+            placeFace(p);
+    }
+    if (geometry)
+        m_frame->setGeometry(*geometry);
+    else if (!m_uiData.isEmpty())
+        m_frame->restoreGeometry(m_uiData);
+    setVisible(m_visible);
+}
+
+void KST_Rack::initPanels(const QString &firmwareSource)
+{
+    for (KST_PanelInstance *p : qAsConst(m_panels))
+        initPanel(p, firmwareSource);
+    updateLayout();
+}
+
+void KST_Rack::initPanel(KST_PanelInstance *panel, const QString &firmwareSource)
+{
+    KST_RackWidget *w = window();
+    panel->init(w ? w->content() : nullptr, m_panelInfo, m_faces, firmwareSource);
+    placeFace(panel);
+}
+
+void KST_Rack::updateLayout()
+{
+    if (KST_RackWidget *w = window())
+        w->updateLayout();
+}
+
+void KST_Rack::storeGeometry()
+{
+    if (m_frame)
+        m_uiData = m_frame->saveGeometry();
+}
+
+void KST_Rack::rackWindowClosed()
+{
+    setVisible(false);
+    emit closed(this);
+}
+
+// ---- Stored fields ------------------------------------------------------------
+
+bool KST_Rack::save(arch::Itemo *node) const
+{
+    node->put(QStringLiteral("name"), m_name)
+        ->put(QStringLiteral("desc"), m_desc)
+        ->put(QStringLiteral("expanded"), m_expanded)
+        ->put(QStringLiteral("visible"), m_visible)
+        ->put(QStringLiteral("panel"), m_panels)
+        ->put(QStringLiteral("ui_data"), m_uiData);
+    return true;
+}
+
+bool KST_Rack::load(const arch::Itemi *node)
+{
+    QList<KST_PanelInstance *> panels;
+    node->get(QStringLiteral("name"), m_name)
+        ->get(QStringLiteral("desc"), m_desc)
+        ->get(QStringLiteral("expanded"), m_expanded)
+        ->get(QStringLiteral("visible"), m_visible)
+        ->get(QStringLiteral("panel"), panels)
+        ->get(QStringLiteral("ui_data"), m_uiData);
+    for (KST_PanelInstance *p : qAsConst(panels))
+        insertPanel(-1, p);
+    return true;
+}
+
+// ---- Tree ---------------------------------------------------------------------
+
+int KST_Rack::rowOfChild(ItemData *child) const
+{
+    if (!child) {
+        qCritical("panel NULL (%s,%d)", __FILE__, __LINE__);
+        return -1;
+    }
+    KST_PanelInstance *p = child->asPanel();
+    return p ? int(m_panels.indexOf(p)) : -1;
+}
+
+ItemData *KST_Rack::child(int row) const
+{
+    if (row < 0 || row >= m_panels.size()) {
+        qCritical("invalid row index %d (%s,%d)", row, __FILE__, __LINE__);
+        return nullptr;
+    }
+    return m_panels.at(row);
+}
