@@ -27,18 +27,27 @@ KST_RackWidget::KST_RackWidget(QWidget *parent) : QScrollArea(parent)
 KST_RackWidget::~KST_RackWidget()
 {
     // The faces belong to their panels, which may outlive the window.
-    for (QWidget *face : qAsConst(m_faces))
+    for (const QPointer<QWidget> &face : qAsConst(m_faces))
         if (face)
             face->setParent(nullptr);
 }
 
+int KST_RackWidget::indexOf(QWidget *face) const
+{
+    for (int i = 0; i < m_faces.size(); ++i)
+        if (m_faces.at(i) == face)
+            return i;
+    return -1;
+}
+
 void KST_RackWidget::addFace(QWidget *face, int position)
 {
-    if (!face || m_faces.contains(face))
+    if (!face || hasFace(face))
         return;
+    m_faces.removeAll(QPointer<QWidget>());
     if (position < 0 || position > m_faces.size())
         position = m_faces.size();
-    m_faces.insert(position, face);
+    m_faces.insert(position, QPointer<QWidget>(face));
     face->setParent(m_content);
     m_layout->insertWidget(position, face);
     updateLayout();
@@ -46,7 +55,7 @@ void KST_RackWidget::addFace(QWidget *face, int position)
 
 void KST_RackWidget::removeFace(QWidget *face)
 {
-    const int i = m_faces.indexOf(face);
+    const int i = face ? indexOf(face) : -1;
     if (i < 0) {
         qCritical("unexpected (%s,%d)", __FILE__, __LINE__);
         return;
@@ -63,7 +72,7 @@ void KST_RackWidget::updateLayout()
     const int width = viewport()->width() - 2 * frameWidth();
     int height = 0;
     int shown = 0;
-    for (QWidget *face : qAsConst(m_faces)) {
+    for (const QPointer<QWidget> &face : qAsConst(m_faces)) {
         if (!face || face->isHidden())
             continue;
         height += face->hasHeightForWidth() ? face->heightForWidth(width)

@@ -8,6 +8,7 @@
 
 #include <QFrame>
 #include <QList>
+#include <QPointer>
 #include <QScrollArea>
 
 class QVBoxLayout;
@@ -28,7 +29,7 @@ public:
     void addFace(QWidget *face, int position = -1);
     // Takes the face out of the window; it is hidden and left without parent.
     void removeFace(QWidget *face);
-    bool hasFace(QWidget *face) const { return m_faces.contains(face); }
+    bool hasFace(QWidget *face) const { return face && indexOf(face) >= 0; }
     int faceCount() const { return m_faces.size(); }
 
 signals:
@@ -43,9 +44,12 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    int indexOf(QWidget *face) const;
+
     QWidget *m_content;
     QVBoxLayout *m_layout;
-    QList<QWidget *> m_faces;
+    // The faces belong to their panels and may go at any time.
+    QList<QPointer<QWidget>> m_faces;
 };
 
 class KST_RackWidgetResizer : public QFrame

@@ -122,6 +122,12 @@ public:
     }
 
     bool running() const { return m_pid > 0; }
+    // Sends a signal to the program (while it runs).
+    void signal(int sig)
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, sig);
+    }
     // Exit status after waitForExit; -1 when killed by a signal.
     int exitCode() const { return m_exitCode; }
 
