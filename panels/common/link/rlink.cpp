@@ -42,10 +42,10 @@ void rlp_feed(RlinkParser *p, const uint8_t *bytes, int len, rlp_dispatch_fn dis
             break;
         default:
             if (p->count >= RLP_MAX_DATA) {
-                // Longer than any message may be: drop it and read what
-                // follows as new messages.
+                // Longer than any message may be: the message is dropped
+                // with the byte that found the buffer full, and what
+                // follows is read as new messages.
                 p->state = 0;
-                --i;
                 break;
             }
             p->data[p->count++] = b;

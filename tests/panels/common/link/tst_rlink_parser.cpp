@@ -65,15 +65,26 @@ private slots:
         RlinkParser p;
         rlp_reset(&p);
         s_msgs.clear();
-        // 600 bytes announced: the first 512 are stored, then the parser
-        // gives up and reads the rest as new messages.
+        // 513 bytes announced: 512 are stored, the 513th ('P') arrives with
+        // the buffer full. It ends the message and is dropped; the two zero
+        // bytes after it are a header left incomplete, not a QUERY.
+        QByteArray q513("Q\x02\x01", 3);
+        q513 += QByteArray(512, 'x') + 'P' + QByteArray(2, '\0');
+        feed(&p, q513);
+        QVERIFY(s_msgs.empty());
+        feed(&p, QByteArray(1, '\0')); // completes the header of command 0
+        QCOMPARE(s_msgs, (std::vector<Msg>{{'\0', ""}}));
+
+        // 600 bytes announced: the first 512 are stored, the next byte is
+        // dropped and what follows is read as new messages.
+        rlp_reset(&p);
+        s_msgs.clear();
         QByteArray msg("Q\x02\x58", 3);
         QByteArray body(600, '\0');
-        // Bytes 512.. of the body hold a complete "P" message, then filler
-        // that forms an incomplete header.
-        body[512] = 'P';
-        body[513] = 0;
+        body[512] = 'P'; // dropped
+        body[513] = 'P'; // a complete QUERY
         body[514] = 0;
+        body[515] = 0;
         feed(&p, msg + body);
         // The zero filler after it reads as empty messages of command 0,
         // which the command table ignores.
