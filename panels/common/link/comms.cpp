@@ -191,11 +191,14 @@ static void show_menu_model(uint8_t type)
         plat_display_clear(w);
     const StartParams *s = panels_settings();
     char text[16];
-    plat_display_text(prod_status_pos() == 255 ? -1 : prod_status_pos(),
-                      type == CD_COMMS_VALID ? "Comms OK" : "No Comms");
-    snprintf(text, sizeof text, "v%d.%02d", int(s->version_major), int(s->version_minor));
-    plat_display_text(prod_version_pos(), text);
-    plat_display_text(prod_comms_pos() == 255 ? -1 : prod_comms_pos(), "Ethernet");
+    // Status and comms-info positions are single bytes: a model without
+    // one has 255 there, which is every window.
+    plat_display_text(prod_status_pos(), type == CD_COMMS_VALID ? "Comms OK" : "No Comms");
+    if (prod_version_pos() >= 0) {
+        snprintf(text, sizeof text, "v%d.%02d", int(s->version_major), int(s->version_minor));
+        plat_display_text(prod_version_pos(), text);
+    }
+    plat_display_text(prod_comms_pos(), "Ethernet");
     if (prod_ip_pos() >= 0) {
         uint8_t ip[4] = {0, 0, 0, 0};
         plat_net_get_ip(ip);
@@ -223,13 +226,24 @@ static void show_lcd_model(uint8_t type)
     const int setup = prod_setup_button();
 
     if (type == CD_NORMAL) {
-        // Online: blank the comms buttons; the panel logic redraws its own.
-        const int used[] = {s, s + 1, s + 2, s + 3, s + 4, s + 5, c - 4, c - 3, c - 2, c - 1, c, setup};
-        for (int b : used) {
-            if (b < 1)
+        // Online: blank the buttons the comms display used (only those: a
+        // model without a status or comms-info position used none of its
+        // group); the panel logic redraws its own.
+        int used[12];
+        int n = 0;
+        if (s >= 0)
+            for (int b = s; b <= s + 5; ++b)
+                used[n++] = b;
+        if (c >= 4)
+            for (int b = c - 4; b <= c; ++b)
+                used[n++] = b;
+        if (setup >= 0)
+            used[n++] = setup;
+        for (int i = 0; i < n; ++i) {
+            if (used[i] < 1)
                 continue;
-            lcd_blank_key(b);
-            lcd_set_colour(b, COLOUR_BLANK);
+            lcd_blank_key(used[i]);
+            lcd_set_colour(used[i], COLOUR_BLANK);
         }
         return;
     }
@@ -282,6 +296,9 @@ static void comms_show(uint8_t type)
     if (type == s_last_display || menu_setup_active())
         return;
     s_last_display = type;
+    // A panel without a product has no buttons and no windows to draw on.
+    if (prod_current() == PROD_NONE)
+        return;
     if (s_menu_model)
         show_menu_model(type);
     else

@@ -9,6 +9,7 @@
 #include "plat.h"
 #include "recording_host.h"
 #include "link/reliable.h"
+#include "product.h"
 
 #include <QTest>
 #include <cstring>
@@ -212,6 +213,56 @@ private slots:
         panels_loop();
         const std::vector<QByteArray> ok = host.take();
         QVERIFY(std::find(ok.begin(), ok.end(), makeText(1000, "Comms OK", 0)) != ok.end());
+    }
+
+    // The models without display positions (status and comms info are
+    // single bytes, so -1 reads 255) show the comms display on every window.
+    void windowsWithoutPositionShowOnAll_data()
+    {
+        QTest::addColumn<QByteArray>("model");
+        QTest::newRow("SK1200A") << QByteArray("SK1200A");
+        QTest::newRow("SK1800A") << QByteArray("SK1800A");
+        QTest::newRow("SK2100A") << QByteArray("SK2100A");
+    }
+
+    void windowsWithoutPositionShowOnAll()
+    {
+        QFETCH(QByteArray, model);
+        RecordingHost host;
+        s_now = 170000;
+        startPanel(model.constData());
+        const std::vector<QByteArray> shown = host.take();
+        for (int w = 0; w < 10; ++w) {
+            QVERIFY2(std::find(shown.begin(), shown.end(), makeText(1000 + w, "No Comms", 0)) != shown.end(),
+                     qPrintable(QString::number(w)));
+            QVERIFY(std::find(shown.begin(), shown.end(), makeText(1000 + w, "Ethernet", 0)) != shown.end());
+        }
+        QVERIFY2(host.texts.isEmpty(), qPrintable(host.texts.join(QLatin1Char('|'))));
+        fromRouter('P');
+        panels_loop();
+        const std::vector<QByteArray> ok = host.take();
+        for (int w = 0; w < 10; ++w)
+            QVERIFY(std::find(ok.begin(), ok.end(), makeText(1000 + w, "Comms OK", 0)) != ok.end());
+        QVERIFY(host.texts.isEmpty());
+    }
+
+    // A panel without a product draws nothing at all, not even when panel
+    // setup replaces the comms display.
+    void unknownProductDrawsNothing()
+    {
+        RecordingHost host;
+        s_now = 180000;
+        startPanel("XYZ9");
+        QCOMPARE(prod_button_count(), 0);
+        fromRouter('O');
+        QCOMPARE(comms_state(), int(COMMS_ONLINE));
+        for (int i = 0; i < 5; ++i)
+            panels_loop();
+        fromRouter('N');
+        fromRouter('P');
+        panels_loop();
+        QVERIFY(host.take().empty());
+        QVERIFY2(host.texts.isEmpty(), qPrintable(host.texts.join(QLatin1Char('|'))));
     }
 
     void receivesNothingBeforeBind()
