@@ -75,6 +75,12 @@ void TFW_Firmware::timer_start()
 
     const StartParams params = tfw_make_start_params(
         m_thread->typeName(), m_thread->ipText(), m_thread->port(), m_thread->configPath());
+    // An address text that is no IPv4 address leaves the block without an
+    // address; the socket layer then refuses to bind rather than take any.
+    uint8_t addr[4];
+    const QString ip = m_thread->ipText();
+    plat_udp_refuse_address(ip.isEmpty() || tfw_parse_ipv4(ip, addr) ? nullptr
+                                                                     : ip.toUtf8().constData());
     if (panels_loop_init(params) != 0) {
         qCritical("panels_loop_init failed (%s,%d)", __FILE__, __LINE__);
         stopSequence();

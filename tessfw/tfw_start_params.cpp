@@ -1,6 +1,5 @@
 #include "tfw_start_params.h"
 
-#include <QHostAddress>
 #include <cstring>
 
 // Copies at most n bytes; like strncpy, the result is terminated only when
@@ -11,6 +10,34 @@ static void bounded_copy(char *dst, const QByteArray &src, size_t n)
     memcpy(dst, src.constData(), len);
 }
 
+bool tfw_parse_ipv4(const QString &text, uint8_t out[4])
+{
+    uint8_t v[4];
+    int part = 0;
+    int digits = 0;
+    unsigned value = 0;
+    for (const QChar c : text) {
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            if (++digits > 3)
+                return false;
+            value = value * 10 + unsigned(c.unicode() - '0');
+            if (value > 255)
+                return false;
+        } else if (c == QLatin1Char('.') && digits > 0 && part < 3) {
+            v[part++] = uint8_t(value);
+            digits = 0;
+            value = 0;
+        } else {
+            return false;
+        }
+    }
+    if (part != 3 || digits == 0)
+        return false;
+    v[3] = uint8_t(value);
+    memcpy(out, v, 4);
+    return true;
+}
+
 StartParams tfw_make_start_params(const QString &type, const QString &ip, int port,
                                   const QString &configPath)
 {
@@ -18,18 +45,8 @@ StartParams tfw_make_start_params(const QString &type, const QString &ip, int po
     memset(&p, 0, sizeof p);
     bounded_copy(p.product_name, type.toUtf8(), SP_NAME_LEN);
 
-    if (!ip.isEmpty()) {
-        bool ok = false;
-        const QHostAddress addr(ip);
-        const quint32 v = addr.toIPv4Address(&ok);
-        if (ok) {
-            p.ip_address[0] = uchar(v >> 24);
-            p.ip_address[1] = uchar(v >> 16);
-            p.ip_address[2] = uchar(v >> 8);
-            p.ip_address[3] = uchar(v);
-            p.udp_port = uint32_t(port);
-        }
-    }
+    if (!ip.isEmpty() && tfw_parse_ipv4(ip, p.ip_address))
+        p.udp_port = uint32_t(port);
     p.link_address = 0;
     p.version_major = 1;
     p.version_minor = 0;

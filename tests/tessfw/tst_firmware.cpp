@@ -54,6 +54,19 @@ private slots:
         p = tfw_make_start_params(QStringLiteral("SK1"), QStringLiteral("not-an-ip"), 2001, QString());
         QCOMPARE(p.udp_port, 0u);
 
+        // Addresses are four decimal numbers 0..255 and nothing else; the
+        // resolver's shorthands ("1.2.3" as 1.2.0.3) are not addresses here.
+        uint8_t a[4] = {9, 9, 9, 9};
+        QVERIFY(tfw_parse_ipv4(QStringLiteral("10.0.255.7"), a));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(a), 4), QByteArray("\x0a\x00\xff\x07", 4));
+        for (const char *bad : {"localhost", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.", ".1.2.3",
+                                "1..2.3", " 1.2.3.4", "1.2.3.4 ", "0x7f.0.0.1", "1.2.3.4444", "-1.2.3.4",
+                                "::1", ""}) {
+            QVERIFY2(!tfw_parse_ipv4(QString::fromLatin1(bad), a), bad);
+            p = tfw_make_start_params(QStringLiteral("SK1"), QString::fromLatin1(bad), 2001, QString());
+            QCOMPARE(p.udp_port, 0u);
+        }
+
         // The path is copied bounded to 1024 bytes.
         const QString longPath(2000, QLatin1Char('p'));
         p = tfw_make_start_params(QString(), QString(), 0, longPath);
@@ -212,6 +225,37 @@ private slots:
         QVERIFY(texts.at(1).startsWith(QStringLiteral("_firmware NULL ")));
         // A second stop finds nothing to stop and returns at once.
         QVERIFY(thread.stop());
+    }
+
+    // An address text that does not parse is refused like a bind failure:
+    // a clear message, ST_UDP_BIND_ERROR, and no socket on some other
+    // address.
+    void unparsableAddressIsABindError()
+    {
+        for (const QString &ip : {QStringLiteral("localhost"), QStringLiteral("1.2.3")}) {
+            RecordingCallback cb;
+            TFW_FirmwareThread thread;
+            thread.setCallback(&cb);
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^COULD NOT BIND: invalid panel address"));
+            thread.start(QStringLiteral("SK2000A"), ip, 42011, QString());
+            QVERIFY(cb.waitFor(State::ST_RUNNING));
+            const std::vector<int> running = {State::ST_THREAD_STARTED, State::ST_UDP_BIND_ERROR,
+                                              State::ST_RUNNING};
+            QCOMPARE(cb.states(), running);
+            const QString expected = QStringLiteral("COULD NOT BIND: invalid panel address \"%1\"").arg(ip);
+            QVERIFY2(cb.texts().contains(expected), qPrintable(cb.texts().join(QLatin1Char('|'))));
+            QVERIFY(thread.stop());
+            QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
+        }
+        // The refusal does not stick to the library: a good address binds.
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42012, QString());
+        QVERIFY(cb.waitFor(State::ST_RUNNING));
+        QVERIFY(!cb.has(State::ST_UDP_BIND_ERROR));
+        QVERIFY(thread.stop());
+        QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
     }
 
     void startWithoutCallbackStopsAtOnce()

@@ -21,4 +21,11 @@ public:
 void plat_set_firmware(PlatFirmware *fw);
 PlatFirmware *plat_firmware();
 
+// The panel's own address text as the host gave it, when it is no IPv4
+// address (null or empty: the address is fine). While one is set, opening
+// the router-link socket fails as a bind failure does, naming the text,
+// instead of binding some other address. Set by the firmware thread before
+// the loop initialisation.
+void plat_udp_refuse_address(const char *text);
+
 #endif

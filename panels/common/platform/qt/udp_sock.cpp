@@ -10,6 +10,7 @@
 #include <QNetworkProxy>
 #include <QUdpSocket>
 #include <QtDebug>
+#include <cstdio>
 
 enum { DATAGRAM_MAX = 8192 };
 
@@ -27,6 +28,7 @@ static SockEntry s_sock[PLAT_UDP_SOCKETS] = {
     {-1, nullptr, nullptr, 0}};
 static QUdpSocket *s_sending;   // the most recently opened socket
 static char s_datagram[DATAGRAM_MAX];
+static char s_bad_address[64];  // an address text that did not parse
 
 static void report(TFW_IFirmwareCallback::StateMsg st)
 {
@@ -45,6 +47,15 @@ int plat_udp_open(int logical_id, int arg, plat_udp_handler handler)
         }
     if (idx < 0)
         return -1;
+
+    if (s_bad_address[0]) {
+        // Binding "any address" on a random port instead would leave the
+        // panel unreachable without a word.
+        qCritical("COULD NOT BIND: invalid panel address \"%s\"", s_bad_address);
+        format_msg("COULD NOT BIND: invalid panel address \"%s\"", s_bad_address);
+        report(TFW_IFirmwareCallback::ST_UDP_BIND_ERROR);
+        return -1;
+    }
 
     const StartParams *st = panels_settings();
     const quint32 ip = (quint32(st->ip_address[0]) << 24) | (quint32(st->ip_address[1]) << 16)
@@ -123,4 +134,10 @@ void plat_udp_close_all()
         e = SockEntry{-1, nullptr, nullptr, 0};
     }
     s_sending = nullptr;
+}
+
+void plat_udp_refuse_address(const char *text)
+{
+    // Cut to fit; the message only has to name it.
+    snprintf(s_bad_address, sizeof s_bad_address, "%s", text ? text : "");
 }
