@@ -41,6 +41,12 @@ void TFW_FirmwareThread::setCallback(TFW_IFirmwareCallback *cb)
 void TFW_FirmwareThread::start(const QString &type, const QString &ip, int port,
                                const QString &configPath)
 {
+    // The running thread reads these values and the dump path; a second
+    // run at the same time is not possible anyway.
+    if (isRunning()) {
+        qWarning("start refused: the firmware thread is running (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
     m_type = type;
     m_ip = ip;
     m_port = port;
@@ -97,9 +103,14 @@ void TFW_FirmwareThread::runEventLoop(void *loop)
 
 void TFW_FirmwareThread::run()
 {
-    if (!connect(this, &QThread::finished, this, &TFW_FirmwareThread::thread_finished,
-                 Qt::QueuedConnection))
-        qCritical(" failed to connect finished signal (%s,%d)", __FILE__, __LINE__);
+    // Once per object: a copy that runs again must still report its end
+    // only once per run.
+    if (!m_finishedConnected) {
+        m_finishedConnected = connect(this, &QThread::finished, this,
+                                      &TFW_FirmwareThread::thread_finished, Qt::QueuedConnection);
+        if (!m_finishedConnected)
+            qCritical(" failed to connect finished signal (%s,%d)", __FILE__, __LINE__);
+    }
 
     TFW_Firmware *fw = new TFW_Firmware(this);
     {

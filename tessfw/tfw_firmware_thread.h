@@ -60,6 +60,8 @@ private:
     TFW_Firmware *m_firmware = nullptr;
 
     char *m_dumpPath = nullptr;
+    // Written by the thread (run) only; runs never overlap.
+    bool m_finishedConnected = false;
 };
 
 #endif

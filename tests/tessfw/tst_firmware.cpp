@@ -258,6 +258,43 @@ private slots:
         QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
     }
 
+    // start on a running copy is refused; a copy whose thread has ended
+    // may run again, and each run ends with one ST_THREAD_FINISHED.
+    void secondStartIsRefused()
+    {
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42013, QString());
+        QVERIFY(cb.waitFor(State::ST_RUNNING));
+        const char *dump = thread.dumpPath();
+        const QByteArray dumpText(dump);
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^start refused: the firmware thread is running"));
+        thread.start(QStringLiteral("SK1100A"), QStringLiteral("127.0.0.1"), 42014, QStringLiteral("/x"));
+        QCOMPARE(thread.dumpPath(), dump); // still the buffer the thread was given
+        QCOMPARE(QByteArray(thread.dumpPath()), dumpText);
+        QCOMPARE(thread.typeName(), QStringLiteral("SK2000A"));
+        QCOMPARE(thread.port(), 42013);
+
+        QVERIFY(thread.stop());
+        QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
+        auto count = [&cb](int state) {
+            const std::vector<int> s = cb.states();
+            return int(std::count(s.begin(), s.end(), state));
+        };
+        auto finished = [&count] { return count(State::ST_THREAD_FINISHED); };
+        QTest::qWait(50);
+        QCOMPARE(finished(), 1);
+
+        thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42015, QString());
+        QTRY_COMPARE(count(State::ST_RUNNING), 2);
+        QVERIFY(thread.stop());
+        QTRY_COMPARE(finished(), 2);
+        QTest::qWait(50);
+        QCOMPARE(finished(), 2);
+    }
+
     void startWithoutCallbackStopsAtOnce()
     {
         TFW_FirmwareThread thread;
