@@ -8,50 +8,94 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
 namespace {
 
+typedef void (*Handler)(int, siginfo_t *, void *);
+
 const int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-const int kSignalCount = int(sizeof kSignals / sizeof kSignals[0]);
+enum { kSignalCount = int(sizeof kSignals / sizeof kSignals[0]) };
 
 // Marks a handler as a firmware guard in its sa_mask, so that copies of the
 // library recognise each other's handlers. Blocking this signal while a
 // crash is handled has no other effect.
 const int kMarkerSignal = SIGRTMAX;
 
-const unsigned long long kRecordMagic = 0x54657373476172ULL; // "TessGar"
+const unsigned long long kRecordMagic = 0x54657373476172ULL;   // "TessGar"
+const unsigned long long kRegistryMagic = 0x5465737352656aULL; // "TessRej"
 
 // Lives at the bottom of the guarded thread's alternate signal stack, where
-// a handler from any library copy finds it.
+// a handler from any library copy finds it. Written by its own thread only
+// (the handler runs on that thread too).
 struct GuardRecord {
     unsigned long long magic;
-    sigjmp_buf env;
-    int signal;
+    Handler owner;                    // the handler of this thread's copy
+    sigjmp_buf *volatile target;      // innermost guarded call, or null
+    volatile sig_atomic_t signal;     // first fault
+    volatile sig_atomic_t lastSignal; // the fault that ended the last call
     int reportErrno;
+    stack_t previousStack;
     char dumpPath[1024];
 };
 
 const size_t kAltStackSize = 256 * 1024; // roomy enough for sanitizer runtimes
 
-// The handlers this copy replaced, for faults on threads that are not
-// guarded. Only non-firmware handlers are kept here.
-struct sigaction s_base[65];
-volatile sig_atomic_t s_haveBase[65];
+// A handler replaced by the first firmware copy, kept unchanged once made
+// (a handler may read it at any moment); replaced ones stay until the
+// registry goes.
+struct BaseAction {
+    struct sigaction sa;
+    BaseAction *retired;
+};
+
+struct LiveCopy {
+    Handler handler;
+    int threads;
+};
+
+// Shared by the copies that have guarded threads; heap memory, so that it
+// outlives whichever copy made it. Changed only under registryLock().
+struct Registry {
+    unsigned long long magic;
+    std::atomic<BaseAction *> base[kSignalCount]; // null: the default action
+    BaseAction *retired;
+    LiveCopy *live;
+    int liveCount;
+    int liveCapacity;
+};
 
 void handler(int sig, siginfo_t *info, void *uc);
 
+// This copy's view: the registry while this copy has guarded threads.
+std::atomic<Registry *> s_registry{nullptr};
+
+// Every copy has its own globals, but the C library exists once in the
+// process: the lock of its standard output stream is the one lock all
+// copies share. It is held only for a few system calls at a time.
+struct RegistryLock {
+    RegistryLock() { flockfile(stdout); }
+    ~RegistryLock() { funlockfile(stdout); }
+};
+
 bool isFirmwareHandler(const struct sigaction &sa)
 {
-    return (sa.sa_flags & SA_SIGINFO) && sigismember(&sa.sa_mask, kMarkerSignal) == 1;
+    return (sa.sa_flags & SA_SIGINFO) && sa.sa_sigaction
+           && sigismember(&sa.sa_mask, kMarkerSignal) == 1;
 }
 
-bool isOwnHandler(const struct sigaction &sa)
+void firmwareAction(struct sigaction *sa, Handler h)
 {
-    return (sa.sa_flags & SA_SIGINFO) && sa.sa_sigaction == handler;
+    memset(sa, 0, sizeof *sa);
+    sa->sa_sigaction = h;
+    sa->sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa->sa_mask);
+    sigaddset(&sa->sa_mask, kMarkerSignal);
 }
 
 GuardRecord *currentRecord()
@@ -130,20 +174,27 @@ void writeReport(GuardRecord *rec, int sig, siginfo_t *info)
     close(fd);
 }
 
-// Hands a fault on an unguarded thread to whoever handled it before us.
+// Hands a fault that no firmware guard takes to whoever handled it before
+// the firmware.
 void chain(int sig, siginfo_t *info, void *uc)
 {
-    if (sig > 0 && sig < 65 && s_haveBase[sig]) {
-        const struct sigaction &b = s_base[sig];
-        if (b.sa_flags & SA_SIGINFO) {
-            if (b.sa_sigaction) {
-                b.sa_sigaction(sig, info, uc);
+    Registry *reg = s_registry.load(std::memory_order_acquire);
+    for (int i = 0; reg && i < kSignalCount; ++i) {
+        if (kSignals[i] != sig)
+            continue;
+        const BaseAction *b = reg->base[i].load(std::memory_order_acquire);
+        if (!b)
+            break;
+        if (b->sa.sa_flags & SA_SIGINFO) {
+            if (b->sa.sa_sigaction) {
+                b->sa.sa_sigaction(sig, info, uc);
                 return;
             }
-        } else if (b.sa_handler != SIG_DFL && b.sa_handler != SIG_IGN) {
-            b.sa_handler(sig);
+        } else if (b->sa.sa_handler != SIG_DFL && b->sa.sa_handler != SIG_IGN) {
+            b->sa.sa_handler(sig);
             return;
         }
+        break;
     }
     // Default action: reinstate it and deliver the signal again once this
     // handler returns (it is blocked until then).
@@ -157,85 +208,208 @@ void chain(int sig, siginfo_t *info, void *uc)
 
 void handler(int sig, siginfo_t *info, void *uc)
 {
+    if (sig == 0) {
+        // Not a signal: another copy asking for the registry.
+        if (uc)
+            *static_cast<Registry **>(uc) = s_registry.load(std::memory_order_acquire);
+        return;
+    }
     const int savedErrno = errno;
     GuardRecord *rec = currentRecord();
-    if (!rec) {
+    if (rec && rec->owner != handler) {
+        // A thread of another copy: that copy is loaded while its thread
+        // runs, and it knows its own thread best.
+        rec->owner(sig, info, uc);
+        errno = savedErrno;
+        return;
+    }
+    if (!rec || !rec->target) {
         chain(sig, info, uc);
         errno = savedErrno;
         return;
     }
-    if (rec->signal == 0 && rec->dumpPath[0])
-        writeReport(rec, sig, info);
+    if (rec->signal == 0) {
+        rec->signal = sig;
+        if (rec->dumpPath[0])
+            writeReport(rec, sig, info);
+    }
     if (sig == SIGABRT) {
         // Let abort() finish what it started.
         chain(sig, info, uc);
         errno = savedErrno;
         return;
     }
-    rec->signal = sig;
-    siglongjmp(rec->env, 1);
+    rec->lastSignal = sig;
+    siglongjmp(*rec->target, 1);
 }
 
-void installHandlers()
-{
-    struct sigaction cur;
-    if (sigaction(SIGSEGV, nullptr, &cur) == 0 && isFirmwareHandler(cur))
-        return; // a firmware copy serves all guarded threads already
+// ---- the registry (all under RegistryLock) --------------------------------
 
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_sigaction = handler;
-    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigemptyset(&sa.sa_mask);
-    sigaddset(&sa.sa_mask, kMarkerSignal);
-    for (int i = 0; i < kSignalCount; ++i) {
-        const int sig = kSignals[i];
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) != 0 || isFirmwareHandler(old))
-            continue;
-        s_base[sig] = old;
-        s_haveBase[sig] = 1;
-        sigaction(sig, &sa, nullptr);
-    }
+void setBase(Registry *reg, int i, const struct sigaction &sa)
+{
+    BaseAction *b = new (std::nothrow) BaseAction;
+    if (!b)
+        return;
+    b->sa = sa;
+    b->retired = reg->retired;
+    reg->retired = b;
+    reg->base[i].store(b, std::memory_order_release);
 }
 
-// Takes this copy's handler out wherever it is still installed, so that no
-// signal can enter this copy once it is unloaded.
-void removeHandlers()
+// The registry of the copies already guarding threads, found through one of
+// their handlers (each is alive: a copy gives its handlers away before its
+// last guarded thread ends).
+Registry *findRegistry()
 {
     for (int i = 0; i < kSignalCount; ++i) {
-        const int sig = kSignals[i];
         struct sigaction cur;
-        if (sigaction(sig, nullptr, &cur) != 0 || !isOwnHandler(cur))
+        if (sigaction(kSignals[i], nullptr, &cur) != 0 || !isFirmwareHandler(cur)
+            || cur.sa_sigaction == handler)
             continue;
-        if (s_haveBase[sig]) {
-            sigaction(sig, &s_base[sig], nullptr);
-        } else {
-            struct sigaction dfl;
-            memset(&dfl, 0, sizeof dfl);
-            dfl.sa_handler = SIG_DFL;
-            sigaction(sig, &dfl, nullptr);
-        }
+        Registry *reg = nullptr;
+        cur.sa_sigaction(0, nullptr, &reg);
+        if (reg && reg->magic == kRegistryMagic)
+            return reg;
     }
+    return nullptr;
+}
+
+Registry *newRegistry()
+{
+    Registry *reg = new (std::nothrow) Registry;
+    if (!reg)
+        return nullptr;
+    reg->magic = kRegistryMagic;
+    for (auto &b : reg->base)
+        b.store(nullptr, std::memory_order_relaxed);
+    reg->retired = nullptr;
+    reg->live = nullptr;
+    reg->liveCount = 0;
+    reg->liveCapacity = 0;
+    return reg;
+}
+
+void freeRegistry(Registry *reg)
+{
+    while (reg->retired) {
+        BaseAction *b = reg->retired;
+        reg->retired = b->retired;
+        delete b;
+    }
+    free(reg->live);
+    reg->magic = 0;
+    delete reg;
+}
+
+LiveCopy *ownEntry(Registry *reg)
+{
+    for (int i = 0; i < reg->liveCount; ++i)
+        if (reg->live[i].handler == handler)
+            return &reg->live[i];
+    return nullptr;
+}
+
+// Every signal that no firmware handler serves gets this copy's; what was
+// there becomes the handler faults elsewhere go to.
+void installMissing(Registry *reg)
+{
+    struct sigaction mine;
+    firmwareAction(&mine, handler);
+    for (int i = 0; i < kSignalCount; ++i) {
+        struct sigaction cur;
+        if (sigaction(kSignals[i], nullptr, &cur) != 0 || isFirmwareHandler(cur))
+            continue;
+        setBase(reg, i, cur);
+        sigaction(kSignals[i], &mine, nullptr);
+    }
+}
+
+bool join()
+{
+    RegistryLock lock;
+    Registry *reg = s_registry.load(std::memory_order_relaxed);
+    if (!reg)
+        reg = findRegistry();
+    if (!reg)
+        reg = newRegistry();
+    if (!reg)
+        return false;
+    LiveCopy *own = ownEntry(reg);
+    if (!own) {
+        if (reg->liveCount == reg->liveCapacity) {
+            const int cap = reg->liveCapacity ? reg->liveCapacity * 2 : 8;
+            void *grown = realloc(reg->live, size_t(cap) * sizeof(LiveCopy));
+            if (!grown) {
+                if (reg->liveCount == 0)
+                    freeRegistry(reg);
+                return false;
+            }
+            reg->live = static_cast<LiveCopy *>(grown);
+            reg->liveCapacity = cap;
+        }
+        own = &reg->live[reg->liveCount++];
+        own->handler = handler;
+        own->threads = 0;
+    }
+    ++own->threads;
+    s_registry.store(reg, std::memory_order_release);
+    installMissing(reg);
+    return true;
+}
+
+void leave()
+{
+    RegistryLock lock;
+    Registry *reg = s_registry.load(std::memory_order_relaxed);
+    if (!reg)
+        return;
+    LiveCopy *own = ownEntry(reg);
+    if (own && --own->threads > 0)
+        return;
+    if (own) {
+        *own = reg->live[reg->liveCount - 1];
+        --reg->liveCount;
+    }
+    // No signal may stay with this copy: it can be unloaded from now on.
+    for (int i = 0; i < kSignalCount; ++i) {
+        struct sigaction cur;
+        if (sigaction(kSignals[i], nullptr, &cur) != 0 || !(cur.sa_flags & SA_SIGINFO)
+            || cur.sa_sigaction != handler)
+            continue;
+        struct sigaction next;
+        if (reg->liveCount > 0) {
+            firmwareAction(&next, reg->live[0].handler);
+        } else if (const BaseAction *b = reg->base[i].load(std::memory_order_relaxed)) {
+            next = b->sa;
+        } else {
+            memset(&next, 0, sizeof next);
+            next.sa_handler = SIG_DFL;
+            sigemptyset(&next.sa_mask);
+        }
+        sigaction(kSignals[i], &next, nullptr);
+    }
+    s_registry.store(nullptr, std::memory_order_release);
+    if (reg->liveCount == 0)
+        freeRegistry(reg);
 }
 
 } // namespace
 
-TFW_CrashResult tfw_run_guarded(const char *dumpPath, void (*fn)(void *), void *arg)
+bool tfw_guard_enter(const char *dumpPath)
 {
-    TFW_CrashResult result = {0, 0};
-
+    if (currentRecord())
+        return false; // already guarded
     // The record sits at the low end of the alternate stack; the handler's
     // frames grow down from the high end.
     void *block = nullptr;
-    if (posix_memalign(&block, 64, kAltStackSize) != 0) {
-        fn(arg);
-        return result;
-    }
+    if (posix_memalign(&block, 64, kAltStackSize) != 0)
+        return false;
     memset(block, 0, sizeof(GuardRecord));
     GuardRecord *rec = new (block) GuardRecord;
-    rec->magic = kRecordMagic;
+    rec->owner = handler;
+    rec->target = nullptr;
     rec->signal = 0;
+    rec->lastSignal = 0;
     rec->reportErrno = 0;
     rec->dumpPath[0] = '\0';
     if (dumpPath) {
@@ -243,34 +417,67 @@ TFW_CrashResult tfw_run_guarded(const char *dumpPath, void (*fn)(void *), void *
         rec->dumpPath[sizeof rec->dumpPath - 1] = '\0';
     }
 
-    stack_t ss, oldSs;
-    ss.ss_sp = block;
-    ss.ss_size = kAltStackSize;
-    ss.ss_flags = 0;
-    const bool haveAltStack = sigaltstack(&ss, &oldSs) == 0;
-
     // backtrace() loads the unwinder on first use, which is not safe inside
     // a signal handler; do it now.
     void *warm[2];
     backtrace(warm, 2);
 
-    if (haveAltStack) {
-        installHandlers();
-        if (sigsetjmp(rec->env, 1) == 0)
-            fn(arg);
-        result.signal = rec->signal;
-        result.reportErrno = rec->reportErrno;
-        removeHandlers();
-        rec->magic = 0;
-        sigaltstack(&oldSs, nullptr);
-    } else {
-        fn(arg);
+    stack_t ss;
+    ss.ss_sp = block;
+    ss.ss_size = kAltStackSize;
+    ss.ss_flags = 0;
+    if (sigaltstack(&ss, &rec->previousStack) != 0) {
+        free(block);
+        return false;
     }
-    free(block);
+    rec->magic = kRecordMagic;
+    if (!join()) {
+        rec->magic = 0;
+        sigaltstack(&rec->previousStack, nullptr);
+        free(block);
+        return false;
+    }
+    return true;
+}
+
+TFW_CrashResult tfw_guard_leave()
+{
+    TFW_CrashResult result = {0, 0};
+    GuardRecord *rec = currentRecord();
+    if (!rec || rec->owner != handler)
+        return result;
+    result.signal = rec->signal;
+    result.reportErrno = rec->reportErrno;
+    leave();
+    rec->magic = 0;
+    const stack_t previous = rec->previousStack;
+    sigaltstack(&previous, nullptr);
+    free(rec);
     return result;
+}
+
+int tfw_guarded_call(void (*fn)(void *), void *arg)
+{
+    GuardRecord *rec = currentRecord();
+    if (!rec) {
+        fn(arg);
+        return 0;
+    }
+    sigjmp_buf env;
+    sigjmp_buf *const outer = rec->target;
+    if (sigsetjmp(env, 1) == 0) {
+        rec->target = &env;
+        fn(arg);
+        rec->target = outer;
+        return 0;
+    }
+    rec->target = outer;
+    return rec->lastSignal ? int(rec->lastSignal) : -1;
 }
 
 void tfw_crash_guard_refresh()
 {
-    installHandlers();
+    RegistryLock lock;
+    if (Registry *reg = s_registry.load(std::memory_order_relaxed))
+        installMissing(reg);
 }

@@ -9,6 +9,7 @@
 
 #include <QtDebug>
 #include <cstring>
+#include <type_traits>
 
 enum {
     kStartDelayMs = 10,
@@ -67,6 +68,11 @@ void TFW_Firmware::buttondriverMsg(const std::vector<QByteArray> &records)
 
 void TFW_Firmware::timer_start()
 {
+    guarded([this] { initialise(); });
+}
+
+void TFW_Firmware::initialise()
+{
     if (!m_thread->callback()) {
         qCritical("_firmware_callback NULL (%s,%d)", __FILE__, __LINE__);
         stopSequence();
@@ -99,6 +105,12 @@ void TFW_Firmware::timer_start()
 
 void TFW_Firmware::timer_loop()
 {
+    if (!m_crashed)
+        guarded([this] { loopTick(); });
+}
+
+void TFW_Firmware::loopTick()
+{
     if (m_stopRequest.load(std::memory_order_relaxed)) {
         stopSequence();
         return;
@@ -107,6 +119,9 @@ void TFW_Firmware::timer_loop()
     // Key events that arrived since the last tick, in arrival order, so the
     // key scan of this pass sees them.
     drainCollectorMsgs();
+    // A key event that faulted has released everything: no pass after it.
+    if (m_crashed)
+        return;
 
     bool reloaded = false;
     if (m_reloadRequest.exchange(0, std::memory_order_relaxed)) {
@@ -173,6 +188,12 @@ void TFW_Firmware::drainCollectorMsgs()
 
 void TFW_Firmware::firmware_collector_msg_slot(collector::CollectorMsg msg)
 {
+    if (!m_crashed)
+        guarded([this, &msg] { keyEvent(msg); });
+}
+
+void TFW_Firmware::keyEvent(const collector::CollectorMsg &msg)
+{
     if (msg.type != collector::CollectorMsg::TypeKey)
         return;
     if (!m_keys)
@@ -189,6 +210,31 @@ void TFW_Firmware::firmware_collector_msg_slot(collector::CollectorMsg msg)
     } else if (m_keys[idx]) {
         m_pendingRelease[idx] = true;
     }
+}
+
+template <typename F>
+bool TFW_Firmware::guarded(F &&f)
+{
+    auto call = [](void *p) { (*static_cast<std::remove_reference_t<F> *>(p))(); };
+    if (tfw_guarded_call(call, &f) == 0)
+        return true;
+    releaseAfterCrash();
+    return false;
+}
+
+void TFW_Firmware::releaseAfterCrash()
+{
+    if (m_crashed)
+        return;
+    m_crashed = true;
+    // No stop sequence (the host hears only that the thread finished), but
+    // everything it would release goes.
+    m_stopped = true;
+    m_loopTimer.stop();
+    m_startTimer.stop();
+    panels_close_sockets();
+    m_thread->quit();
+    endFtpThread();
 }
 
 void TFW_Firmware::refreshAllButtons()

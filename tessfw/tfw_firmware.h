@@ -54,6 +54,17 @@ public:
     // full and the event was dropped.
     bool postCollectorMsg(const collector::CollectorMsg &msg);
 
+    // True once a fault was caught on this object's thread.
+    bool crashed() const { return m_crashed; }
+
+    // The slots run the firmware as guarded calls (tfw_crash_guard.h): a
+    // fault there ends the call, and this object releases what it holds.
+    // After a fault: closes the router-link sockets, stops the timers and
+    // ends the FTP thread, so that nothing of this copy stays bound,
+    // registered or running once its thread ends; the thread's event loop
+    // is told to quit.
+    void releaseAfterCrash();
+
 public slots:
     void timer_loop();
     void timer_start();
@@ -64,6 +75,13 @@ private:
     void refreshAllButtons();
     // Takes every waiting key event out of the inbox, in arrival order.
     void drainCollectorMsgs();
+    void loopTick();
+    void initialise();
+    void keyEvent(const collector::CollectorMsg &msg);
+    // Runs f as a guarded call; a fault in it releases everything
+    // (releaseAfterCrash). False when it faulted.
+    template <typename F>
+    bool guarded(F &&f);
 
     TFW_FirmwareThread *m_thread;
     FtpThread *m_ftpThread = nullptr;
@@ -88,6 +106,7 @@ private:
     uint8_t m_lastConfigLoaded = 0;
     QElapsedTimer m_quarterSecond;
     bool m_stopped = false;
+    bool m_crashed = false;
 };
 
 #endif

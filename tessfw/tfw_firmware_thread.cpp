@@ -120,37 +120,43 @@ void TFW_FirmwareThread::run()
     fw->startup();
 
     // The loop quits through QThread::quit() (stop sequence), which ends
-    // every event loop of this thread.
+    // every event loop of this thread. The firmware's slots are guarded
+    // calls of their own (TFW_Firmware): a fault in the firmware is caught
+    // inside the slot, below Qt's frames, the firmware lets go of its
+    // sockets and timers and the loop ends normally. The guarded call
+    // around the loop catches faults anywhere else on the thread.
     QEventLoop *loop = new QEventLoop;
-    const TFW_CrashResult crash = tfw_run_guarded(m_dumpPath, runEventLoop, loop);
+    tfw_guard_enter(m_dumpPath);
+    const int abandoned = tfw_guarded_call(runEventLoop, loop);
+    const TFW_CrashResult crash = tfw_guard_leave();
 
+    if (abandoned)
+        fw->releaseAfterCrash();
     plat_set_firmware(nullptr);
     {
         std::lock_guard<std::mutex> lock(m_firmwareLock);
         m_firmware = nullptr;
     }
 
-    if (!crash.signal) {
+    if (crash.signal) {
+        if (crash.reportErrno) {
+            printf("CreateFile failed. Error: %u \n", unsigned(crash.reportErrno));
+            fflush(stdout);
+        } else {
+            qDebug("Minidump created.\n");
+        }
+    }
+    if (!abandoned) {
         delete loop;
         delete fw;
         return;
     }
-
-    // The FTP thread runs on in this library copy's code; it must end
-    // before the host unloads the copy.
-    fw->endFtpThread();
-
-    if (crash.reportErrno) {
-        printf("CreateFile failed. Error: %u \n", unsigned(crash.reportErrno));
-        fflush(stdout);
-    } else {
-        qDebug("Minidump created.\n");
-    }
-    // The fault left the loop and the slot that was running without
+    // A fault outside the firmware's slots left the loop without
     // unwinding: Qt still lists the loop among this thread's running loops
-    // and the firmware object still points at bookkeeping on the abandoned
-    // stack. Destroying either would write through those stale pointers, so
-    // both are kept (reachable from here) and never destroyed.
+    // and the firmware object may be bookkeeping of the abandoned stack.
+    // Destroying either would write through those stale pointers, so both
+    // are kept (reachable from here) and never destroyed; their sockets,
+    // timers and FTP thread are released above.
     s_faultedLoop = loop;
     s_faultedFirmware = fw;
 }

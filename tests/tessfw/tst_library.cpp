@@ -1,7 +1,7 @@
 // Copies of the firmware library loaded side by side, as Keystead loads one
 // per running panel.
 
-#include "panel_host.h"
+#include "library_panel.h"
 
 #include <QElapsedTimer>
 #include <QLibrary>
@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <mutex>
+
 
 using State = TFW_IFirmwareCallback;
 
@@ -30,32 +31,7 @@ void recordCriticals(QtMsgType type, const QMessageLogContext &ctx, const QStrin
         s_previous(type, ctx, msg);
 }
 
-// A panel under test: a host plus the states it has seen, in order.
-struct Panel
-{
-    PanelHost host;
-    QList<int> states;
-    QStringList texts;
-
-    Panel()
-    {
-        QObject::connect(&host, &PanelHost::stateReported, &host,
-                         [this](State::StateMsg m) { states.append(int(m)); }, Qt::QueuedConnection);
-        QObject::connect(&host, &PanelHost::textReported, &host,
-                         [this](const QString &t) { texts.append(t); }, Qt::QueuedConnection);
-    }
-    bool waitFor(int state, int timeoutMs = 5000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!states.contains(state) && t.elapsed() < timeoutMs)
-            QTest::qWait(5);
-        return states.contains(state);
-    }
-};
-
 typedef int (*ProbeKeyState)(int);
-
 } // namespace
 
 class TestLibrary : public QObject
