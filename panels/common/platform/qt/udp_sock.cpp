@@ -1,38 +1,56 @@
 // UDP sockets of the router link, on the firmware thread. Sockets are read
 // by polling from the loop pass (one datagram per socket per pass), so no
-// event is needed; everything here runs on the firmware thread.
+// event is needed; everything here runs on the firmware thread. They are
+// plain non-blocking system sockets: the loop pass handles every datagram
+// with the peer's address as four bytes and the fixed buffer below, so a
+// busy router link costs no memory allocation.
 
 #include "panels_main.h"
 #include "plat.h"
 #include "plat_firmware.h"
 
-#include <QHostAddress>
-#include <QNetworkProxy>
-#include <QUdpSocket>
 #include <QtDebug>
+
+#include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 enum { DATAGRAM_MAX = 8192 };
 
 struct SockEntry {
     int port;                  // -1 = free
-    QUdpSocket *socket;
+    int fd;                    // -1 = none
     plat_udp_handler handler;
     int arg;
 };
 
 static SockEntry s_sock[PLAT_UDP_SOCKETS] = {
-    {-1, nullptr, nullptr, 0}, {-1, nullptr, nullptr, 0}, {-1, nullptr, nullptr, 0},
-    {-1, nullptr, nullptr, 0}, {-1, nullptr, nullptr, 0}, {-1, nullptr, nullptr, 0},
-    {-1, nullptr, nullptr, 0}, {-1, nullptr, nullptr, 0}, {-1, nullptr, nullptr, 0},
-    {-1, nullptr, nullptr, 0}};
-static QUdpSocket *s_sending;   // the most recently opened socket
-static char s_datagram[DATAGRAM_MAX];
+    {-1, -1, nullptr, 0}, {-1, -1, nullptr, 0}, {-1, -1, nullptr, 0}, {-1, -1, nullptr, 0},
+    {-1, -1, nullptr, 0}, {-1, -1, nullptr, 0}, {-1, -1, nullptr, 0}, {-1, -1, nullptr, 0},
+    {-1, -1, nullptr, 0}, {-1, -1, nullptr, 0}};
+static int s_sending = -1;     // the most recently opened socket
+static uint8_t s_datagram[DATAGRAM_MAX];
 static char s_bad_address[64];  // an address text that did not parse
 
 static void report(TFW_IFirmwareCallback::StateMsg st)
 {
     plat_state_msg(int(st));
+}
+
+// The panel's own address and port from the settings (address 0: any).
+static sockaddr_in own_address()
+{
+    const StartParams *st = panels_settings();
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    memcpy(&a.sin_addr.s_addr, st->ip_address, 4); // most significant first: network order
+    a.sin_port = htons(uint16_t(st->udp_port));
+    return a;
 }
 
 int plat_udp_open(int logical_id, int arg, plat_udp_handler handler)
@@ -57,43 +75,42 @@ int plat_udp_open(int logical_id, int arg, plat_udp_handler handler)
         return -1;
     }
 
-    const StartParams *st = panels_settings();
-    const quint32 ip = (quint32(st->ip_address[0]) << 24) | (quint32(st->ip_address[1]) << 16)
-                       | (quint32(st->ip_address[2]) << 8) | quint32(st->ip_address[3]);
-    const QHostAddress addr = ip ? QHostAddress(ip) : QHostAddress(QHostAddress::AnyIPv4);
-    const quint16 port = quint16(st->udp_port);
-
-    QUdpSocket *sock = new QUdpSocket;
-    // The router link never goes through a proxy; asking the system for one
-    // would start a proxy-resolver thread per panel.
-    sock->setProxy(QNetworkProxy::NoProxy);
-    if (!sock->bind(addr, port, QAbstractSocket::DontShareAddress)) {
-        qCritical("COULD NOT BIND %s:%u %s", qPrintable(addr.toString()), unsigned(port),
-                  qPrintable(sock->errorString()));
-        delete sock;
+    const sockaddr_in addr = own_address();
+    char text[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    // Not shared with any other socket: a second panel on the same address
+    // and port is a bind failure.
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
+        const int err = errno;
+        qCritical("COULD NOT BIND %s:%u %s", text, unsigned(ntohs(addr.sin_port)), strerror(err));
+        if (fd >= 0)
+            close(fd);
         report(TFW_IFirmwareCallback::ST_UDP_BIND_ERROR);
         return -1;
     }
-    s_sock[idx] = SockEntry{port, sock, handler, arg};
-    s_sending = sock;
+    s_sock[idx] = SockEntry{int(ntohs(addr.sin_port)), fd, handler, arg};
+    s_sending = fd;
     return idx;
 }
 
 void plat_udp_receive()
 {
     for (SockEntry &e : s_sock) {
-        if (e.port < 0 || !e.socket || !e.socket->hasPendingDatagrams())
+        if (e.port < 0 || e.fd < 0)
             continue;
-        QHostAddress from;
-        const qint64 n = e.socket->readDatagram(s_datagram, DATAGRAM_MAX, &from);
+        sockaddr_in from;
+        socklen_t fromLen = sizeof from;
+        const ssize_t n = recvfrom(e.fd, s_datagram, sizeof s_datagram, 0,
+                                   reinterpret_cast<sockaddr *>(&from), &fromLen);
         if (n < 0)
-            continue;
-        bool ok = false;
-        const quint32 v = from.toIPv4Address(&ok);
-        const uint8_t addr[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+            continue; // nothing pending (or a pending error, reported by the next send)
+        uint8_t addr[4] = {0, 0, 0, 0};
+        if (fromLen >= sizeof from && from.sin_family == AF_INET)
+            memcpy(addr, &from.sin_addr.s_addr, 4);
         report(TFW_IFirmwareCallback::ST_UDP_RECEIVED);
         if (e.handler)
-            e.handler(e.arg, reinterpret_cast<const uint8_t *>(s_datagram), int(n), addr);
+            e.handler(e.arg, s_datagram, int(n), addr);
     }
 }
 
@@ -107,14 +124,17 @@ int plat_udp_send(const uint8_t *data, int len, const uint8_t *addr, int port)
         format_msg("send_udp_data ,addr is invalid %d.%d.%d.%d", addr[0], addr[1], addr[2], addr[3]);
         return 0;
     }
-    if (!s_sending) {
+    if (s_sending < 0 || len < 0) {
         report(TFW_IFirmwareCallback::ST_UDP_SEND_FAILED);
         return 0;
     }
-    const quint32 ip = (quint32(addr[0]) << 24) | (quint32(addr[1]) << 16) | (quint32(addr[2]) << 8)
-                       | quint32(addr[3]);
-    const qint64 n = s_sending->writeDatagram(reinterpret_cast<const char *>(data), len,
-                                              QHostAddress(ip), quint16(port));
+    sockaddr_in to;
+    memset(&to, 0, sizeof to);
+    to.sin_family = AF_INET;
+    memcpy(&to.sin_addr.s_addr, addr, 4);
+    to.sin_port = htons(uint16_t(port));
+    const ssize_t n = sendto(s_sending, data, size_t(len), 0, reinterpret_cast<const sockaddr *>(&to),
+                             sizeof to);
     // A negative result is an error like a zero one.
     if (n <= 0) {
         report(TFW_IFirmwareCallback::ST_UDP_SEND_FAILED);
@@ -127,13 +147,11 @@ int plat_udp_send(const uint8_t *data, int len, const uint8_t *addr, int port)
 void plat_udp_close_all()
 {
     for (SockEntry &e : s_sock) {
-        if (e.socket) {
-            e.socket->abort();
-            delete e.socket;
-        }
-        e = SockEntry{-1, nullptr, nullptr, 0};
+        if (e.fd >= 0)
+            close(e.fd);
+        e = SockEntry{-1, -1, nullptr, 0};
     }
-    s_sending = nullptr;
+    s_sending = -1;
 }
 
 void plat_udp_refuse_address(const char *text)
