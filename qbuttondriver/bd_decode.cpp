@@ -83,9 +83,11 @@ ParseResult parseRecord(const QByteArray &b, Record *out)
     // read from it.
     if (out->type == TYPE_NULL_MESSAGE)
         return ParseResult::Ok;
-    // Exact sizes only: a short record would be read past its end, and a
-    // long one does not match what its producer meant either.
-    if (expectedRecordSize(b) != b.size())
+    // A record shorter than its layout (its fixed part and what its own
+    // length or count field says) would be read past its end. A longer one
+    // is read by its layout; the bytes after it are not looked at.
+    const qint64 layout = expectedRecordSize(b); // -1: not even the header
+    if (layout < 0 || layout > b.size())
         return ParseResult::Malformed;
 
     switch (out->type) {
@@ -97,7 +99,7 @@ ParseResult parseRecord(const QByteArray &b, Record *out)
     case TYPE_TEXT: {
         out->id = i32At(b, 4);
         out->flags = u32At(b, 8);
-        const QByteArray body = b.mid(SIZE_TEXT_HEADER); // len bytes
+        const QByteArray body = b.mid(SIZE_TEXT_HEADER, qsizetype(u32At(b, 12))); // len bytes
         // len counts the terminating zero, so a well-formed text has at
         // least that one byte.
         if (body.isEmpty())
@@ -109,7 +111,7 @@ ParseResult parseRecord(const QByteArray &b, Record *out)
     case TYPE_IMAGE:
         out->id = i32At(b, 4);
         out->size = u32At(b, 8);
-        out->data = b.mid(SIZE_IMAGE_HEADER);
+        out->data = b.mid(SIZE_IMAGE_HEADER, qsizetype(out->size));
         break;
     case TYPE_BUTTON_IMAGE:
         out->id = i32At(b, 4);
@@ -128,7 +130,7 @@ ParseResult parseRecord(const QByteArray &b, Record *out)
         out->id = i32At(b, 4);
         out->repeat = u32At(b, 12);
         out->rate = u32At(b, 16);
-        const quint32 n = u32At(b, 20); // matches the size, checked above
+        const quint32 n = u32At(b, 20); // within the record, checked above
         out->imageIds.reserve(n);
         for (quint32 i = 0; i < n; ++i)
             out->imageIds.push_back(i32At(b, SIZE_IMAGE_SEQ_HEADER + 4 * qsizetype(i)));

@@ -2,9 +2,10 @@
 #define BD_DECODE_H
 
 // Reading button-driver records: the one place where a received record's
-// length and length fields are checked. A record is read only when its size
-// is exactly what its type and its own length or count field say; nothing is
-// ever read past its end. The setter applies parsed records; tools print
+// length and length fields are checked. A record is read by its layout: the
+// fixed fields of its type and what its own length or count field says. One
+// shorter than that is malformed; bytes after it are not looked at. Nothing
+// is ever read past a record's end. The setter applies parsed records; tools print
 // them with describeRecord().
 
 #include <QByteArray>
@@ -39,7 +40,7 @@ struct Record
 enum class ParseResult {
     Ok,        // a record of a type the driver acts on, fields filled in
     TooShort,  // fewer than 4 bytes: not even a type
-    Malformed, // a known type whose size disagrees with its layout
+    Malformed, // a known type whose record is shorter than its layout
     Unhandled  // a type nothing acts on (0 is Ok: it has a meaning of its own)
 };
 
