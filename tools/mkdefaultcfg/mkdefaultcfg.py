@@ -19,7 +19,9 @@ import sys
 
 HASH_LINE = "#" * 43 + "\n"
 
-# name: (keys, reset keys, colour entries, predefined keys or None)
+# name: (keys, reset keys, colour entries, predefined keys or None). The
+# SK1100A, SK1300A, SK1400A and SK1500A carry 19 colour entries, the others
+# 17.
 # A predefined key list holds (ButtonType name, value, legend) per key, in
 # key order. Level keys: values 0 and 1 both select the first level (a value
 # is stored minus one, 0 stays 0); the files write 0 for it.
@@ -49,31 +51,31 @@ LOCK_SYS = ("Locks", 2, "Lock Sys")
 LOCK_PROT = ("Locks", 3, "Lock Prot")
 
 MODELS = {
-    "SK1100A": (16, (1, 16), 17, None),
+    "SK1100A": (16, (1, 16), 19, None),
     "SK1200A": (20, (1, 20), 17, None),
-    "SK1300A": (48, (33, 48), 17, None),
-    "SK1400A": (32, (17, 32), 17, None),
-    "SK1500A": (48, (33, 48), 17, None),
-    "SK1600A": (29, (5, 29), 19,
+    "SK1300A": (48, (33, 48), 19, None),
+    "SK1400A": (32, (17, 32), 19, None),
+    "SK1500A": (48, (33, 48), 19, None),
+    "SK1600A": (29, (5, 29), 17,
                 levels(4) + [PANEL_LOCK] + dests(8) + sources(12) + menus(2) + [LOCK_SYS, TAKE]),
-    "SK1700A": (36, (1, 36), 19,
+    "SK1700A": (36, (1, 36), 17,
                 [PANEL_LOCK] + levels(4) + dests(8) + sources(16) + menus(3)
                 + [LOCK_SYS, LOCK_PROT, TAKE_CLEAR, TAKE]),
     "SK1800A": (40, (21, 40), 17, None),
-    "SK1900A": (40, (25, 40), 19,
+    "SK1900A": (40, (25, 40), 17,
                 levels(4) + dests(8) + sources(12) + [PANEL_LOCK] + menus(4)
                 + [("Previous Destination", 0, "Prev Dst"), ("Next Destination", 0, "Next Dst"),
                    LOCK_DEST, LOCK_SYS, LOCK_PROT,
                    ("System Salvo", 1, "Salvo 1"), ("System Salvo", 2, "Salvo 2"),
                    ("Destination Mode", 0, "Dst Mode"), ("Preset Clear", 0, "Pre Clear"),
                    TAKE_CLEAR, TAKE]),
-    "SK2000A": (47, (5, 47), 19,
+    "SK2000A": (47, (5, 47), 17,
                 levels(4) + [PANEL_LOCK] + dests(8) + sources(24) + menus(4)
                 + [LOCK_DEST, LOCK_SYS, LOCK_PROT,
                    ("Previous Destination", 0, "Prev Dst"), ("Next Destination", 0, "Next Dst"),
                    TAKE]),
     "SK2100A": (80, (61, 80), 17, None),
-    "SK2200A": (44, (4, 44), 19,
+    "SK2200A": (44, (4, 44), 17,
                 levels(3) + [PANEL_LOCK] + dests(8) + sources(24) + menus(4)
                 + [LOCK_SYS, LOCK_PROT, TAKE_CLEAR, TAKE]),
 }
@@ -91,7 +93,7 @@ def text(name):
     count, reset, colours, keys = MODELS[name]
     if keys is not None and len(keys) != count:
         raise SystemExit("%s: %d keys defined, the model has %d" % (name, len(keys), count))
-    t = [HASH_LINE, "# Default configuration of the %s panel.\n" % name]
+    t = [HASH_LINE]
     t.append('obj Configsettings() { configName="Default" numDestinations=0 numSources=0 '
              'numLevels=1 }\n')
     t.append("obj KnownSources() { }\n")

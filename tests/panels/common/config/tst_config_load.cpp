@@ -73,12 +73,14 @@ private slots:
         QTest::addColumn<int>("reset1");
         QTest::addColumn<int>("reset2");
         QTest::addColumn<int>("keys");
-        const struct { const char *name; int r1, r2, keys; } models[] = {
-            {"SK1100A", 1, 16, 16}, {"SK1200A", 1, 20, 20}, {"SK1300A", 33, 48, 48}, {"SK1400A", 17, 32, 32},
-            {"SK1500A", 33, 48, 48}, {"SK1600A", 5, 29, 29}, {"SK1700A", 1, 36, 36}, {"SK1800A", 21, 40, 40},
-            {"SK1900A", 25, 40, 40}, {"SK2000A", 5, 47, 47}, {"SK2100A", 61, 80, 80}, {"SK2200A", 4, 44, 44}};
+        QTest::addColumn<int>("colours");
+        const struct { const char *name; int r1, r2, keys, colours; } models[] = {
+            {"SK1100A", 1, 16, 16, 19}, {"SK1200A", 1, 20, 20, 17}, {"SK1300A", 33, 48, 48, 19},
+            {"SK1400A", 17, 32, 32, 19}, {"SK1500A", 33, 48, 48, 19}, {"SK1600A", 5, 29, 29, 17},
+            {"SK1700A", 1, 36, 36, 17}, {"SK1800A", 21, 40, 40, 17}, {"SK1900A", 25, 40, 40, 17},
+            {"SK2000A", 5, 47, 47, 17}, {"SK2100A", 61, 80, 80, 17}, {"SK2200A", 4, 44, 44, 17}};
         for (const auto &m : models)
-            QTest::newRow(m.name) << QString::fromLatin1(m.name) << m.r1 << m.r2 << m.keys;
+            QTest::newRow(m.name) << QString::fromLatin1(m.name) << m.r1 << m.r2 << m.keys << m.colours;
     }
 
     void defaultResources()
@@ -88,12 +90,33 @@ private slots:
         QVERIFY(file.size() > 10);
         const quint32 length = (quint8(file[6]) << 24) | (quint8(file[7]) << 16) | (quint8(file[8]) << 8) | quint8(file[9]);
         QCOMPARE(qint64(length), qint64(file.size()));
-        QVERIFY(file.mid(10).startsWith(kHashes));
+        // The "#" line, then the objects in their order, without a comment
+        // in between.
+        QVERIFY(file.mid(10).startsWith(kHashes + "obj Configsettings() {"));
+        const QByteArray text = file.mid(10);
+        const char *const order[] = {"obj Configsettings(", "obj KnownSources(", "obj KnownDestinations(",
+                                     "obj KnownMenus(", "obj KnownColours(", "obj JoyStick(",
+                                     "obj KnownSubpanels(", "obj KnownDisplays(", "obj KnownLevels(",
+                                     "obj KnownResetButtons("};
+        qsizetype at = 0;
+        for (const char *o : order) {
+            const qsizetype next = text.indexOf(o);
+            QVERIFY2(next >= at, o);
+            at = next;
+        }
+        QFETCH(int, keys);
+        QFETCH(int, colours);
+        QCOMPARE(int(text.count("obj Btn(")), keys);
+        QCOMPARE(int(text.count("obj Clr(")), colours);
+        QCOMPARE(int(text.count("cV=1")), colours);
+        QCOMPARE(int(text.count("obj jsMapping(")), 8);
+        QCOMPARE(int(text.count("obj Subpanel(")), 8);
+        QCOMPARE(int(text.count("obj Display(")), 10);
         this->model(model.toLatin1().constData());
 
         StdoutCapture out;
         QVERIFY(loadBytes(file));
-        const QByteArray text = out.text();
+        const QByteArray log = out.text();
         const uint16_t crc = crc16_xmodem(reinterpret_cast<const uint8_t *>(file.constData()) + 10, size_t(file.size() - 10));
         QFETCH(int, reset1);
         QFETCH(int, reset2);
@@ -103,12 +126,11 @@ private slots:
                                     "\nreading uncompressed pcsl file\nReset buttons are " +
                                     QByteArray::number(reset1) + " and " + QByteArray::number(reset2) +
                                     "\nstarting panel setup\n";
-        QVERIFY2(text.startsWith(expected), text.constData());
-        QVERIFY(!text.contains("Syntax error"));
+        QVERIFY2(log.startsWith(expected), log.constData());
+        QVERIFY(!log.contains("Syntax error"));
         QCOMPARE(cfgload_crc(), crc);
         QCOMPARE(panels_config_loaded(), uint8_t(1));
         QCOMPARE(comms_state(), int(COMMS_ONLINE));
-        QFETCH(int, keys);
         QVERIFY(cfg_store()->settings.keys_per_menu >= keys);
         QCOMPARE(int(panel_tables()->levels.count), 1);
         QCOMPARE(QByteArray(panel_tables()->levels.name[0]), QByteArray("Video"));
