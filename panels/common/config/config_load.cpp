@@ -54,7 +54,9 @@ static void finish_load()
 }
 
 // A payload that is not plain text: compressed text, or else a binary
-// configuration. Returns false only for a payload that holds nothing.
+// configuration. An empty payload takes the binary way with nothing to
+// read: the configuration in force stays, panel setup runs and the
+// configuration counts as loaded.
 static bool load_coded(const uint8_t *p, size_t len)
 {
     printf("setting up membuf\n");
@@ -79,8 +81,8 @@ static bool load_coded(const uint8_t *p, size_t len)
     }
     chain.close();
     printf("reading binary config file\n");
-    if (!readBinaryConfig(p, len))
-        return false;
+    if (len)
+        readBinaryConfig(p, len);
     finish_load();
     comms_request_redraw();
     return true;
@@ -195,8 +197,12 @@ bool cfgload_network(const uint8_t *body, size_t len, bool compressed, bool mult
         pos += n;
         ++parts;
     }
-    if (parts == 0)
-        return false;
+    if (parts == 0) {
+        // A body that ends before its first part: nothing to apply, and
+        // the configuration in force stays.
+        panels_mark_config_loaded();
+        return true;
+    }
     applyConfiguration();
     return true;
 }

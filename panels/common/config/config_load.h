@@ -28,7 +28,9 @@ bool cfgload_file_data(const uint8_t *data, size_t len);
 // big-endian length and its bytes; a zero length ends it; at most two are
 // read). The first part replaces the stored configuration, a second adds to
 // it. True when applied; false when a part is not acceptable (parts before
-// it stay stored, nothing is applied). The caller runs panel setup.
+// it stay stored, nothing is applied). A multi-part body whose first length
+// is 0 holds nothing: true, the configuration is marked loaded and nothing
+// else changes. The caller runs panel setup.
 bool cfgload_network(const uint8_t *body, size_t len, bool compressed, bool multipart);
 
 // CRC-16/XMODEM of the last accepted configuration file's payload.
