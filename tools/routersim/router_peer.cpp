@@ -30,6 +30,16 @@ void RouterPeer::reset()
 {
     m_queue.clear();
     m_nextId = 0;
+    m_lastAccepted = 255;
+    m_synchronised = false;
+    m_stream.clear();
+}
+
+void RouterPeer::offPoll()
+{
+    reset();
+    queue('N');
+    m_queue.front().offPoll = true;
 }
 
 QByteArray RouterPeer::due(qint64 nowMs)
@@ -41,11 +51,15 @@ QByteArray RouterPeer::due(qint64 nowMs)
         return QByteArray();
     if (p.sends > MaxResends) {
         // The panel does not acknowledge (it may have started after us, or
-        // restarted): drop what is queued and start a new session, whose
-        // first message (id 0) the panel takes as a restart.
-        reset();
+        // restarted): drop what is queued and start our side of the
+        // session again, whose first message (id 0) the panel takes as a
+        // restart. What the panel sends is still taken as before.
+        m_queue.clear();
+        m_nextId = 0;
         return QByteArray();
     }
+    if (p.offPoll)
+        p.id = quint8(p.sends % 2); // 0, 1, 0, ...: see offPoll()
     ++p.sends;
     p.sentAt = nowMs;
     QByteArray d(Header, '\0');
@@ -70,7 +84,10 @@ QList<QByteArray> RouterPeer::receive(const QByteArray &d, QByteArray *ack)
     const QByteArray payload = d.size() > offset ? d.mid(offset) : QByteArray();
     bool accepted = !(d[0] & 1);
     if (d[0] & 1) {
-        if (!m_queue.empty() && m_queue.front().sends && covers(quint8(d[2]), m_queue.front().id))
+        // An acknowledgement says nothing about an "N" (a refused one is
+        // acknowledged as well); only the panel's "y" completes it.
+        if (!m_queue.empty() && m_queue.front().sends && !m_queue.front().offPoll
+            && covers(quint8(d[2]), m_queue.front().id))
             m_queue.pop_front();
         if (!payload.isEmpty()) {
             const quint8 s = quint8(d[1]);
@@ -98,6 +115,22 @@ QList<QByteArray> RouterPeer::receive(const QByteArray &d, QByteArray *ack)
             break;
         out.append(m_stream.left(3 + len));
         m_stream.remove(0, 3 + len);
+    }
+    // The panel answers an "N" it took with an unsequenced "y" and starts
+    // its side of the session again.
+    if (!(d[0] & 1) && offPollPending() && m_queue.front().sends
+        && out.contains(QByteArray("y\0\0", 3))) {
+        m_queue.pop_front();
+        m_lastAccepted = 255;
+        m_synchronised = false;
+        m_stream.clear();
+        // The panel acknowledges nothing until it sees id 0 again, so the
+        // messages that waited behind "N" start the numbering anew.
+        m_nextId = 0;
+        for (Pending &q : m_queue) {
+            q.id = m_nextId;
+            m_nextId = m_nextId == 255 ? 1 : quint8(m_nextId + 1);
+        }
     }
     return out;
 }

@@ -38,12 +38,22 @@ public:
     // send back when one is owed (else empty).
     QList<QByteArray> receive(const QByteArray &datagram, QByteArray *ack);
 
-    // The protocol restarts: next message id 0.
+    // The session restarts: nothing queued, next message id 0, no id from
+    // the panel accepted yet, no part of a message kept.
     void reset();
 
     // Nothing queued: everything sent has been acknowledged (and the
     // panel's answers, which carry the acknowledgement, have arrived).
     bool idle() const { return m_queue.empty(); }
+
+    // OFF POLL: the session restarts and "N" is its first message. The
+    // panel answers an "N" it took with "y" (and restarts its side); until
+    // then "N" is sent again, alternately with id 0 and id 1: a panel that
+    // has just accepted our id 0 refuses another id 0 but takes id 1. Other
+    // messages queued meanwhile wait behind it, and go out numbered from 0
+    // (the panel acknowledges nothing after its restart until it sees id 0).
+    void offPoll();
+    bool offPollPending() const { return !m_queue.empty() && m_queue.front().offPoll; }
 
 private:
     struct Pending {
@@ -51,6 +61,7 @@ private:
         quint8 id;
         int sends = 0;
         qint64 sentAt = 0;
+        bool offPoll = false; // completed by the panel's "y", not by an ack
     };
 
     QHostAddress m_addr;

@@ -162,15 +162,10 @@ void RouterSim::offPoll()
 {
     cancelTransfers("cancelled by OFF POLL");
     // OFF POLL resets both sides: the panel resets its layer on receipt, so
-    // the router starts again from id 0 too.
-    for (auto &p : m_peers) {
-        p->reset();
-        p->queue('N');
-    }
+    // the router starts a new session too, with "N" its first message.
+    for (auto &p : m_peers)
+        p->offPoll();
     service();
-    for (auto &p : m_peers) {
-        p->reset();
-    }
 }
 
 bool RouterSim::command(const QString &line)
