@@ -27,4 +27,35 @@ bool writeFramed(QIODevice *dev, const QByteArray &payload)
     return dev->write(payload) == payload.size();
 }
 
+void FrameReader::append(const QByteArray &bytes)
+{
+    if (m_failed)
+        return;
+    // What was handed out goes once it is the larger part of the buffer, so
+    // a long stream costs no more than its pending bytes.
+    if (m_pos > 0 && m_pos >= m_buffer.size() / 2) {
+        m_buffer.remove(0, m_pos);
+        m_pos = 0;
+    }
+    m_buffer.append(bytes);
+}
+
+bool FrameReader::next(QByteArray *payload)
+{
+    if (m_failed || pending() < FrameHeaderSize)
+        return false;
+    const quint32 n = qFromBigEndian<quint32>(reinterpret_cast<const uchar *>(m_buffer.constData() + m_pos));
+    if (n > m_max) {
+        m_failed = true;
+        m_buffer.clear();
+        m_pos = 0;
+        return false;
+    }
+    if (pending() - FrameHeaderSize < qsizetype(n))
+        return false;
+    *payload = m_buffer.mid(m_pos + FrameHeaderSize, qsizetype(n));
+    m_pos += FrameHeaderSize + qsizetype(n);
+    return true;
+}
+
 } // namespace collector

@@ -18,6 +18,33 @@ QByteArray frame(const QByteArray &payload);
 // both the header and the whole payload were accepted by the device.
 bool writeFramed(QIODevice *dev, const QByteArray &payload);
 
+// Cuts a collector byte stream, arriving in pieces, back into its framed
+// payloads, in order. A payload is handed out once all of it has arrived. A
+// length above the reader's maximum cannot be a collector message and would
+// have the reader wait for data without bound: the stream is marked failed
+// and the owner drops the connection.
+class FrameReader
+{
+public:
+    enum { DefaultMaxPayload = 1 << 20 };
+
+    explicit FrameReader(quint32 maxPayload = DefaultMaxPayload) : m_max(maxPayload) {}
+
+    // Adds received bytes (ignored once the stream failed).
+    void append(const QByteArray &bytes);
+    // The next complete payload; false when none is complete yet.
+    bool next(QByteArray *payload);
+    bool failed() const { return m_failed; }
+    // Bytes received and not yet handed out.
+    qsizetype pending() const { return m_buffer.size() - m_pos; }
+
+private:
+    QByteArray m_buffer;
+    qsizetype m_pos = 0; // start of what is not handed out yet
+    quint32 m_max;
+    bool m_failed = false;
+};
+
 } // namespace collector
 
 #endif

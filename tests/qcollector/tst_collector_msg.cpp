@@ -82,6 +82,56 @@ private slots:
         QVERIFY(!collector::writeFramed(&closed, QByteArray("x")));
     }
 
+    // The stream cut back into payloads: two in one segment, one over
+    // three segments, an empty one, and a length no message can have.
+    void readingFrames()
+    {
+        const QByteArray a = CollectorMsg(5, 1).pack(), b = CollectorMsg(5, 0).pack();
+        collector::FrameReader r;
+        QByteArray p;
+        r.append(collector::frame(a) + collector::frame(b));
+        QVERIFY(r.next(&p));
+        QCOMPARE(p, a);
+        QVERIFY(r.next(&p));
+        QCOMPARE(p, b);
+        QVERIFY(!r.next(&p));
+
+        const QByteArray framed = collector::frame(a) + collector::frame(QByteArray());
+        r.append(framed.left(3));
+        QVERIFY(!r.next(&p));
+        r.append(framed.mid(3, 10));
+        QVERIFY(!r.next(&p));
+        r.append(framed.mid(13));
+        QVERIFY(r.next(&p));
+        QCOMPARE(p, a);
+        QVERIFY(r.next(&p));
+        QCOMPARE(p, QByteArray());
+        QVERIFY(!r.next(&p));
+        QCOMPARE(r.pending(), 0);
+
+        // A long stream byte by byte keeps only what is pending.
+        for (int i = 0; i < 2000; ++i) {
+            const QByteArray f = collector::frame(CollectorMsg(i, 1).pack());
+            for (const char c : f)
+                r.append(QByteArray(1, c));
+            QVERIFY(r.next(&p));
+            QCOMPARE(p, CollectorMsg(i, 1).pack());
+        }
+        QCOMPARE(r.pending(), 0);
+
+        collector::FrameReader small(16);
+        small.append(QByteArray::fromHex("00000011") + QByteArray(17, 'x'));
+        QVERIFY(!small.next(&p));
+        QVERIFY(small.failed());
+        small.append(collector::frame(a));
+        QVERIFY(!small.next(&p));
+        QCOMPARE(small.pending(), 0);
+        collector::FrameReader big;
+        big.append(QByteArray::fromHex("ffffffff"));
+        QVERIFY(!big.next(&p));
+        QVERIFY(big.failed());
+    }
+
     void travelsThroughQueuedSignals()
     {
         collector::registerMetaType();
