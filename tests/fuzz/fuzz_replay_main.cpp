@@ -1,6 +1,7 @@
 // Replays every file of the given directories (or the given files)
 // through a fuzz harness once: the regression run of the seed corpus and
-// of every crash input found so far, in ordinary builds.
+// of every crash input found so far, in ordinary builds. A path that does
+// not exist, or a run that finds no input at all, fails.
 
 #include "fuzz_common.h"
 
@@ -44,8 +45,17 @@ int main(int argc, char **argv)
         } else if (fs::is_regular_file(p, ec)) {
             replay(p);
             ++count;
+        } else {
+            // A path that is neither: a corpus that is not where the build
+            // says it is would otherwise pass as replayed.
+            fprintf(stderr, "no such corpus directory or input: %s\n", p.c_str());
+            return 1;
         }
     }
     fprintf(stderr, "%d inputs replayed\n", count);
+    if (count == 0) {
+        fprintf(stderr, "nothing to replay\n");
+        return 1;
+    }
     return 0;
 }
