@@ -306,6 +306,37 @@ private slots:
         QCOMPARE(ahufDecode(coded.left(7)).size() < 12, true);
     }
 
+    // Coded streams worked out by hand from the coder's rules, so that a
+    // change to both ends (bit order, code polarity, the tree update) shows:
+    // the tree starts as NYT (left, code 0) and the end symbol (right,
+    // code 1) under the root; a new byte is NYT's code and its eight bits,
+    // then splits NYT; a node that is not the leader of its weight first
+    // changes places with the leader.
+    void ahufFixedVectors()
+    {
+        const struct { QByteArray text; QByteArray coded; } vectors[] = {
+            // end: 1
+            {"", QByteArray::fromHex("00000000" "80")},
+            // NYT 0, 'a' 01100001, end 1 (the end's leaf is still the root's
+            // right child)
+            {"a", QByteArray::fromHex("00000000" "30c0")},
+            // 'a' again: 01; its leaf changes places with the end's, so the
+            // end is now 01 as well
+            {"aa", QByteArray::fromHex("00000000" "30a8")},
+            // after "a": NYT 00, 'b' 01100010; the subtree of NYT's parent
+            // changes places with the end's leaf, which is then 0
+            {"ab", QByteArray::fromHex("00000000" "308c40")},
+            // after "aa": NYT 00, 'b' 01100010, end 01
+            {"aab", QByteArray::fromHex("00000000" "30a312")},
+        };
+        for (const auto &v : vectors) {
+            QCOMPARE(ahufEncode(v.text).toHex(), v.coded.toHex());
+            bool failed = true;
+            QCOMPARE(ahufDecode(v.coded, &failed), v.text);
+            QVERIFY(!failed);
+        }
+    }
+
     void ahufTreeKeepsItsInvariants()
     {
         // Encoder and decoder trees stay valid FGK trees and equal after

@@ -275,6 +275,37 @@ private slots:
         QVERIFY(memcmp(plain.get(), panel_tables(), sizeof(PanelTables)) == 0);
     }
 
+    // A compressed file made once and kept (data/sample_packed) loads the
+    // tables of its plain twin: the decoder is held to data it did not
+    // make in this build.
+    void keptCompressedFileLikeItsPlainTwin()
+    {
+        const QByteArray plainFile = readFile(QStringLiteral(DATA_DIR "/sample_plain"));
+        const QByteArray packedFile = readFile(QStringLiteral(DATA_DIR "/sample_packed"));
+        QCOMPARE(plainFile.size(), 1380);
+        QCOMPARE(packedFile.size(), 868);
+        QCOMPARE(plainFile.mid(10), readFile(QStringLiteral(DATA_DIR "/sample.pcsl")));
+
+        memset(panel_tables(), 0, sizeof(PanelTables));
+        QVERIFY(loadBytes(plainFile));
+        auto plain = std::make_unique<PanelTables>();
+        memcpy(plain.get(), panel_tables(), sizeof(PanelTables));
+        QCOMPARE(QByteArray(plain->dests.name[3]), QByteArray("Trans")); // the legend wins
+        QCOMPARE(QByteArray(plain->sources.name[4]), QByteArray("Tape"));
+        QCOMPARE(QByteArray(plain->sources.name[5]), QByteArray("BARS"));
+        QCOMPARE(QByteArray(plain->levels.name[1]), QByteArray("Audio"));
+        QCOMPARE(plain->reset_keys[1], 6);
+
+        memset(panel_tables(), 0, sizeof(PanelTables));
+        StdoutCapture out;
+        QVERIFY(loadBytes(packedFile));
+        const QByteArray log = out.text();
+        QVERIFY2(log.contains("reading compressed pcsl file\n"), log.constData());
+        QVERIFY(!log.contains("Syntax error"));
+        QCOMPARE(cfgload_crc(), uint16_t(0xBC78));
+        QVERIFY(memcmp(plain.get(), panel_tables(), sizeof(PanelTables)) == 0);
+    }
+
     // Compressed data whose text does not start with "#####" is a binary
     // configuration.
     void compressedNonTextIsBinary()
