@@ -45,6 +45,7 @@ class TestArch : public QObject
 private slots:
     void roundTripEveryTypeThroughFile();
     void writtenDocumentIsExact();
+    void everyValueTypeWrittenExactly();
     void readingCases();
     void malformedAndDeepDocuments();
     void writingNeverMakesAnUnreadableFile();
@@ -154,6 +155,207 @@ void TestArch::writtenDocumentIsExact()
                         "  </e>\n"
                         " </blobs>\n"
                         "</arch>\n"));
+}
+
+// One object holding every value type, a palette among them, written as
+// the exact document the format defines: element names, palette role names
+// and their order, every encoding. Only the picture's PNG bytes (the image
+// library's own) are checked by decoding them.
+void TestArch::everyValueTypeWrittenExactly()
+{
+    Sample s;
+    s.flag = true;
+    s.i8 = -8;
+    s.u8 = 200;
+    s.i16 = -1000;
+    s.u16 = 60000;
+    s.i32 = -70000;
+    s.u32 = 4000000000u;
+    s.i64 = -5;
+    s.u64 = std::numeric_limits<quint64>::max();
+    s.d = 0.25;
+    s.f = 1.5f;
+    s.text = QStringLiteral("a<b & c");
+    s.bytes = QByteArray("\0\1AB", 4);
+    s.image = QImage(2, 1, QImage::Format_ARGB32);
+    s.image.setPixel(0, 0, qRgba(255, 0, 0, 255));
+    s.image.setPixel(1, 0, qRgba(0, 0, 255, 128));
+    s.point = QPoint(3, -4);
+    s.pointF = QPointF(0.5, -2.25);
+    s.color = QColor(10, 20, 30, 40);
+    // Each role a colour of its own, from its Qt role value.
+    for (int role : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 16, 18, 19})
+        s.palette.setColor(QPalette::ColorRole(role), QColor(role * 10 + 5, 100 + role, 200 - role, 255));
+    s.leaf = Leaf(QStringLiteral("leaf"), 7);
+    s.leaves.append(new Leaf(QStringLiteral("one"), 1));
+    s.blobs = {{1, "a"}};
+
+    Archo out;
+    out.root()->put("sample", s);
+    QByteArray doc = written(out);
+    const qsizetype open = doc.indexOf("<image>"), close = doc.indexOf("</image>");
+    QVERIFY(open > 0 && close > open);
+    const QByteArray png = QByteArray::fromBase64(doc.mid(open + 7, close - open - 7));
+    QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
+    QCOMPARE(QImage::fromData(png).convertToFormat(QImage::Format_ARGB32), s.image);
+    doc.replace(open + 7, close - open - 7, "@IMAGE@");
+
+    QCOMPARE(doc, QByteArray(
+        "<?xml version = '1.0'?>\n"
+        "<!DOCTYPE arch SYSTEM 'arch'>\n"
+        "<arch>\n"
+        " <sample>\n"
+        "  <flag>1</flag>\n"
+        "  <i8>-8</i8>\n"
+        "  <u8>200</u8>\n"
+        "  <i16>-1000</i16>\n"
+        "  <u16>60000</u16>\n"
+        "  <i32>-70000</i32>\n"
+        "  <u32>4000000000</u32>\n"
+        "  <i64>-5</i64>\n"
+        "  <u64>18446744073709551615</u64>\n"
+        "  <d>0.25</d>\n"
+        "  <f>1.5</f>\n"
+        "  <text>a&lt;b &amp; c</text>\n"
+        "  <bytes>AAFBQg==</bytes>\n"
+        "  <image>@IMAGE@</image>\n"
+        "  <point>\n"
+        "   <x>3</x>\n"
+        "   <y>-4</y>\n"
+        "  </point>\n"
+        "  <pointF>\n"
+        "   <x>0.5</x>\n"
+        "   <y>-2.25</y>\n"
+        "  </pointF>\n"
+        "  <color>\n"
+        "   <r>10</r>\n"
+        "   <g>20</g>\n"
+        "   <b>30</b>\n"
+        "   <a>40</a>\n"
+        "  </color>\n"
+        "  <palette>\n"
+        "   <WindowText>\n"
+        "    <r>5</r>\n"
+        "    <g>100</g>\n"
+        "    <b>200</b>\n"
+        "    <a>255</a>\n"
+        "   </WindowText>\n"
+        "   <Button>\n"
+        "    <r>15</r>\n"
+        "    <g>101</g>\n"
+        "    <b>199</b>\n"
+        "    <a>255</a>\n"
+        "   </Button>\n"
+        "   <Light>\n"
+        "    <r>25</r>\n"
+        "    <g>102</g>\n"
+        "    <b>198</b>\n"
+        "    <a>255</a>\n"
+        "   </Light>\n"
+        "   <Midlight>\n"
+        "    <r>35</r>\n"
+        "    <g>103</g>\n"
+        "    <b>197</b>\n"
+        "    <a>255</a>\n"
+        "   </Midlight>\n"
+        "   <Dark>\n"
+        "    <r>45</r>\n"
+        "    <g>104</g>\n"
+        "    <b>196</b>\n"
+        "    <a>255</a>\n"
+        "   </Dark>\n"
+        "   <Mid>\n"
+        "    <r>55</r>\n"
+        "    <g>105</g>\n"
+        "    <b>195</b>\n"
+        "    <a>255</a>\n"
+        "   </Mid>\n"
+        "   <Text>\n"
+        "    <r>65</r>\n"
+        "    <g>106</g>\n"
+        "    <b>194</b>\n"
+        "    <a>255</a>\n"
+        "   </Text>\n"
+        "   <BrightText>\n"
+        "    <r>75</r>\n"
+        "    <g>107</g>\n"
+        "    <b>193</b>\n"
+        "    <a>255</a>\n"
+        "   </BrightText>\n"
+        "   <ButtonText>\n"
+        "    <r>85</r>\n"
+        "    <g>108</g>\n"
+        "    <b>192</b>\n"
+        "    <a>255</a>\n"
+        "   </ButtonText>\n"
+        "   <Base>\n"
+        "    <r>95</r>\n"
+        "    <g>109</g>\n"
+        "    <b>191</b>\n"
+        "    <a>255</a>\n"
+        "   </Base>\n"
+        "   <Window>\n"
+        "    <r>105</r>\n"
+        "    <g>110</g>\n"
+        "    <b>190</b>\n"
+        "    <a>255</a>\n"
+        "   </Window>\n"
+        "   <Shadow>\n"
+        "    <r>115</r>\n"
+        "    <g>111</g>\n"
+        "    <b>189</b>\n"
+        "    <a>255</a>\n"
+        "   </Shadow>\n"
+        "   <Highlight>\n"
+        "    <r>125</r>\n"
+        "    <g>112</g>\n"
+        "    <b>188</b>\n"
+        "    <a>255</a>\n"
+        "   </Highlight>\n"
+        "   <HighlightedText>\n"
+        "    <r>135</r>\n"
+        "    <g>113</g>\n"
+        "    <b>187</b>\n"
+        "    <a>255</a>\n"
+        "   </HighlightedText>\n"
+        "   <AlternateBase>\n"
+        "    <r>165</r>\n"
+        "    <g>116</g>\n"
+        "    <b>184</b>\n"
+        "    <a>255</a>\n"
+        "   </AlternateBase>\n"
+        "   <ToolTipBase>\n"
+        "    <r>185</r>\n"
+        "    <g>118</g>\n"
+        "    <b>182</b>\n"
+        "    <a>255</a>\n"
+        "   </ToolTipBase>\n"
+        "   <ToolTipText>\n"
+        "    <r>195</r>\n"
+        "    <g>119</g>\n"
+        "    <b>181</b>\n"
+        "    <a>255</a>\n"
+        "   </ToolTipText>\n"
+        "  </palette>\n"
+        "  <leaf>\n"
+        "   <label>leaf</label>\n"
+        "   <number>7</number>\n"
+        "  </leaf>\n"
+        "  <leaves>\n"
+        "   <e>\n"
+        "    <label>one</label>\n"
+        "    <number>1</number>\n"
+        "   </e>\n"
+        "  </leaves>\n"
+        "  <blobs>\n"
+        "   <e>\n"
+        "    <k>1</k>\n"
+        "    <v>YQ==</v>\n"
+        "   </e>\n"
+        "  </blobs>\n"
+        " </sample>\n"
+        "</arch>\n"
+        ));
 }
 
 void TestArch::readingCases()

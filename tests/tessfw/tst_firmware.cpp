@@ -6,11 +6,14 @@
 #include "plat.h"
 #include "plat_firmware.h"
 #include "recording_callback.h"
+#include "../support/stdout_capture.h"
 #include "tfw_firmware.h"
 #include "tfw_firmware_thread.h"
 #include "tfw_start_params.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
 #include <unistd.h>
@@ -148,6 +151,9 @@ private slots:
         QVERIFY(!fw.loopRunning());
     }
 
+    // The reload is served at the next tick and loads the file again
+    // (there is none here, so it says so); reloadLoadsTheNewFile below has
+    // a file appear under a running panel.
     void reloadRequestIsServedAtNextTick()
     {
         RecordingCallback cb;
@@ -157,9 +163,13 @@ private slots:
         QCOMPARE(plat_firmware(), static_cast<PlatFirmware *>(&fw));
         fw.timer_start();
         // Reload requests may come from any thread, through the platform.
+        StdoutCapture out;
         plat_firmware()->requestReload();
+        QCOMPARE(out.peek(), QByteArray());
         fw.timer_loop();
-        // Nothing loads yet, so the panel still waits for a configuration.
+        QCOMPARE(out.peek(), QByteArray("No valid config found\n"));
+        fw.timer_loop(); // served once
+        QCOMPARE(out.text(), QByteArray("No valid config found\n"));
         QVERIFY(!cb.has(State::ST_CONFIG_LOADED));
         // The stop sequence closes the socket this thread opened.
         fw.requestStop();
@@ -308,6 +318,39 @@ private slots:
         QCoreApplication::processEvents();
         // Nothing to send to: this must not crash.
         thread.sendCollectorMsg(collector::CollectorMsg(5, 1));
+    }
+    // A running panel whose configuration file appears. Last of all: the
+    // core's loaded mark stays set for the rest of this process (every
+    // panel of the host loads its own library copy instead).
+    void reloadLoadsTheNewFile()
+    {
+        // The reload loads it, the host hears of the first load, panel
+        // setup brings the panel online. A second reload loads again
+        // without a second report.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cfgSK2000A"));
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42016, path);
+        QVERIFY(cb.waitFor(State::ST_RUNNING));
+        QTest::qWait(50);
+        QVERIFY(!cb.has(State::ST_CONFIG_LOADED));
+        QVERIFY(QFile::copy(QStringLiteral(RESOURCE_DIR "/cfgSK2000A"), path));
+        StdoutCapture out;
+        plat_firmware()->requestReload();
+        QVERIFY(cb.waitFor(State::ST_CONFIG_LOADED));
+        QVERIFY(cb.waitFor(State::ST_ONLINE));
+        plat_firmware()->requestReload();
+        QTRY_VERIFY(out.peek().count("Config file loaded\n") == 2);
+        QTest::qWait(50);
+        QVERIFY(thread.stop());
+        QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
+        const QByteArray text = out.text();
+        QVERIFY2(text.contains("reading uncompressed pcsl file\n"), text.constData());
+        QVERIFY(text.contains("starting panel setup\n"));
+        const std::vector<int> states = cb.states();
+        QCOMPARE(std::count(states.begin(), states.end(), int(State::ST_CONFIG_LOADED)), 1L);
     }
 };
 

@@ -162,6 +162,17 @@ private slots:
         QCOMPARE(int(rcmd_lock(12)), int(RCMD_LOCKED));
         QCOMPARE(command(".BU013\r"), QList<QByteArray>{});
         QCOMPARE(int(rcmd_lock(12)), 0);
+        // An unlock clears the lock only: protection stays.
+        QCOMPARE(command(".BA013,1\r"), QList<QByteArray>{});
+        QCOMPARE(command(".BU013\r"), QList<QByteArray>{});
+        QCOMPARE(int(rcmd_lock(12)), int(RCMD_PROTECTED));
+        QCOMPARE(command(".BL013\r"), QList<QByteArray>{});
+        QCOMPARE(int(rcmd_lock(12)), RCMD_PROTECTED | RCMD_LOCKED);
+        QCOMPARE(command(".BU013\r"), QList<QByteArray>{});
+        QCOMPARE(int(rcmd_lock(12)), int(RCMD_PROTECTED));
+        QCOMPARE(command(".BI013\r"), QList<QByteArray>{".BA013,0\r"}); // not locked
+        QCOMPARE(command(".BA013,0\r"), QList<QByteArray>{});
+        QCOMPARE(int(rcmd_lock(12)), 0);
 
         // Handshake, ignored and refused texts.
         QCOMPARE(command(".#1"), QList<QByteArray>{".A\r"});
