@@ -75,12 +75,39 @@ void handler(int sig, siginfo_t *info, void *uc);
 // This copy's view: the registry while this copy has guarded threads.
 std::atomic<Registry *> s_registry{nullptr};
 
+// The thread sanitizer does not know the C library's stream locks; it is
+// told where the lock below is taken and given back.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TFW_TELL_TSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define TFW_TELL_TSAN 1
+#endif
+#ifdef TFW_TELL_TSAN
+extern "C" void __tsan_acquire(void *addr);
+extern "C" void __tsan_release(void *addr);
+#endif
+
 // Every copy has its own globals, but the C library exists once in the
 // process: the lock of its standard output stream is the one lock all
 // copies share. It is held only for a few system calls at a time.
 struct RegistryLock {
-    RegistryLock() { flockfile(stdout); }
-    ~RegistryLock() { funlockfile(stdout); }
+    RegistryLock()
+    {
+        flockfile(stdout);
+#ifdef TFW_TELL_TSAN
+        __tsan_acquire(stdout);
+#endif
+    }
+    ~RegistryLock()
+    {
+#ifdef TFW_TELL_TSAN
+        __tsan_release(stdout);
+#endif
+        funlockfile(stdout);
+    }
 };
 
 bool isFirmwareHandler(const struct sigaction &sa)
