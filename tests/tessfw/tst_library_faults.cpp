@@ -6,6 +6,7 @@
 #include "library_panel.h"
 
 #include <QFile>
+#include <QLibrary>
 #include <QTemporaryDir>
 
 #include <cstring>
