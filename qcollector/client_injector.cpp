@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QtDebug>
-#include <QtEndian>
 #include <vector>
 
 namespace collector {
@@ -48,7 +47,7 @@ void ClientInjector::setPartialFrameTimeout(int ms)
 void ClientInjector::clientDisconnected()
 {
     m_partialFrameTimer.stop();
-    m_pending.clear();
+    m_frames.clear();
     m_closed = true;
     if (m_finished)
         return;
@@ -66,40 +65,29 @@ void ClientInjector::clientData()
         m_socket->readAll();
         return;
     }
-    m_pending.append(m_socket->readAll());
+    m_frames.append(m_socket->readAll());
 
-    // Every complete frame now in the buffer, oldest first.
+    // Every complete frame now received, oldest first; a length above
+    // MaxFrameLength ends the stream.
     std::vector<QByteArray> payloads;
-    bool tooLong = false;
-    quint32 badLength = 0;
-    qsizetype pos = 0;
-    while (m_pending.size() - pos >= FrameHeaderSize) {
-        const quint32 n =
-            qFromBigEndian<quint32>(reinterpret_cast<const uchar *>(m_pending.constData() + pos));
-        if (n > quint32(MaxFrameLength)) {
-            tooLong = true;
-            badLength = n;
-            break;
-        }
-        if (m_pending.size() - pos - FrameHeaderSize < qsizetype(n))
-            break; // the rest of this frame is still on its way
-        payloads.push_back(m_pending.mid(pos + FrameHeaderSize, n));
-        pos += FrameHeaderSize + n;
-    }
-    m_pending.remove(0, pos);
+    QByteArray payload;
+    while (m_frames.next(&payload))
+        payloads.push_back(payload);
+    const bool tooLong = m_frames.failed();
+    const quint32 badLength = m_frames.refusedLength();
 
     // The clock runs for the frame that is incomplete now; it starts anew
     // whenever a frame was completed, so only a frame that itself takes too
     // long closes the connection.
-    if (m_pending.isEmpty() || tooLong)
+    if (m_frames.pending() == 0 || tooLong)
         m_partialFrameTimer.stop();
     else if (!payloads.empty() || !m_partialFrameTimer.isActive())
         m_partialFrameTimer.start();
 
     // The receiver may end this client (or its owner) from its slot.
     QPointer<ClientInjector> self(this);
-    for (QByteArray &payload : payloads) {
-        emit dispatch_msg_buffer(payload);
+    for (QByteArray &p : payloads) {
+        emit dispatch_msg_buffer(p);
         if (!self)
             return;
     }
@@ -114,7 +102,7 @@ void ClientInjector::partialFrameTimedOut()
 {
     qWarning("collector: ClientInjector %s incomplete frame for %d ms (%d bytes), connection "
              "closed (%s,%d)",
-             qPrintable(m_peerName), m_partialFrameTimer.interval(), int(m_pending.size()),
+             qPrintable(m_peerName), m_partialFrameTimer.interval(), int(m_frames.pending()),
              __FILE__, __LINE__);
     closeConnection();
 }
@@ -122,7 +110,7 @@ void ClientInjector::partialFrameTimedOut()
 void ClientInjector::closeConnection()
 {
     m_closed = true;
-    m_pending.clear();
+    m_frames.clear();
     m_partialFrameTimer.stop();
     if (m_socket)
         m_socket->abort();

@@ -1,6 +1,8 @@
 #ifndef COLLECTOR_CLIENT_INJECTOR_H
 #define COLLECTOR_CLIENT_INJECTOR_H
 
+#include "framing.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
@@ -34,7 +36,7 @@ public:
     void setPartialFrameTimeout(int ms);
     int partialFrameTimeout() const { return m_partialFrameTimer.interval(); }
     // Bytes received that do not yet make a whole frame.
-    qsizetype pendingBytes() const { return m_pending.size(); }
+    qsizetype pendingBytes() const { return m_frames.pending(); }
     // The peer as "address:port", for log lines.
     QString peerName() const { return m_peerName; }
 
@@ -56,7 +58,7 @@ private:
 
     QTcpSocket *m_socket;
     QString m_peerName;
-    QByteArray m_pending;
+    FrameReader m_frames{MaxFrameLength};
     QTimer m_partialFrameTimer;
     bool m_closed = false;
     bool m_finished = false;

@@ -47,6 +47,7 @@ bool FrameReader::next(QByteArray *payload)
     const quint32 n = qFromBigEndian<quint32>(reinterpret_cast<const uchar *>(m_buffer.constData() + m_pos));
     if (n > m_max) {
         m_failed = true;
+        m_refused = n;
         m_buffer.clear();
         m_pos = 0;
         return false;
@@ -56,6 +57,14 @@ bool FrameReader::next(QByteArray *payload)
     *payload = m_buffer.mid(m_pos + FrameHeaderSize, qsizetype(n));
     m_pos += FrameHeaderSize + qsizetype(n);
     return true;
+}
+
+void FrameReader::clear()
+{
+    m_buffer.clear();
+    m_pos = 0;
+    m_refused = 0;
+    m_failed = false;
 }
 
 } // namespace collector

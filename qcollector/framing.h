@@ -35,13 +35,18 @@ public:
     // The next complete payload; false when none is complete yet.
     bool next(QByteArray *payload);
     bool failed() const { return m_failed; }
+    // The length that made the stream fail.
+    quint32 refusedLength() const { return m_refused; }
     // Bytes received and not yet handed out.
     qsizetype pending() const { return m_buffer.size() - m_pos; }
+    // Forgets everything received and starts a new stream.
+    void clear();
 
 private:
     QByteArray m_buffer;
     qsizetype m_pos = 0; // start of what is not handed out yet
     quint32 m_max;
+    quint32 m_refused = 0;
     bool m_failed = false;
 };
 

@@ -1,6 +1,7 @@
 // Collector message framing and unpacking: a byte stream as it arrives on an
 // injector connection, in pieces, cut into framed payloads by the
-// FrameReader, each payload unpacked as a CollectorMsg. Checks that the
+// FrameReader the injector's clients use, each payload unpacked as a
+// CollectorMsg. Checks that the
 // pieces do not matter (the whole stream at once gives the same payloads),
 // that framing the payloads again gives back the bytes they came from, and
 // that unpacking succeeds exactly for 16-byte payloads and packs back to

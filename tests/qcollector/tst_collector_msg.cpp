@@ -130,6 +130,12 @@ private slots:
         big.append(QByteArray::fromHex("ffffffff"));
         QVERIFY(!big.next(&p));
         QVERIFY(big.failed());
+        QCOMPARE(big.refusedLength(), 0xffffffffu);
+        // A new stream after clear.
+        big.clear();
+        big.append(collector::frame(a));
+        QVERIFY(big.next(&p));
+        QCOMPARE(p, a);
     }
 
     void travelsThroughQueuedSignals()
