@@ -60,7 +60,7 @@ struct LiveCopy {
 };
 
 // Shared by the copies that have guarded threads; heap memory, so that it
-// outlives whichever copy made it. Changed only under registryLock().
+// outlives whichever copy made it. Changed only under RegistryLock.
 struct Registry {
     unsigned long long magic;
     std::atomic<BaseAction *> base[kSignalCount]; // null: the default action
