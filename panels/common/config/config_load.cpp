@@ -184,11 +184,14 @@ bool cfgload_network(const uint8_t *body, size_t len, bool compressed, bool mult
     }
     size_t pos = 0;
     int parts = 0;
+    bool ended = false; // a zero length was read
     while (parts < 2 && len - pos >= 4) {
         const uint32_t n = read_be32(body + pos);
         pos += 4;
-        if (n == 0)
+        if (n == 0) {
+            ended = true;
             break;
+        }
         // A part longer than the body is damaged: not acceptable.
         if (n > len - pos)
             return false;
@@ -198,8 +201,11 @@ bool cfgload_network(const uint8_t *body, size_t len, bool compressed, bool mult
         ++parts;
     }
     if (parts == 0) {
-        // A body that ends before its first part: nothing to apply, and
-        // the configuration in force stays.
+        // A body too short for even its first length field is damaged.
+        if (!ended)
+            return false;
+        // A zero first length: nothing to apply, and the configuration in
+        // force stays.
         panels_mark_config_loaded();
         return true;
     }

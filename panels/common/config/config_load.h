@@ -30,7 +30,8 @@ bool cfgload_file_data(const uint8_t *data, size_t len);
 // it. True when applied; false when a part is not acceptable (parts before
 // it stay stored, nothing is applied). A multi-part body whose first length
 // is 0 holds nothing: true, the configuration is marked loaded and nothing
-// else changes. The caller runs panel setup.
+// else changes; one too short for its first length is refused. The caller
+// runs panel setup.
 bool cfgload_network(const uint8_t *body, size_t len, bool compressed, bool multipart);
 
 // CRC-16/XMODEM of the last accepted configuration file's payload.

@@ -88,6 +88,10 @@ private slots:
         comms_panel_setup(); // as the caller does
         QCOMPARE(panels_config_loaded(), uint8_t(0));
         const QByteArray before = snapshot();
+        // Too short for a first length field: damaged, not empty.
+        for (const size_t cut : {size_t(0), size_t(1), size_t(3)})
+            QVERIFY(!cfgload_network(reinterpret_cast<const uint8_t *>(text.constData()), cut, false, true));
+        QCOMPARE(panels_config_loaded(), uint8_t(0));
         for (const bool compressed : {false, true}) {
             QVERIFY(cfgload_network(reinterpret_cast<const uint8_t *>(text.constData()), 4, compressed, true));
             QVERIFY(cfgload_network(reinterpret_cast<const uint8_t *>(text.constData()), size_t(text.size()),
