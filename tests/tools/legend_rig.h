@@ -61,7 +61,7 @@ public:
             return false;
         }
         // The router's ON POLL answered.
-        if (!waitRouter(QStringLiteral("rx "), QStringLiteral("\\] y"), 5000)) {
+        if (!waitRouter(QStringLiteral("rx "), QStringLiteral("\\] y"), 20000)) {
             *why = QString::fromLatin1(rout);
             return false;
         }
@@ -114,7 +114,7 @@ public:
             readSome(20);
     }
 
-    bool waitPanel(const QByteArray &text, int timeoutMs = 5000)
+    bool waitPanel(const QByteArray &text, int timeoutMs = 20000)
     {
         QElapsedTimer t;
         t.start();
