@@ -4,6 +4,7 @@
 #include "plat.h"
 #include "link/reliable.h"
 #include "link/rlink.h"
+#include "link/trace.h"
 #include "link/router_cmd.h"
 #include "timer_list.h"
 
@@ -41,6 +42,7 @@ void eth_timers_init()
 // Reliable layer hooks of the router link.
 static int router_send(const uint8_t *data, int len, const uint8_t addr[4])
 {
+    trace_out(data, len, addr, s_port[ETH_ROUTER_PORT].dest_port);
     return plat_udp_send(data, len, addr, s_port[ETH_ROUTER_PORT].dest_port);
 }
 
@@ -107,6 +109,7 @@ void eth_router_receive(int port, const uint8_t *data, int len, const uint8_t ad
     if (port < 0 || port >= ETH_PORTS)
         return;
     s_port[port].dest_port = ETH_REPLY_PORT;
+    trace_in(data, len, addr, plat_udp_sender_port());
     rl_receive(data, len, addr);
 }
 
