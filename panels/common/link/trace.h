@@ -79,8 +79,8 @@ void trace_set_on(int on);
 int trace_is_on();
 // Once per loop tick: decodes what the ring holds and writes it out.
 void trace_flush();
-// Stop sequence: flushes and closes the file. After a fault: closes it
-// without decoding anything more.
+// Stop sequence: flushes, switches the trace off and closes the file. After
+// a fault: the same without decoding anything more.
 void trace_shutdown();
 void trace_abandon();
 

@@ -85,13 +85,14 @@ void trace_set_on(int on)
 
 void trace_init()
 {
-    trace_clock_start();
+    // A fresh start: whatever an earlier run left is dropped, and the
+    // marker decides.
+    trace_ring_enable(0);
     trace_ring_clear();
+    plat_trace_close();
+    trace_clock_start();
     reset_streams();
-    if (trace_is_on())
-        trace_event(TRACE_EV_ON, 0);
-    else
-        trace_set_on(plat_trace_marker());
+    trace_set_on(plat_trace_marker());
 }
 
 void trace_quarter_tick()
@@ -103,11 +104,14 @@ void trace_shutdown()
 {
     if (trace_is_on())
         trace_flush();
+    trace_ring_enable(0);
+    trace_ring_clear();
     plat_trace_close();
 }
 
 void trace_abandon()
 {
+    trace_ring_enable(0);
     trace_ring_clear();
     plat_trace_close();
 }
