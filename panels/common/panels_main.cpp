@@ -113,8 +113,10 @@ void panels_loop()
 {
     plat_key_scan();
     KeyEvent ev;
-    while (kq_get(&ev))
+    while (kq_get(&ev)) {
+        trace_key(ev.kind, ev.key);
         keys_event(ev.kind, ev.key);
+    }
 
     eth_poll_router_link();
     for (int i = 0; i < 25; ++i)

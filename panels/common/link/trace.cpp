@@ -135,6 +135,13 @@ void trace_neterror(int code)
         trace_event(TRACE_EV_NETERROR, code);
 }
 
+void trace_key(uint8_t kind, uint8_t key)
+{
+    // Repeats of a held key would bury the datagrams.
+    if (s_on && (kind == 'P' || kind == 'R'))
+        trace_event(TRACE_EV_KEY, kind << 8 | key);
+}
+
 const TraceEntry *trace_ring_peek()
 {
     return s_count ? &s_ring[s_first] : nullptr;

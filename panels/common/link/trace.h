@@ -20,7 +20,8 @@
 //
 // Resends are marked RESEND, payloads the reliable layer drops for their
 // sequence id REFUSED, datagrams the panel cannot read MALFORMED; lines
-// starting "---" are events of the trace or of the reliable layer.
+// starting "---" are events: the trace switched, the reliable layer reset,
+// a key pressed or released (what the panel then sends follows from it).
 
 #include <cstdint>
 
@@ -37,7 +38,8 @@ enum TraceEvent {
     TRACE_EV_ON = 1,          // the trace started
     TRACE_EV_OFF = 2,         // the trace stops
     TRACE_EV_NETERROR = 3,    // the reliable layer reset itself (code in arg)
-    TRACE_EV_LOST = 4         // datagrams found the ring full (count in arg)
+    TRACE_EV_LOST = 4,        // datagrams found the ring full (count in arg)
+    TRACE_EV_KEY = 5          // a key event for the panel logic (kind << 8 | key index)
 };
 
 struct TraceEntry {
@@ -64,6 +66,9 @@ void trace_mark_resend();
 void trace_mark_refused();
 // The reliable layer reset itself after "NETERROR code".
 void trace_neterror(int code);
+// A key press or release reaches the panel logic (kind 'P' or 'R', key
+// index): what the router link does next follows from it.
+void trace_key(uint8_t kind, uint8_t key);
 
 // ---- control, on the firmware thread -------------------------------------------------
 

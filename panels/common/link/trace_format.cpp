@@ -24,6 +24,9 @@ static void event_text(TrdText *t, const TraceEntry *e)
         default: trd_put(t, "session reset"); break;
         }
         break;
+    case TRACE_EV_KEY:
+        trd_putf(t, "key %d %s", (e->arg & 0xff) + 1, (e->arg >> 8) == 'P' ? "pressed" : "released");
+        break;
     case TRACE_EV_LOST:
         trd_putf(t, "%d datagrams not traced (trace buffer full)", e->arg);
         break;

@@ -180,6 +180,10 @@ private slots:
         n = trace_format(&e, &in, &out, buf, sizeof buf);
         QCOMPARE(QByteArray(buf, n),
                  QByteArray("   1520.250 --- NETERROR 3: no acknowledgement after the last resend, session reset"));
+        e.len = TRACE_EV_KEY;
+        e.arg = 'P' << 8 | 6;
+        n = trace_format(&e, &in, &out, buf, sizeof buf);
+        QCOMPARE(QByteArray(buf, n), QByteArray("   1520.250 --- key 7 pressed"));
     }
 };
 
