@@ -4,8 +4,8 @@
 // streams carry messages across datagrams as the panel's parser does.
 //
 // Input: records of a control byte, a 16-bit big-endian length (cut to what
-// is left) and the datagram. Control bits: 0 sent by the panel, 1 refused,
-// 2 resend, 3 only the first half kept (a datagram longer than the trace
+// is left) and the datagram. Control bits: 0 sent by the panel, 1 refused
+// (received) or not sent (sent), 2 resend, 3 only the first half kept (a datagram longer than the trace
 // keeps), 4-7 when non-zero: also decode into a small buffer of 5 times that
 // many bytes, so that cutting is exercised at every length.
 
@@ -55,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         memset(&s_entry, 0, offsetof(TraceEntry, data));
         s_entry.us = us += 1234567;
         s_entry.kind = (ctl & 1) ? TRACE_OUT : TRACE_IN;
-        s_entry.flags = uint8_t(((ctl & 2) ? unsigned(TRD_REFUSED) : 0u) | ((ctl & 4) ? unsigned(TRD_RESEND) : 0u));
+        // Bit 1 refuses a received payload; a sent one was not sent.
+        const unsigned bit1 = (ctl & 1) ? unsigned(TRD_NOT_SENT) : unsigned(TRD_REFUSED);
+        s_entry.flags = uint8_t(((ctl & 2) ? bit1 : 0u) | ((ctl & 4) ? unsigned(TRD_RESEND) : 0u));
         const uint8_t addr[4] = {127, 0, 0, uint8_t(ctl)};
         memcpy(s_entry.addr, addr, 4);
         s_entry.port = 2001;

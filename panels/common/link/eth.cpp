@@ -42,8 +42,10 @@ void eth_timers_init()
 // Reliable layer hooks of the router link.
 static int router_send(const uint8_t *data, int len, const uint8_t addr[4])
 {
-    trace_out(data, len, addr, s_port[ETH_ROUTER_PORT].dest_port);
-    return plat_udp_send(data, len, addr, s_port[ETH_ROUTER_PORT].dest_port);
+    const int port = s_port[ETH_ROUTER_PORT].dest_port;
+    const int sent = plat_udp_send(data, len, addr, port);
+    trace_out(data, len, addr, port, sent);
+    return sent;
 }
 
 static void router_deliver(const uint8_t *data, int len, const uint8_t addr[4])

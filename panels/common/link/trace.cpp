@@ -96,13 +96,15 @@ void trace_in(const uint8_t *d, int len, const uint8_t addr[4], int port)
     s_last_in = record(TRACE_IN, d, len, addr, port);
 }
 
-void trace_out(const uint8_t *d, int len, const uint8_t addr[4], int port)
+void trace_out(const uint8_t *d, int len, const uint8_t addr[4], int port, int sent)
 {
     if (!s_on)
         return;
     const int i = record(TRACE_OUT, d, len, addr, port);
     if (i >= 0 && s_resend_next)
         s_ring[i].flags |= TRD_RESEND;
+    if (i >= 0 && !sent)
+        s_ring[i].flags |= TRD_NOT_SENT;
     s_resend_next = 0;
 }
 

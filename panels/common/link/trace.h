@@ -58,8 +58,9 @@ struct TraceEntry {
 
 // A datagram received from addr:port, before the reliable layer sees it.
 void trace_in(const uint8_t *d, int len, const uint8_t addr[4], int port);
-// A datagram handed to the socket for addr:port.
-void trace_out(const uint8_t *d, int len, const uint8_t addr[4], int port);
+// A datagram handed to the socket for addr:port; sent is what the socket
+// layer answered (0: not sent, marked so).
+void trace_out(const uint8_t *d, int len, const uint8_t addr[4], int port, int sent);
 // The next datagram sent is a resend of the message in flight.
 void trace_mark_resend();
 // The reliable layer dropped the payload of the last datagram received.

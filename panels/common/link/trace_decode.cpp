@@ -363,6 +363,8 @@ void trd_datagram(TrdText *t, const uint8_t *d, int len, int full_len, unsigned 
         trd_putf(t, " byte4 0x%02x", d[4]);
     if (flags & TRD_RESEND)
         trd_put(t, " RESEND");
+    if (flags & TRD_NOT_SENT)
+        trd_put(t, " NOT SENT");
     const int offset = HEADER + d[3];
     if (offset > full_len) {
         trd_putf(t, " MALFORMED: extra header of %u bytes runs past the end (%d bytes)", d[3], full_len);

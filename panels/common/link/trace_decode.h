@@ -37,7 +37,8 @@ struct TrdText {
 enum {
     TRD_OUT = 0x01,      // sent by the panel (else received)
     TRD_RESEND = 0x02,   // the reliable layer sends it again
-    TRD_REFUSED = 0x04   // the reliable layer dropped its payload (sequence id)
+    TRD_REFUSED = 0x04,  // the reliable layer dropped its payload (sequence id)
+    TRD_NOT_SENT = 0x08  // the socket layer could not send it
 };
 
 void trd_text_init(TrdText *t, char *buf, int cap);

@@ -85,6 +85,8 @@ private slots:
         // Marks.
         QCOMPARE(decode(dgram(true, 5, 4, msg('Q', ".IV013\r")), TRD_OUT | TRD_RESEND),
                  QByteArray("seq id 5 ack 4 ext 0 RESEND | Q \".IV013\\r\" interrogate"));
+        QCOMPARE(decode(dgram(false, 0, 0, msg('y')), TRD_OUT | TRD_NOT_SENT),
+                 QByteArray("unseq id 0 ack 0 ext 0 NOT SENT | y accepted"));
         QCOMPARE(decode(dgram(true, 9, 4, msg('O')), TRD_REFUSED),
                  QByteArray("seq id 9 ack 4 ext 0 REFUSED: invalid sequence number | O on poll"));
     }
