@@ -355,6 +355,11 @@ void trd_datagram(TrdText *t, const uint8_t *d, int len, int full_len, unsigned 
         put_hex(t, d, len);
         return;
     }
+    if (len < HEADER) {
+        // Only the bytes kept can be read.
+        trd_putf(t, "%d bytes, header not traced", full_len);
+        return;
+    }
     const bool sequenced = d[0] & 1;
     trd_putf(t, "%s id %u ack %u ext %u", sequenced ? "seq" : "unseq", d[1], d[2], d[3]);
     if (d[0] & ~1u)

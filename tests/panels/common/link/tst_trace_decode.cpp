@@ -96,6 +96,12 @@ private slots:
         QCOMPARE(decode(QByteArray("\x01\x02\x03", 3)),
                  QByteArray("MALFORMED: 3 bytes, shorter than the 5-byte header: 01 02 03"));
         QCOMPARE(decode(QByteArray()), QByteArray("MALFORMED: 0 bytes, shorter than the 5-byte header:"));
+        {
+            // Fewer bytes kept than the header has: nothing is read beyond them.
+            TrdStream s;
+            trd_stream_reset(&s);
+            QCOMPARE(decode(QByteArray("\x01\x02", 2), 0, &s, 40), QByteArray("40 bytes, header not traced"));
+        }
         QCOMPARE(decode(dgram(true, 1, 0, "abc", 200)),
                  QByteArray("seq id 1 ack 0 ext 200 MALFORMED: extra header of 200 bytes runs past the end (8 bytes)"));
         QCOMPARE(decode(dgram(true, 1, 0, msg('Z', QByteArray("\x00\x01", 2)))),
