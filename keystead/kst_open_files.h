@@ -11,9 +11,13 @@
 
 #include <QString>
 
-// Descriptors a running panel's firmware holds: its thread's event loop and
-// its router-link UDP socket.
-enum { KST_FIRMWARE_OPEN_FILES = 2 };
+// Descriptors a running panel's firmware holds all the time: the event
+// loops of its firmware and FTP threads, its router-link UDP socket and its
+// FTP listening socket.
+enum { KST_FIRMWARE_OPEN_FILES = 4 };
+// Descriptors its FTP server opens while a client is connected: the control
+// connection and the data connection.
+enum { KST_FTP_SESSION_OPEN_FILES = 2 };
 // Descriptors of a panel's injector: its listening socket and one client.
 enum { KST_INJECTOR_OPEN_FILES = 2 };
 // Descriptors kept free for the host itself (log file, library loading and

@@ -57,7 +57,15 @@ QString PanelRack::panelDir(int index) const
 
 int PanelRack::needed() const
 {
-    return KST_FIRMWARE_OPEN_FILES + (m_options.inject ? KST_INJECTOR_OPEN_FILES : 0);
+    return KST_FIRMWARE_OPEN_FILES + KST_FTP_SESSION_OPEN_FILES + (m_options.inject ? KST_INJECTOR_OPEN_FILES : 0);
+}
+
+// What a running panel may still open: an FTP session and an injector
+// client come and go. Counted against the limit too, so that a client
+// connecting later finds its descriptors.
+int PanelRack::heldInReserve() const
+{
+    return KST_FTP_SESSION_OPEN_FILES + (m_options.inject ? 1 : 0);
 }
 
 void PanelRack::startAll()
@@ -77,12 +85,16 @@ void PanelRack::startNext()
         return;
     }
     Panel &p = m_panels[size_t(m_next++)];
-    // Panels that started but have not opened their socket and event loop
-    // yet will still take descriptors.
+    // Panels that started but have not opened their sockets and event
+    // loops yet will still take descriptors, running ones those of their
+    // clients.
     int promised = 0;
-    for (const Panel &q : m_panels)
+    for (const Panel &q : m_panels) {
         if (q.state == State::Starting)
-            promised += KST_FIRMWARE_OPEN_FILES;
+            promised += needed();
+        else if (q.state == State::Running)
+            promised += heldInReserve();
+    }
     QString why;
     if (!KST_panelStartFits(needed(), promised, &why)) {
         p.state = State::Failed;

@@ -134,6 +134,7 @@ private:
     void reportRefusals();
     void checkFinished();
     int needed() const;
+    int heldInReserve() const;
 
 public:
     // "summary running R online O offline F error E starting S cpu C mem M
