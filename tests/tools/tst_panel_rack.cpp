@@ -130,6 +130,18 @@ private slots:
         QCOMPARE(rack.counts().error, 0);
     }
 
+    void refusedPortsAsRuns()
+    {
+        QCOMPARE(PanelRack::portRanges({}), QByteArray());
+        QCOMPARE(PanelRack::portRanges({2001}), QByteArray("2001"));
+        QCOMPARE(PanelRack::portRanges({2001, 2002, 2003, 2005, 2007, 2008}), QByteArray("2001-2003, 2005, 2007-2008"));
+        std::vector<int> spread;
+        for (int i = 0; i < 20; ++i)
+            spread.push_back(3000 + 2 * i);
+        QCOMPARE(PanelRack::portRanges(spread),
+                 QByteArray("3000, 3002, 3004, 3006, 3008, 3010, 3012, 3014, ..."));
+    }
+
     // With room for two panels under the soft limit, the other four starts
     // are refused together in one message; the two run and stop.
     void startsBeyondTheLimitRefusedInOneMessage()

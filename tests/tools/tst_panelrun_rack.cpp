@@ -152,13 +152,14 @@ private slots:
         err += capped.readAllStandardError();
         QCOMPARE(capped.exitCode(), 2);
         const QRegularExpression refused(QStringLiteral(
-            "panelrun: (\\d+) of 24 panels not started \\(ports (\\d+)-44374\\): panel start refused: the "
+            "panelrun: (\\d+) of 24 panels not started \\(ports ([0-9, -]+)\\): panel start refused: the "
             "open-files limit of 100 \\(ulimit -n; hard limit 100\\)"));
         const QRegularExpressionMatch m = refused.match(QString::fromLatin1(err));
         QVERIFY2(m.hasMatch(), err.right(2000).constData());
         const int notStarted = m.captured(1).toInt();
         QVERIFY(notStarted > 0 && notStarted < 24);
-        QCOMPARE(m.captured(2).toInt(), 44351 + 24 - notStarted);
+        // The last panels found no room.
+        QVERIFY2(m.captured(2).endsWith(QLatin1String("-44374")), qPrintable(m.captured(2)));
         QCOMPARE(err.count("not started"), 1);
         // The ones that fit ran, without a descriptor shortage.
         QVERIFY2(err.contains("summary running " + QByteArray::number(24 - notStarted) + ' '), err.constData());

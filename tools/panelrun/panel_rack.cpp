@@ -22,6 +22,32 @@ QByteArray portLabel(int port)
 
 } // namespace
 
+QByteArray PanelRack::portRanges(const std::vector<int> &ports)
+{
+    // Descriptors freed while the rack starts can let a later start fit
+    // after an earlier one was refused, so the refused ports need not be
+    // one run.
+    enum { MaxRuns = 8 };
+    QByteArray out;
+    int runs = 0;
+    for (size_t i = 0; i < ports.size();) {
+        size_t j = i;
+        while (j + 1 < ports.size() && ports[j + 1] == ports[j] + 1)
+            ++j;
+        if (runs == MaxRuns) {
+            out += ", ...";
+            break;
+        }
+        if (runs++ > 0)
+            out += ", ";
+        out += portLabel(ports[i]);
+        if (j > i)
+            out += '-' + portLabel(ports[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
 PanelRack::PanelRack(const Options &options, QObject *parent)
     : QObject(parent), m_options(options)
 {
@@ -100,9 +126,7 @@ void PanelRack::startNext()
         p.state = State::Failed;
         p.error = true;
         ++m_refused;
-        if (m_firstRefused < 0)
-            m_firstRefused = p.port;
-        m_lastRefused = p.port;
+        m_refusedPorts.push_back(p.port);
         m_refusal = why;
         return;
     }
@@ -202,9 +226,7 @@ void PanelRack::reportRefusals()
 {
     if (m_refused == 0 || m_refusal.isEmpty())
         return;
-    QByteArray ports = portLabel(m_firstRefused);
-    if (m_lastRefused != m_firstRefused)
-        ports += '-' + portLabel(m_lastRefused);
+    const QByteArray ports = portRanges(m_refusedPorts);
     emit rackMessage("panelrun: " + QByteArray::number(m_refused) + " of " + QByteArray::number(size())
                      + " panels not started (port" + (m_refused > 1 ? "s " : " ") + ports
                      + "): " + m_refusal.toLocal8Bit());

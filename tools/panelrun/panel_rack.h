@@ -141,6 +141,9 @@ public:
     // MiB/panel": the rack's counts, the cores the process used and its
     // resident memory per loaded panel.
     static QByteArray summaryLine(const Counts &c, double cores, double bytesPerPanel);
+    // Ports as runs, "2001-2005, 2007, 2009-2010", at most eight runs and
+    // then "...". The ports ascend.
+    static QByteArray portRanges(const std::vector<int> &ports);
 
 private:
 
@@ -153,7 +156,7 @@ private:
     bool m_settledReported = false;
     bool m_stateLines = false; // eventLine has a receiver
     int m_refused = 0, m_failed = 0, m_stuck = 0;
-    int m_firstRefused = -1, m_lastRefused = -1;
+    std::vector<int> m_refusedPorts;
     QString m_refusal;
 };
 

@@ -8,7 +8,7 @@
 //
 // For each N of --panels (default 50,200,500) it hosts N panels idle online
 // in this process, exactly as panelrun and Keystead host them (a library
-// copy, directory and firmware thread each, through the host's firmware
+// copy, directory, firmware and FTP thread each, through the host's firmware
 // loader), against a routersim process that serves them with
 // --panel-range and polls every second; for each N of --storm-panels
 // (default 200) the same under a tally storm of --storm-rate (default 20)
@@ -18,12 +18,15 @@
 // its resident memory per panel. In the same run, a child process
 // (rackbench --floor N) runs N bare threads, each with a 10 ms precise Qt
 // timer and a 25 ms Qt timer and nothing else, and measures the same: the
-// floor any host with a thread per panel pays. The panels run with
-// TESSALINE_TICK_STATS=1 and report their tick lateness when they stop.
+// floor any host with a thread per panel pays; a second child (--floor-split
+// N) puts the two timers on two threads per panel, as a panel's firmware and
+// FTP threads hold them, the floor of a host with two threads per panel.
+// The panels run with TESSALINE_TICK_STATS=1 and report their tick lateness
+// when they stop.
 //
 // One table row per run: N, idle/storm, cores, floor cores, their ratio,
-// tick lateness p99 (the median over the panels of each panel's p99, and
-// the worst panel's), the worst tick, memory per panel, and the load
+// the two-thread floor and the ratio to it, tick lateness p99 (the median
+// over the panels of each panel's p99, and the worst panel's), the worst tick, memory per panel, and the load
 // average when the measurement ended. Timings are only meaningful on an
 // otherwise quiet machine: compare the load average.
 //
@@ -57,8 +60,10 @@ namespace {
 class BareTimers : public QObject
 {
 public:
+    enum Which { Both, LoopOnly, ServiceOnly };
+
     // The timers are children, so that they move to the thread with it.
-    BareTimers() : m_loop(this), m_service(this)
+    explicit BareTimers(Which which = Both) : m_loop(this), m_service(this), m_which(which)
     {
         m_loop.setTimerType(Qt::PreciseTimer);
         connect(&m_loop, &QTimer::timeout, this, [this] { ++m_ticks; });
@@ -66,8 +71,10 @@ public:
     }
     void start()
     {
-        m_loop.start(10);
-        m_service.start(25);
+        if (m_which != ServiceOnly)
+            m_loop.start(10);
+        if (m_which != LoopOnly)
+            m_service.start(25);
     }
     void stop()
     {
@@ -78,6 +85,7 @@ public:
 private:
     QTimer m_loop;
     QTimer m_service;
+    Which m_which;
     long m_ticks = 0;
     long m_services = 0;
 };
@@ -89,14 +97,18 @@ void pause(int ms)
     loop.exec();
 }
 
-int runFloor(int n, int settleS, int seconds)
+// split: the timers on two threads per panel, as a panel's firmware and
+// FTP threads hold them, instead of both on one.
+int runFloor(int n, bool split, int settleS, int seconds)
 {
     std::vector<std::unique_ptr<QThread>> threads;
     std::vector<std::unique_ptr<BareTimers>> timers;
     const qint64 rss0 = proc_stats::residentBytes();
-    for (int i = 0; i < n; ++i) {
+    const int count = split ? 2 * n : n;
+    for (int i = 0; i < count; ++i) {
         auto t = std::make_unique<QThread>();
-        auto b = std::make_unique<BareTimers>();
+        auto b = std::make_unique<BareTimers>(!split ? BareTimers::Both
+                                              : i % 2 ? BareTimers::ServiceOnly : BareTimers::LoopOnly);
         b->moveToThread(t.get());
         t->start();
         QMetaObject::invokeMethod(b.get(), [p = b.get()] { p->start(); });
@@ -108,7 +120,7 @@ int runFloor(int n, int settleS, int seconds)
     pause(seconds * 1000);
     const double cores = meter.sample();
     const double perThread = double(proc_stats::residentBytes() - rss0) / n;
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < count; ++i)
         QMetaObject::invokeMethod(timers[size_t(i)].get(), [p = timers[size_t(i)].get()] { p->stop(); },
                                   Qt::BlockingQueuedConnection);
     for (auto &t : threads) {
@@ -136,7 +148,9 @@ struct Settings
     QString config;
     QString routerIp = QStringLiteral("127.0.0.80");
     QString panelIp = QStringLiteral("127.0.0.81");
-    int portBase = 46001;
+    // UDP ports below the ephemeral range (their FTP ports, 2 P + 10021,
+    // too), so that no client socket of another program holds one.
+    int portBase = 8001;
     QString routersim = QStringLiteral(ROUTERSIM_PATH);
     QString library = QStringLiteral(TESSFW_BUILT_LIBRARY);
 };
@@ -148,6 +162,7 @@ struct Row
     int online = 0;
     double cores = 0;
     double floor = 0;
+    double floor2 = 0; // two threads per panel
     double p99Median = 0, p99Worst = 0, worst = 0;
     double mibPerPanel = 0;
     QString load;
@@ -171,12 +186,12 @@ template <typename Done> bool waitUntil(Done done, int timeoutMs)
     return done();
 }
 
-bool measureFloor(int n, const Settings &s, double *cores)
+bool measureFloor(int n, bool split, const Settings &s, double *cores)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--floor"), QString::number(n), QStringLiteral("--seconds"),
+            {split ? QStringLiteral("--floor-split") : QStringLiteral("--floor"), QString::number(n), QStringLiteral("--seconds"),
              QString::number(s.seconds), QStringLiteral("--settle"), QString::number(s.settle)});
     if (!p.waitForFinished((s.seconds + s.settle) * 1000 + 60000) || p.exitCode() != 0) {
         fprintf(stderr, "rackbench: the floor run failed\n");
@@ -267,7 +282,7 @@ bool runPanels(int n, bool storm, const Settings &s, Row *row)
     if (!router.waitForFinished(5000))
         router.kill();
     router.waitForFinished(2000);
-    return ok && measureFloor(n, s, &row->floor);
+    return ok && measureFloor(n, false, s, &row->floor) && measureFloor(n, true, s, &row->floor2);
 }
 
 QList<int> parseList(const QString &text, bool *ok)
@@ -289,9 +304,10 @@ FILE *s_table = stdout;
 
 void printRow(const Row &r)
 {
-    fprintf(s_table, "| %5d | %-5s | %7.3f | %7.3f | %5.2f | %5.2f / %5.2f | %7.2f | %6.2f | %-14s |\n", r.n,
-           r.storm ? "storm" : "idle", r.cores, r.floor, r.floor > 0 ? r.cores / r.floor : 0.0, r.p99Median,
-           r.p99Worst, r.worst, r.mibPerPanel, qPrintable(r.load));
+    fprintf(s_table, "| %5d | %-5s | %7.3f | %7.3f | %5.2f | %8.3f | %5.2f | %5.2f / %5.2f | %7.2f | %6.2f | %-14s |\n",
+            r.n, r.storm ? "storm" : "idle", r.cores, r.floor, r.floor > 0 ? r.cores / r.floor : 0.0, r.floor2,
+            r.floor2 > 0 ? r.cores / r.floor2 : 0.0, r.p99Median, r.p99Worst, r.worst, r.mibPerPanel,
+            qPrintable(r.load));
 }
 
 } // namespace
@@ -316,13 +332,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     Settings s;
     int floorN = 0;
+    bool floorSplit = false;
     const QStringList a = app.arguments();
     bool ok = true;
     for (int i = 1; i < a.size() && ok; ++i) {
         const bool more = i + 1 < a.size();
         const QString &o = a[i];
-        if (o == QLatin1String("--floor") && more)
+        if ((o == QLatin1String("--floor") || o == QLatin1String("--floor-split")) && more) {
+            floorSplit = o == QLatin1String("--floor-split");
             floorN = a[++i].toInt(&ok);
+        }
         else if (o == QLatin1String("--panels") && more)
             s.idle = parseList(a[++i], &ok);
         else if (o == QLatin1String("--storm-panels") && more)
@@ -358,7 +377,7 @@ int main(int argc, char **argv)
         return 2;
     }
     if (floorN > 0)
-        return runFloor(floorN, s.settle, s.seconds);
+        return runFloor(floorN, floorSplit, s.settle, s.seconds);
 
     // The firmwares print their diagnostics on standard output: the table
     // goes to a copy of it, and standard output itself to /dev/null.
@@ -374,8 +393,8 @@ int main(int argc, char **argv)
 
     fprintf(s_table, "rackbench: %s panels, %d s measured after %d s settling, storm %d changes/s\n",
             qPrintable(s.type), s.seconds, s.settle, s.stormRate);
-    fprintf(s_table, "|     N | mode  |   cores |   floor | ratio | tick p99 ms   | worst ms | MiB/pn | load average   |\n");
-    fprintf(s_table, "|------:|-------|--------:|--------:|------:|---------------|---------:|-------:|----------------|\n");
+    fprintf(s_table, "|     N | mode  |   cores |   floor | ratio | floor 2N | ratio | tick p99 ms   | worst ms | MiB/pn | load average   |\n");
+    fprintf(s_table, "|------:|-------|--------:|--------:|------:|---------:|------:|---------------|---------:|-------:|----------------|\n");
     bool allOk = true;
     for (int n : s.idle) {
         Row r;
