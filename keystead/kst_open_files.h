@@ -11,10 +11,20 @@
 
 #include <QString>
 
-// Descriptors a running panel's firmware holds all the time: the event
-// loops of its firmware and FTP threads, its router-link UDP socket and its
-// FTP listening socket.
-enum { KST_FIRMWARE_OPEN_FILES = 4 };
+// Descriptors a running panel holds all the time, counted by looking at
+// /proc/self/fd before and after a start. Its firmware threads open theirs
+// once the panel starts:
+//  - the wake-up counter (eventfd) of its firmware thread's event loop,
+//  - the wake-up counter of its FTP thread's event loop,
+//  - its router-link UDP socket,
+//  - its FTP listening socket.
+enum { KST_PANEL_FIRMWARE_OPEN_FILES = 4 };
+// The host opens its own as it loads the panel's library copy:
+//  - the wake-up counter of the inbox for the panel's reports
+//    (KST_FirmwareInbox), watched on the host's thread.
+enum { KST_PANEL_HOST_OPEN_FILES = 1 };
+// All of them: what every panel start is checked for.
+enum { KST_PANEL_OPEN_FILES = KST_PANEL_FIRMWARE_OPEN_FILES + KST_PANEL_HOST_OPEN_FILES };
 // Descriptors its FTP server opens while a client is connected: the control
 // connection and the data connection.
 enum { KST_FTP_SESSION_OPEN_FILES = 2 };

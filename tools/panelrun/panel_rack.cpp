@@ -83,7 +83,7 @@ QString PanelRack::panelDir(int index) const
 
 int PanelRack::needed() const
 {
-    return KST_FIRMWARE_OPEN_FILES + KST_FTP_SESSION_OPEN_FILES + (m_options.inject ? KST_INJECTOR_OPEN_FILES : 0);
+    return KST_PANEL_OPEN_FILES + KST_FTP_SESSION_OPEN_FILES + (m_options.inject ? KST_INJECTOR_OPEN_FILES : 0);
 }
 
 // What a running panel may still open: an FTP session and an injector
@@ -114,10 +114,12 @@ void PanelRack::startNext()
     // Panels that started but have not opened their sockets and event
     // loops yet will still take descriptors, running ones those of their
     // clients.
+    // The host's own descriptors (and an injector's listening socket) are
+    // open already when a panel is starting.
     int promised = 0;
     for (const Panel &q : m_panels) {
         if (q.state == State::Starting)
-            promised += needed();
+            promised += KST_PANEL_FIRMWARE_OPEN_FILES + heldInReserve();
         else if (q.state == State::Running)
             promised += heldInReserve();
     }
