@@ -190,17 +190,19 @@ bool TFW_Firmware::postCollectorMsg(const collector::CollectorMsg &msg)
 
 void TFW_Firmware::drainCollectorMsgs()
 {
-    collector::CollectorMsg batch[kInboxSize];
+    // The events are copied out to a second fixed array, so key handling
+    // runs without the lock and a tick allocates and constructs nothing;
+    // most ticks find the inbox empty and copy nothing at all.
     int count;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
         count = m_inboxCount;
         for (int i = 0; i < count; ++i)
-            batch[i] = m_inbox[i];
+            m_drained[i] = m_inbox[i];
         m_inboxCount = 0;
     }
     for (int i = 0; i < count; ++i)
-        firmware_collector_msg_slot(batch[i]);
+        firmware_collector_msg_slot(m_drained[i]);
 }
 
 void TFW_Firmware::firmware_collector_msg_slot(collector::CollectorMsg msg)

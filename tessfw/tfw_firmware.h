@@ -104,6 +104,8 @@ private:
     std::mutex m_inboxLock;
     collector::CollectorMsg m_inbox[kInboxSize];
     int m_inboxCount = 0;
+    // What the tick took out of the inbox, on the firmware thread only.
+    collector::CollectorMsg m_drained[kInboxSize];
 
     std::atomic<int> m_reloadRequest{0};
     std::atomic<int> m_stopRequest{0};
