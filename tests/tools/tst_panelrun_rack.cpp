@@ -111,6 +111,30 @@ private slots:
         checkNothingLeft(err, 2);
     }
 
+    // --trace in a rack follows every panel's trace in its own directory,
+    // each line after the panel's port, and takes the markers away again.
+    void traceOfEveryPanel()
+    {
+        QTemporaryDir work;
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(PANELRUN),
+                {QStringLiteral("--panels"), QStringLiteral("2"), QStringLiteral("--port-base"),
+                 QStringLiteral("44316"), QStringLiteral("--workdir"), work.path(), QStringLiteral("--trace"),
+                 QStringLiteral("--run-ms"), QStringLiteral("1500")});
+        QVERIFY(p.waitForFinished(20000));
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), 0);
+        for (const char *port : {"44316", "44317"}) {
+            QVERIFY2(err.contains(QByteArray(port) + ": trace "), err.constData());
+            QVERIFY(QFile::exists(work.path() + QStringLiteral("/p%1/trace.txt").arg(QLatin1String(port))));
+            QVERIFY(!QFile::exists(work.path() + QStringLiteral("/p%1/TRACE").arg(QLatin1String(port))));
+        }
+        QVERIFY(!err.contains("\ntrace "));
+        checkNothingLeft(err, 2);
+    }
+
     // A soft limit below what the panels need is raised to the hard limit
     // at start; with the hard limit as low, the starts that do not fit are
     // refused in one message and the rest run.

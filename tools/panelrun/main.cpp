@@ -408,6 +408,13 @@ int main(int argc, char **argv)
                 t->poll();
         });
         poller->start(20);
+        // The stop sequences flushed the last lines; the files are closed
+        // before the end line counts what the process still holds.
+        QObject::connect(&rack, &PanelRack::allFinished, &app, [&traces, poller] {
+            poller->stop();
+            for (auto &t : traces)
+                t->finish();
+        });
     }
 
     runner.noteBaseline();
@@ -415,9 +422,5 @@ int main(int argc, char **argv)
     if (runMs >= 0)
         QTimer::singleShot(runMs, &runner, [&runner] { runner.stopAll(); });
 
-    const int status = app.exec();
-    // The stop sequences flushed the last lines.
-    for (auto &t : traces)
-        t->finish();
-    return status;
+    return app.exec();
 }

@@ -98,6 +98,7 @@ void TraceFollower::poll()
 void TraceFollower::finish()
 {
     poll();
+    closeFile();
     if (m_createdMarker)
         unlink(m_marker.constData());
     m_createdMarker = false;

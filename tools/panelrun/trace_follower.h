@@ -24,7 +24,8 @@ public:
     bool start(QString *error);
     // Reads what was added since the last call.
     void poll();
-    // Reads the rest and removes the marker if start() created it.
+    // Reads the rest, closes the file and removes the marker if start()
+    // created it.
     void finish();
 
 private:
