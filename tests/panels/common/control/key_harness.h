@@ -57,13 +57,16 @@ inline QByteArray configFile(const QByteArray &text)
 }
 
 // Starts a panel of the model and loads the text; the panel is online.
-inline bool startPanel(const char *model, const QByteArray &text)
+// With a configuration path the panel has a directory (that of the path)
+// for the files it stores.
+inline bool startPanel(const char *model, const QByteArray &text, const QByteArray &configPath = QByteArray())
 {
     msc_set_test_source(&now());
     StartParams p;
     memset(&p, 0, sizeof p);
     memcpy(p.product_name, model, strlen(model));
     p.version_major = 1;
+    memcpy(p.config_path, configPath.constData(), size_t(qMin<qsizetype>(configPath.size(), SP_PATH_LEN)));
     panels_close_sockets();
     panels_loop_init(p);
     rreq_set_protocol(recordRequest);
