@@ -8,6 +8,7 @@
 // millisecond clock driven by the test, and key events fed in by a small
 // script.
 
+#include "../../../support/pcsl_file.h"
 #include "../../../support/stdout_capture.h"
 #include "config/config_load.h"
 #include "control/ctl_state.h"
@@ -46,14 +47,9 @@ inline uint32_t &now()
     return ms;
 }
 
-// "CONFIG", the big-endian length of the whole file, the payload.
 inline QByteArray configFile(const QByteArray &text)
 {
-    const QByteArray payload = QByteArray(43, '#') + "\n" + text;
-    const quint32 n = quint32(payload.size() + 10);
-    QByteArray f("CONFIG");
-    f.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
-    return f + payload;
+    return pcslConfigFile(text);
 }
 
 // Starts a panel of the model and loads the text; the panel is online.
