@@ -96,8 +96,8 @@ private slots:
         QVERIFY(!rig.perr.contains("ST_BUZZER_ON"));
     }
 
-    // The setup menu of an offline SK1100A, opened by its setup button and
-    // left with "CanclExit".
+    // The setup menu of an offline SK1100A, opened by its setup button on
+    // the panel's address (127.0.0.84) and left with "CanclExit".
     void setupMenuOffline()
     {
         RouterRig rig;
@@ -111,7 +111,8 @@ private slots:
         rig.mark();
         rig.keys("press 16\nsleep 60\nrelease 16\n");
         QVERIFY2(rig.waitRecords({QStringLiteral("text 1 0 Ip\\\\nSetup"), QStringLiteral("color 2 40 255 40"),
-                                  QStringLiteral("text 8 0 0"), QStringLiteral("color 8 200 120 0"),
+                                  QStringLiteral("text 8 0 127"), QStringLiteral("text 11 0 84"),
+                                  QStringLiteral("color 8 200 120 0"),
                                   QStringLiteral("text 15 0 Cancl\\\\nExit"), QStringLiteral("text 16 0 Save\\+\\\\nReset")}),
                  qPrintable(rig.recordsSinceMark().join(QLatin1Char('\n'))));
         rig.settle(200);
