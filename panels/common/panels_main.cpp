@@ -59,6 +59,8 @@ int panels_loop_init(StartParams params)
     memcpy(&s_settings, &params, sizeof s_settings);
     memcpy(s_config_path, s_settings.config_path, SP_PATH_LEN);
     s_config_path[SP_PATH_LEN] = '\0';
+    // Network settings saved from the setup menu outrank the host's.
+    plat_net_start(s_settings.ip_address, &s_settings.link_address);
 
     pt_init();
     const int product = prod_find(s_settings.product_name);

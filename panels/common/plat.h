@@ -76,23 +76,45 @@ void plat_buzzer(int on);
 // Reports a status code (TFW_IFirmwareCallback::StateMsg) to the host.
 void plat_state_msg(int state);
 // The panel's serial link address (low byte of settings word 24) and link
-// mode (0 = Ethernet, the only one here).
+// mode (0 = Ethernet, the only link this platform has).
 uint8_t plat_link_address();
 int plat_link_mode();
-// Network parameters of the setup menu. The address comes from the host, so
-// the queries leave the buffers as they are and the setters do nothing.
+
+// The network settings the setup menu shows and edits.
+struct PlatNetSettings {
+    uint8_t ip[4];             // most significant byte first
+    uint8_t mask[4];
+    uint8_t gateway[4];
+    uint8_t link_address;      // 0..64
+    uint8_t link_mode;         // 0 Ethernet, 1 serial
+};
+// The settings in force: the panel's own address (the host's, or the one
+// saved from the setup menu), and the saved mask and gateway (the buffers
+// stay as they are while nothing was saved: the host owns the machine's
+// routing).
 void plat_net_get_ip(uint8_t ip[4]);
 void plat_net_get_mask(uint8_t mask[4]);
 void plat_net_get_gateway(uint8_t gw[4]);
-void plat_net_set_ip(const uint8_t ip[4]);
-void plat_net_set_mask(const uint8_t mask[4]);
-void plat_net_set_gateway(const uint8_t gw[4]);
-void plat_net_set_link(uint8_t address, int mode);
+// Stores the settings in the panel's directory, next to its configuration
+// file; the panel comes up with them at its next start. Returns 1 when
+// stored, 0 when the file could not be written (logged).
+int plat_net_store(const PlatNetSettings *s);
+// Loop initialisation, after the start block became the settings record:
+// a saved settings file replaces the host's address and link address in
+// it. A file that is damaged, or names an address this machine does not
+// have, is refused with a message and the host's values stay.
+void plat_net_start(uint8_t ip[4], uint32_t *link_address);
 // Panel reset requested by holding the reset keys: nothing on this platform.
 void plat_panel_reset();
-// The panel's key and lamp test, started from the setup menu: nothing on
-// this platform (the face shows what the host draws).
+// The panel's key test, started from the setup menu: every key shows its
+// number and runs through red, green, blue and white, one phase at a time.
+// plat_test_mode_running moves it on by the millisecond clock and is
+// non-zero while it runs; plat_test_mode_stop ends it early. Once it has
+// ended, the platform has forgotten what every button shows, so that what
+// is drawn next is sent whole.
 void plat_test_mode();
+int plat_test_mode_running();
+void plat_test_mode_stop();
 
 // ---- UDP sockets (udp_sock) ---------------------------------------------------
 

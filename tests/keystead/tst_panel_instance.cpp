@@ -16,6 +16,7 @@
 #include "tiny_pictures.h"
 #include "../support/child_process.h"
 #include "../support/log_recorder.h"
+#include "../support/pcsl_file.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -60,16 +61,6 @@ bool writeFile(const QString &path, const QByteArray &data)
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-// A configuration file: "CONFIG", the whole length, a line of '#' and the
-// PCSL text.
-QByteArray configFile(const QByteArray &text)
-{
-    const QByteArray payload = QByteArray(43, '#') + "\n" + text;
-    const quint32 n = quint32(payload.size() + 10);
-    QByteArray f("CONFIG");
-    f.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
-    return f + payload;
-}
 
 // A report from the firmware, delivered the way the loader's queued
 // connection delivers it.
@@ -732,7 +723,7 @@ private slots:
                               QStringLiteral("--poll-ms"), QStringLiteral("300")}));
         auto p = makePanel(12, kSK1100A, QStringLiteral("127.0.0.79"), 24660);
         QVERIFY(QDir().mkpath(dataDir() + QStringLiteral("/p12")));
-        const QByteArray config = configFile(
+        const QByteArray config = pcslConfigFile(
             "obj Configsettings() { numSources=8 numDestinations=6 numLevels=1 }\n"
             "obj KnownLevels() { obj Level(1) { lN=\"Video\" } }\n"
             "obj KnownSubpanels() { obj Subpanel(1) { defDest=1 defLvl=1 } }\n"

@@ -5,7 +5,7 @@
 // key changes the colour (or lamp) of the source keys and the name on the
 // display key, and nothing else is sent again.
 
-#include "legend_rig.h"
+#include "router_rig.h"
 
 #include <QTest>
 
@@ -30,16 +30,6 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// The last record of the given kind ("color", "text") for an id, or "".
-QString last(const QStringList &records, const char *kind, int id)
-{
-    const QString prefix = QStringLiteral("%1 %2 ").arg(QLatin1String(kind)).arg(id);
-    QString found;
-    for (const QString &r : records)
-        if (r.startsWith(prefix))
-            found = r;
-    return found;
-}
 
 } // namespace
 
@@ -69,7 +59,7 @@ private slots:
         QFETCH(int, port);
         const QByteArray file = readFile(QStringLiteral(RESOURCE_DIR "/cfg") + model);
         QVERIFY(!file.isEmpty());
-        LegendRig rig;
+        RouterRig rig;
         QString why;
         QVERIFY2(rig.start(model, QStringLiteral("127.0.0.71"), QStringLiteral("127.0.0.72"), port, file, {}, &why),
                  qPrintable(why));
@@ -85,17 +75,17 @@ private slots:
         if (legends) {
             // Keys without a function: blank, in colour entry 0 (code 1 here).
             for (int k = 1; k <= keys; ++k) {
-                QCOMPARE(last(r, "text", k), QStringLiteral("text %1 0 ").arg(k));
-                QCOMPARE(last(r, "color", k), QStringLiteral("color %1 0 100 0").arg(k));
+                QCOMPARE(lastRecord(r, "text", k), QStringLiteral("text %1 0 ").arg(k));
+                QCOMPARE(lastRecord(r, "color", k), QStringLiteral("color %1 0 100 0").arg(k));
             }
         } else {
             // The comms texts on the display windows gave way to the
             // displays, which have nothing to show yet.
             for (int w = 1000; w <= 1002; ++w)
-                QCOMPARE(last(r, "text", w), QStringLiteral("text %1 0 ").arg(w));
+                QCOMPARE(lastRecord(r, "text", w), QStringLiteral("text %1 0 ").arg(w));
             // Level 1 is selected: its key lights (red on this model).
-            QCOMPARE(last(r, "color", 1), QStringLiteral("color 1 255 0 0"));
-            QCOMPARE(last(r, "color", 2), QStringLiteral("color 2 200 200 200"));
+            QCOMPARE(lastRecord(r, "color", 1), QStringLiteral("color 1 255 0 0"));
+            QCOMPARE(lastRecord(r, "color", 2), QStringLiteral("color 2 200 200 200"));
         }
         QVERIFY(!rig.perr.contains("ST_BUZZER_ON"));
     }
@@ -129,10 +119,10 @@ private slots:
         QFETCH(int, port);
         QFETCH(QStringList, routed);
         QFETCH(QStringList, taken);
-        LegendRig rig;
+        RouterRig rig;
         QString why;
         QVERIFY2(rig.start(model, QStringLiteral("127.0.0.73"), QStringLiteral("127.0.0.74"), port,
-                           legendConfigFile(TAKE_CONFIG),
+                           pcslConfigFile(TAKE_CONFIG),
                            {QStringLiteral("--levels"), QStringLiteral("1"), QStringLiteral("--sources"),
                             QStringLiteral("8"), QStringLiteral("--dests"), QStringLiteral("4")},
                            &why),

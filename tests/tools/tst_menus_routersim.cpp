@@ -5,7 +5,7 @@
 // an offline LCD-key panel opens the setup menu, which "CanclExit" leaves
 // for the comms display again.
 
-#include "legend_rig.h"
+#include "router_rig.h"
 
 #include <QTest>
 
@@ -36,16 +36,6 @@ int count(const QByteArray &text, const QByteArray &what)
     return int(text.count(what));
 }
 
-// The last record of the given kind ("color", "text") for an id, or "".
-QString last(const QStringList &records, const char *kind, int id)
-{
-    const QString prefix = QStringLiteral("%1 %2 ").arg(QLatin1String(kind)).arg(id);
-    QString found;
-    for (const QString &r : records)
-        if (r.startsWith(prefix))
-            found = r;
-    return found;
-}
 
 } // namespace
 
@@ -57,10 +47,10 @@ private slots:
     // Salvo, chop and lock on a lamp-key model.
     void salvoChopAndLock()
     {
-        LegendRig rig;
+        RouterRig rig;
         QString why;
         QVERIFY2(rig.start(QStringLiteral("SK2100A"), QStringLiteral("127.0.0.81"), QStringLiteral("127.0.0.82"),
-                           42560, legendConfigFile(CONFIG), ROUTER, &why),
+                           42560, pcslConfigFile(CONFIG), ROUTER, &why),
                  qPrintable(why));
         rig.settle(300);
 
@@ -106,11 +96,11 @@ private slots:
         QVERIFY(!rig.perr.contains("ST_BUZZER_ON"));
     }
 
-    // The setup menu of an offline SK1100A, opened by its setup button and
-    // left with "CanclExit".
+    // The setup menu of an offline SK1100A, opened by its setup button on
+    // the panel's address (127.0.0.84) and left with "CanclExit".
     void setupMenuOffline()
     {
-        LegendRig rig;
+        RouterRig rig;
         QString why;
         QVERIFY2(rig.startPanelOnly(QStringLiteral("SK1100A"), QStringLiteral("127.0.0.84"), 42562, &why),
                  qPrintable(why));
@@ -121,7 +111,8 @@ private slots:
         rig.mark();
         rig.keys("press 16\nsleep 60\nrelease 16\n");
         QVERIFY2(rig.waitRecords({QStringLiteral("text 1 0 Ip\\\\nSetup"), QStringLiteral("color 2 40 255 40"),
-                                  QStringLiteral("text 8 0 0"), QStringLiteral("color 8 200 120 0"),
+                                  QStringLiteral("text 8 0 127"), QStringLiteral("text 11 0 84"),
+                                  QStringLiteral("color 8 200 120 0"),
                                   QStringLiteral("text 15 0 Cancl\\\\nExit"), QStringLiteral("text 16 0 Save\\+\\\\nReset")}),
                  qPrintable(rig.recordsSinceMark().join(QLatin1Char('\n'))));
         rig.settle(200);
@@ -132,9 +123,9 @@ private slots:
                  qPrintable(rig.recordsSinceMark().join(QLatin1Char('\n'))));
         rig.settle(300);
         const QStringList r = rig.records();
-        QCOMPARE(last(r, "text", 1), QStringLiteral("text 1 0 No"));
-        QCOMPARE(last(r, "text", 8), QStringLiteral("text 8 0 "));
-        QCOMPARE(last(r, "text", 16), QStringLiteral("text 16 0 Setup"));
+        QCOMPARE(lastRecord(r, "text", 1), QStringLiteral("text 1 0 No"));
+        QCOMPARE(lastRecord(r, "text", 8), QStringLiteral("text 8 0 "));
+        QCOMPARE(lastRecord(r, "text", 16), QStringLiteral("text 16 0 Setup"));
         QVERIFY(!rig.perr.contains("ST_BUZZER_ON"));
     }
 };

@@ -22,28 +22,22 @@
 // nothing within 500 ms.
 
 #include "bd_decode.h"
-#include "panel_host.h"
-#include "router_sim.h"
+#include "bench_rig.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
 #include <map>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 enum { TickMs = 10, KeysPerTick = 25 };
 
-QByteArray configFile(int keys)
+QByteArray configText(int keys)
 {
     QByteArray text = "obj Configsettings() { numSources=" + QByteArray::number(keys)
                       + " numDestinations=1 numLevels=1 }\n"
@@ -53,33 +47,7 @@ QByteArray configFile(int keys)
     for (int k = 1; k <= keys; ++k)
         text += " obj Btn(" + QByteArray::number(k) + ") { bT=\"Source\" bV=" + QByteArray::number(k) + " }\n";
     text += "} } }\n";
-    const QByteArray payload = QByteArray(43, '#') + "\n" + text;
-    const quint32 n = quint32(payload.size() + 10);
-    QByteArray f("CONFIG");
-    f.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
-    return f + payload;
-}
-
-template <typename Done> bool waitUntil(Done done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    return done();
-}
-
-void pause(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double percentile(const std::vector<double> &sorted, double p)
-{
-    const size_t i = size_t(p * double(sorted.size() - 1) + 0.5);
-    return sorted[std::min(i, sorted.size() - 1)];
+    return text;
 }
 
 void report(const char *what, std::vector<double> v)
@@ -97,60 +65,32 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int tallies = 1000;
     int keys = 80;
-    QString type = QStringLiteral("SK2100A");
-    QString routerIp = QStringLiteral("127.0.0.66");
-    QString panelIp = QStringLiteral("127.0.0.67");
-    int port = 42606;
-    bool verbose = false;
+    BenchOptions o{QStringLiteral("SK2100A"), QStringLiteral("127.0.0.66"), QStringLiteral("127.0.0.67"), 42606};
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const bool more = i + 1 < args.size();
         if (args[i] == QLatin1String("--tallies") && more)
             tallies = args[++i].toInt();
-        else if (args[i] == QLatin1String("--type") && more)
-            type = args[++i];
         else if (args[i] == QLatin1String("--keys") && more)
             keys = args[++i].toInt();
-        else if (args[i] == QLatin1String("--router") && more)
-            routerIp = args[++i];
-        else if (args[i] == QLatin1String("--panel") && more)
-            panelIp = args[++i];
-        else if (args[i] == QLatin1String("--port") && more)
-            port = args[++i].toInt();
-        else if (args[i] == QLatin1String("--verbose"))
-            verbose = true;
-        else {
+        else if (!benchOption(args, i, &o)) {
             fprintf(stderr, "usage: legendbench [--tallies N] [--type NAME] [--keys N] [--router ADDR] [--panel ADDR] "
                             "[--port N] [--verbose]\n");
             return 2;
         }
     }
+    const QString type = o.type, routerIp = o.routerIp, panelIp = o.panelIp;
+    const int port = o.port;
+    const bool verbose = o.verbose;
     tallies = std::max(tallies, 1);
     keys = std::clamp(keys, 2, 128);
 
-    QTemporaryDir dir;
-    const QString config = dir.path() + QStringLiteral("/cfg") + type;
-    QFile f(config);
-    if (!dir.isValid() || !f.open(QIODevice::WriteOnly) || f.write(configFile(keys)) < 0) {
-        fprintf(stderr, "legendbench: cannot write the configuration\n");
+    BenchRig rig("legendbench", verbose);
+    if (!rig.writeConfig(type, configText(keys)))
         return 2;
-    }
-    f.close();
-
-    fflush(stdout);
-    const int savedOut = dup(STDOUT_FILENO);
-    const int devNull = open("/dev/null", O_WRONLY);
-    if (!verbose)
-        dup2(devNull, STDOUT_FILENO);
-
     RouterSim sim(1, keys, 1);
-    QString error;
-    if (!sim.bind(QHostAddress(routerIp), 2001, &error)) {
-        fprintf(stderr, "legendbench: cannot bind %s:2001: %s\n", qPrintable(routerIp), qPrintable(error));
+    if (!rig.startRouter(&sim, routerIp, panelIp, port, 1000))
         return 2;
-    }
-    sim.addPanel(QHostAddress(panelIp), quint16(port));
-    sim.setPollInterval(1000);
 
     QElapsedTimer clock;
     clock.start();
@@ -167,17 +107,7 @@ int main(int argc, char **argv)
     // number of records.
     std::map<int, qint64> recordAt;
     int records = 0;
-    PanelHost host;
-    if (!host.load(QStringLiteral(TESSFW_BUILT_LIBRARY), dir.path())) {
-        fprintf(stderr, "legendbench: %s\n", qPrintable(host.errorString()));
-        return 2;
-    }
-    bool online = false;
-    QObject::connect(&host, &PanelHost::stateReported, [&](TFW_IFirmwareCallback::StateMsg m) {
-        if (m == TFW_IFirmwareCallback::ST_ONLINE)
-            online = true;
-    });
-    QObject::connect(&host, &PanelHost::recordsReported, [&](const std::vector<QByteArray> &batch) {
+    QObject::connect(&rig.host, &PanelHost::recordsReported, [&](const std::vector<QByteArray> &batch) {
         const qint64 now = clock.nsecsElapsed();
         for (const QByteArray &r : batch) {
             buttondriver::Record rec;
@@ -187,7 +117,8 @@ int main(int argc, char **argv)
             recordAt[rec.id] = now;
         }
     });
-    host.firmware()->start(type, panelIp, port, config);
+    if (!rig.startPanel(type, panelIp, port))
+        return 2;
 
     int status = 0;
     std::vector<double> fromTakenIn, fromSent;
@@ -203,14 +134,14 @@ int main(int argc, char **argv)
         sentAt = clock.nsecsElapsed();
         sim.sendTextToAll(text);
     };
-    if (!waitUntil([&] { return online && linkReplies > 0; }, 5000)) {
+    if (!waitUntil([&] { return rig.online() && linkReplies > 0; }, 5000)) {
         fprintf(stderr, "legendbench: the panel did not come online\n");
         status = 1;
     } else {
         // Destination 1 on source 1: key 1 lights.
         tally(1);
         waitUntil([&] { return recordAt.count(1) > 0; }, 1000);
-        pause(200);
+        benchPause(200);
         while (int(fromSent.size()) < tallies && missed <= tallies / 100) {
             int next = 1 + int(QRandomGenerator::global()->bounded(keys - 1));
             if (next >= current)
@@ -229,7 +160,7 @@ int main(int argc, char **argv)
             }
             // 20 to 30 ms and a sub-millisecond part: the next tally lands
             // anywhere in the loop tick. Records in the pause are extra.
-            pause(20 + int(QRandomGenerator::global()->bounded(10)));
+            benchPause(20 + int(QRandomGenerator::global()->bounded(10)));
             const qint64 spinUntil = clock.nsecsElapsed() + QRandomGenerator::global()->bounded(1000000);
             while (clock.nsecsElapsed() < spinUntil) {
             }
@@ -237,19 +168,12 @@ int main(int argc, char **argv)
             if (shown)
                 extra += std::max(0, records - 2);
         }
-        host.firmware()->stop();
         if (missed > tallies / 100) {
             fprintf(stderr, "legendbench: %d tallies showed nothing\n", missed);
             status = 1;
         }
     }
-    waitUntil([] { return false; }, 100);
-    host.unload();
-
-    fflush(stdout);
-    dup2(savedOut, STDOUT_FILENO);
-    close(savedOut);
-    close(devNull);
+    rig.finish();
     if (!fromSent.empty()) {
         const int target = (keys + KeysPerTick - 1) / KeysPerTick;
         printf("tally to the last button-driver record it causes, %s, %d source keys, %d tallies "

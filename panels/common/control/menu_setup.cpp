@@ -63,6 +63,7 @@ struct SetupState {
     int8_t selected;           // entry of the selected field, -1 none
     uint8_t bytes[B_COUNT];
     uint8_t remap;             // SK1300A keys
+    uint8_t testing;           // the platform's key test runs
 };
 
 static SetupState s_setup;
@@ -72,11 +73,17 @@ void msetup_init()
     memset(&s_setup, 0, sizeof s_setup);
     s_setup.selected = -1;
     ctl_flags()->setup_active = 0;
+    plat_test_mode_stop();
 }
 
-// The SK1300A's keys on the setup entries: its first row, six keys of its
-// second, and the two keys at the end of its last row (where the comms
-// display shows its setup key).
+// The SK1300A's keys on the setup entries. Its face has three rows of
+// eight keys on the left (1-8, 17-24, 33-40) and a block of three by three
+// on the right (12, -, 16 / 42-44 / 45, 46, 48), so the first sixteen key
+// numbers the other models use are not all there. Entries 0..7 (tabs, test
+// mode, label, first field) take its first row, entries 8..13 (the other
+// fields and the arrows) the start of its second, and cancel and save the
+// last two keys of the panel, 46 and 48, as they are the last two keys
+// (15, 16) of the SK1100A; 48 is the setup button on both comms displays.
 static int sk1300a_entry(int key)
 {
     const int id = key + 1;
@@ -192,6 +199,7 @@ void menu_setup_open()
     s_setup.bytes[B_ADDRESS] = address > LINK_ADDRESS_MAX ? uint8_t(LINK_ADDRESS_MAX) : address;
     s_setup.bytes[B_MODE] = plat_link_mode() ? 1 : 0;
     s_setup.remap = prod_code() == CODE_SK1300A;
+    s_setup.testing = 0;
     ctl_flags()->setup_active = 1;
 }
 
@@ -230,18 +238,43 @@ static void leave()
     comms_leave_setup_menu();
 }
 
+// Stores the edited settings through the platform, for the panel's next
+// start. A store that fails beeps and keeps the menu open with the edits,
+// so that a failed save never looks like a saved one.
 static void save()
 {
+    PlatNetSettings n;
+    memcpy(n.ip, &s_setup.bytes[B_IP], 4);
+    memcpy(n.mask, &s_setup.bytes[B_MASK], 4);
+    memcpy(n.gateway, &s_setup.bytes[B_GATEWAY], 4);
+    n.link_address = s_setup.bytes[B_ADDRESS];
+    n.link_mode = s_setup.bytes[B_MODE];
+    if (!plat_net_store(&n)) {
+        printf("setup not saved\n");
+        ctl_beep();
+        return;
+    }
     s_setup.selected = -1;
-    plat_net_set_ip(&s_setup.bytes[B_IP]);
-    plat_net_set_mask(&s_setup.bytes[B_MASK]);
-    plat_net_set_gateway(&s_setup.bytes[B_GATEWAY]);
-    plat_net_set_link(s_setup.bytes[B_ADDRESS], s_setup.bytes[B_MODE]);
-    printf("setup saved: ip %d.%d.%d.%d address %02X mode %d\n", s_setup.bytes[B_IP], s_setup.bytes[B_IP + 1],
-           s_setup.bytes[B_IP + 2], s_setup.bytes[B_IP + 3], s_setup.bytes[B_ADDRESS], s_setup.bytes[B_MODE]);
+    printf("setup saved: ip %d.%d.%d.%d address %02X mode %d\n", n.ip[0], n.ip[1], n.ip[2], n.ip[3],
+           n.link_address, n.link_mode);
     // The link starts again from its first sequence number.
     rl_reset();
     leave();
+}
+
+// The key test draws over the menu; when it is over the menu opens again
+// from the settings and every key is drawn anew.
+static void test_mode_start()
+{
+    s_setup.testing = 1;
+    plat_test_mode();
+}
+
+static void test_mode_end()
+{
+    s_setup.testing = 0;
+    menu_setup_open();
+    lcd_forget_all();
 }
 
 static void run(int e, const SetupEntry *x)
@@ -252,10 +285,7 @@ static void run(int e, const SetupEntry *x)
     case H_UP: step_selected(1); break;
     case H_DOWN: step_selected(0); break;
     case H_MODE: s_setup.bytes[B_MODE] = x->arg; break;
-    case H_TEST:
-        plat_test_mode();
-        menu_setup_open();
-        break;
+    case H_TEST: test_mode_start(); break;
     case H_CANCEL: leave(); break;
     case H_SAVE: save(); break;
     default: break;
@@ -266,6 +296,12 @@ void menu_setup_event(uint8_t kind, uint8_t key)
 {
     if (kind != KEY_PRESS)
         return;
+    // A key pressed during the key test ends it.
+    if (s_setup.testing) {
+        plat_test_mode_stop();
+        test_mode_end();
+        return;
+    }
     const int e = entry_of_key(key);
     const SetupEntry x = e >= 0 ? entry(s_setup.page, e) : SetupEntry{};
     if (e < 0 || x.kind == K_NONE) {
@@ -308,6 +344,11 @@ static void draw_entry(int e, int button)
 // One step of the refresh scheduler draws physical key counter.
 void menu_setup_draw_step(int counter)
 {
+    if (s_setup.testing) {
+        if (!plat_test_mode_running())
+            test_mode_end();
+        return;
+    }
     const int button = counter + 1;
     if (counter < 0 || button > lcd_keys_total())
         return;
@@ -341,6 +382,11 @@ int menu_setup_page()
 int menu_setup_selected()
 {
     return s_setup.selected;
+}
+
+int menu_setup_testing()
+{
+    return s_setup.testing;
 }
 
 void menu_setup_key()

@@ -65,6 +65,8 @@ enum {
 };
 int menu_setup_page();
 int menu_setup_selected();
+// Non-zero while the key test started from the menu runs.
+int menu_setup_testing();
 int menu_setup_key_of_entry(int entry);
 int menu_setup_byte(int i);
 

@@ -1,9 +1,11 @@
 // The panel's configuration file, at the path of the start settings: read
-// whole at every load, replaced whole after a download or upload.
+// whole at every load, replaced whole after a download or upload. Every
+// file the platform stores goes through the same whole-file replacement.
 
 #include "panels_main.h"
 #include "plat.h"
 #include "plat_firmware.h"
+#include "plat_host.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -30,6 +32,23 @@ const uint8_t *plat_config_read(uint32_t *len)
     return reinterpret_cast<const uint8_t *>(s_config.constData());
 }
 
+bool plat_store_file(const QString &path, const char *what, const char *data, uint32_t total)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        qCritical("could not open %s for writing %s (%s,%d)", what, qPrintable(path), __FILE__, __LINE__);
+        return false;
+    }
+    const qint64 wrote = f.write(data, qint64(total));
+    // The old file stays in place unless the whole new one is written.
+    if (wrote != qint64(total) || !f.commit()) {
+        qCritical("could not write %s , wrote/total %lld/%u (%s,%d)", what,
+                  wrote == qint64(total) ? 0LL : (long long)wrote, total, __FILE__, __LINE__);
+        return false;
+    }
+    return true;
+}
+
 void plat_config_write(uint8_t *buf, uint32_t *len)
 {
     const uint32_t total = *len;
@@ -42,18 +61,8 @@ void plat_config_write(uint8_t *buf, uint32_t *len)
         buf[CONFIG_LENGTH_OFFSET + 3] = uint8_t(total);
     }
 
-    const QString path = QString::fromLocal8Bit(panels_config_path());
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        qCritical("could not open config file for writing %s (%s,%d)", qPrintable(path), __FILE__,
-                  __LINE__);
-    } else {
-        const qint64 wrote = f.write(reinterpret_cast<const char *>(buf), qint64(total));
-        // The old file stays in place unless the whole new one is written.
-        if (wrote != qint64(total) || !f.commit())
-            qCritical("could not write config file , wrote/total %lld/%u (%s,%d)",
-                      wrote == qint64(total) ? 0LL : (long long)wrote, total, __FILE__, __LINE__);
-    }
+    plat_store_file(QString::fromLocal8Bit(panels_config_path()), "config file",
+                    reinterpret_cast<const char *>(buf), total);
     *len = 0;
     if (PlatFirmware *fw = plat_firmware())
         fw->requestReload();

@@ -190,6 +190,12 @@ int plat_buttons_start()
     return 0;
 }
 
+void plat_buttons_forget()
+{
+    buttons_unknown();
+    memset(s_lamp_unknown, 1, sizeof s_lamp_unknown);
+}
+
 static ButtonCache *button(int b)
 {
     if (!s_buttons_ready)

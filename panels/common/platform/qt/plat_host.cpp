@@ -1,5 +1,5 @@
 // The platform's link to the host: button-driver records, status codes, the
-// buzzer, and the network settings that on this platform belong to the host.
+// buzzer and the link address of the settings.
 
 #include "plat.h"
 #include "plat_firmware.h"
@@ -30,21 +30,10 @@ uint8_t plat_link_address()
     return uint8_t(panels_settings()->link_address & 0xff);
 }
 
+// The only link this platform has is Ethernet, whatever mode was saved.
 int plat_link_mode()
 {
-    return 0; // Ethernet
+    return 0;
 }
 
-// The panel takes its address from the host (start block), so the setup
-// menu's network page reads nothing back and cannot change it.
-void plat_net_get_ip(uint8_t[4]) {}
-void plat_net_get_mask(uint8_t[4]) {}
-void plat_net_get_gateway(uint8_t[4]) {}
-void plat_net_set_ip(const uint8_t[4]) {}
-void plat_net_set_mask(const uint8_t[4]) {}
-void plat_net_set_gateway(const uint8_t[4]) {}
-void plat_net_set_link(uint8_t, int) {}
-
 void plat_panel_reset() {}
-
-void plat_test_mode() {}

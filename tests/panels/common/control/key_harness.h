@@ -8,6 +8,7 @@
 // millisecond clock driven by the test, and key events fed in by a small
 // script.
 
+#include "../../../support/pcsl_file.h"
 #include "../../../support/stdout_capture.h"
 #include "config/config_load.h"
 #include "control/ctl_state.h"
@@ -46,24 +47,22 @@ inline uint32_t &now()
     return ms;
 }
 
-// "CONFIG", the big-endian length of the whole file, the payload.
 inline QByteArray configFile(const QByteArray &text)
 {
-    const QByteArray payload = QByteArray(43, '#') + "\n" + text;
-    const quint32 n = quint32(payload.size() + 10);
-    QByteArray f("CONFIG");
-    f.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
-    return f + payload;
+    return pcslConfigFile(text);
 }
 
 // Starts a panel of the model and loads the text; the panel is online.
-inline bool startPanel(const char *model, const QByteArray &text)
+// With a configuration path the panel has a directory (that of the path)
+// for the files it stores.
+inline bool startPanel(const char *model, const QByteArray &text, const QByteArray &configPath = QByteArray())
 {
     msc_set_test_source(&now());
     StartParams p;
     memset(&p, 0, sizeof p);
     memcpy(p.product_name, model, strlen(model));
     p.version_major = 1;
+    memcpy(p.config_path, configPath.constData(), size_t(qMin<qsizetype>(configPath.size(), SP_PATH_LEN)));
     panels_close_sockets();
     panels_loop_init(p);
     rreq_set_protocol(recordRequest);

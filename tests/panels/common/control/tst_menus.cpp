@@ -10,6 +10,10 @@
 #include "legend_harness.h"
 #include "link/comms.h"
 
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace keyharness;
@@ -56,6 +60,22 @@ void quarters(int n)
 QByteArray setupKey(int entry)
 {
     return QByteArray::number(menu_setup_key_of_entry(entry) + 1);
+}
+
+// Button-driver records as "text <id> <text>" and "color <id> r g b".
+QStringList describe(const std::vector<QByteArray> &records)
+{
+    QStringList out;
+    for (const QByteArray &r : records) {
+        buttondriver::Record rec;
+        if (buttondriver::parseRecord(r, &rec) != buttondriver::ParseResult::Ok)
+            continue;
+        if (rec.type == 5)
+            out.append(QStringLiteral("text %1 ").arg(rec.id) + QString::fromLatin1(rec.text));
+        else if (rec.type == 4)
+            out.append(QStringLiteral("color %1 %2 %3 %4").arg(rec.id).arg(rec.rgb1[0]).arg(rec.rgb1[1]).arg(rec.rgb1[2]));
+    }
+    return out;
 }
 
 void drawSetup()
@@ -628,11 +648,45 @@ private slots:
         QCOMPARE(shown(13, &colour), QByteArray("RSBUS"));
         QCOMPARE(colour, 0xFF);
 
-        // Test mode reopens the menu from the settings.
+        // Test mode: every key shows its number and all keys run through
+        // red, green, blue and white; then the menu opens again from the
+        // settings and every key is drawn anew, even the unchanged ones.
+        host.take();
         QVERIFY(runScript("K5"));
+        QVERIFY(menu_setup_testing());
+        QStringList seen = describe(host.take());
+        QVERIFY2(seen.contains(QStringLiteral("text 1 Key\n1")) && seen.contains(QStringLiteral("text 16 Key\n16")),
+                 qPrintable(seen.join(QLatin1Char('|'))));
+        QVERIFY(seen.contains(QStringLiteral("color -1 255 0 0")));
+        QVERIFY(runScript("R5"));                    // releases do not end it
+        QVERIFY(menu_setup_testing());
+        const QStringList phases = {QStringLiteral("color -1 0 255 0"), QStringLiteral("color -1 0 0 255"),
+                                    QStringLiteral("color -1 255 255 255")};
+        for (const QString &phase : phases) {
+            now() += 600;
+            drawSetup();
+            QCOMPARE(describe(host.take()), QStringList{phase});
+            QVERIFY(menu_setup_testing());
+        }
+        now() += 600;
+        drawSetup();
+        QVERIFY(!menu_setup_testing());
         QCOMPARE(menu_setup_page(), 0);
         QCOMPARE(menu_setup_byte(MENU_SETUP_IP), 0);
         QCOMPARE(menu_setup_byte(MENU_SETUP_MODE), 0);
+        drawSetup();
+        seen = describe(host.take());
+        QVERIFY2(seen.contains(QStringLiteral("text 1 Ip\nSetup")) && seen.contains(QStringLiteral("text 16 Save+\nReset"))
+                     && seen.contains(QStringLiteral("color 8 200 120 0")),
+                 qPrintable(seen.join(QLatin1Char('|'))));
+        // A key pressed during the test ends it at once; the press does
+        // nothing else.
+        QVERIFY(runScript("K5"));
+        QVERIFY(menu_setup_testing());
+        QVERIFY(runScript("K2"));
+        QVERIFY(!menu_setup_testing());
+        QCOMPARE(menu_setup_page(), 0);
+        QCOMPARE(beeps(host), 2);
 
         // Cancel: every key blank, the comms display back, still offline.
         StdoutCapture out;
@@ -647,13 +701,17 @@ private slots:
         QVERIFY(requests().isEmpty());
     }
 
-    // "Save+Reset" hands the edited settings to the platform and leaves
-    // the menu like a restart of the link; the SK1300A's keys reach the
+    // "Save+Reset" stores the edited settings in the panel's directory and
+    // leaves the menu like a restart of the link; a store that fails beeps
+    // and keeps the menu and its edits. The SK1300A's keys reach the
     // entries through its own map.
     void setupSaveAndSk1300a()
     {
         RecordingHost host;
-        QVERIFY(startPanel("SK1300A", config(menu(1, QByteArray()))));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // First a panel whose directory does not exist: nothing can be stored.
+        QVERIFY(startPanel("SK1300A", config(menu(1, QByteArray())), QFile::encodeName(dir.filePath("gone/cfgSK1300A"))));
         comms_set_state(COMMS_OFFLINE, 6);
         QVERIFY(runScript("P48 R48"));
         QVERIFY(menu_setup_active());
@@ -668,12 +726,69 @@ private slots:
         QCOMPARE(shown(12), QByteArray(""));
         QCOMPARE(shown(7), QByteArray("Addr\n40"));
         QCOMPARE(shown(17), QByteArray("#1"));
+        {
+            StdoutCapture out;
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^could not open network settings file for writing .*gone/netsettings"));
+            QVERIFY(runScript("K48"));
+            QVERIFY(menu_setup_active());
+            QCOMPARE(beeps(host), 2);
+            QCOMPARE(menu_setup_byte(MENU_SETUP_ADDRESS), 64);
+            QVERIFY(out.text().contains("setup not saved\n"));
+            QVERIFY(!out.text().contains("setup saved"));
+        }
+
+        // Now with a directory: stored, the menu left.
+        QVERIFY(startPanel("SK1300A", config(menu(1, QByteArray())), QFile::encodeName(dir.filePath("cfgSK1300A"))));
+        comms_set_state(COMMS_OFFLINE, 6);
+        QVERIFY(runScript("P48 R48"));
+        QVERIFY(runScript("K4 K" + setupKey(8)));
         StdoutCapture out;
         QVERIFY(runScript("K48"));
         QVERIFY(!menu_setup_active());
         QVERIFY(out.text().contains("setup saved: ip 0.0.0.0 address 40 mode 0\n"));
         QVERIFY(out.text().contains("set panel state offline 5\n"));
         QCOMPARE(shown(7), QByteArray(""));
+        QFile f(dir.filePath("netsettings"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray saved = f.readAll();
+        QCOMPARE(saved.size(), 28);
+        QVERIFY(saved.startsWith("NETSET"));
+        QCOMPARE(int(saved[23]), 64);
+        QVERIFY(host.texts.join(QLatin1Char('|')).contains(QStringLiteral("in force from the panel's next start")));
+    }
+
+    // Every SK1300A key the setup menu uses is a key of its face, and every
+    // entry that does something has one.
+    void sk1300aSetupKeysOnTheFace()
+    {
+        RecordingHost host;
+        QVERIFY(startPanel("SK1300A", config(menu(1, QByteArray()))));
+        comms_set_state(COMMS_OFFLINE, 6);
+        QVERIFY(runScript("P48 R48"));
+        QVERIFY(menu_setup_active());
+        QFile layout(QStringLiteral(RESOURCE_DIR "/layout_sk1300a.xml"));
+        QVERIFY(layout.open(QIODevice::ReadOnly));
+        const QString xml = QString::fromUtf8(layout.readAll());
+        QSet<int> face;
+        QRegularExpression range(QStringLiteral("<id_first>(\\d+)</id_first>\\s*<id_last>(\\d+)</id_last>"));
+        for (auto m = range.globalMatch(xml); m.hasNext();) {
+            const auto r = m.next();
+            for (int id = r.captured(1).toInt(); id <= r.captured(2).toInt(); ++id)
+                face.insert(id);
+        }
+        QRegularExpression single(QStringLiteral("<item_id>(\\d+)</item_id>"));
+        for (auto m = single.globalMatch(xml); m.hasNext();)
+            face.insert(m.next().captured(1).toInt());
+        QCOMPARE(face.size(), 32);
+        QSet<int> used;
+        for (int e = 0; e < 16; ++e) {
+            const int key = menu_setup_key_of_entry(e) + 1;
+            QVERIFY2(face.contains(key), qPrintable(QStringLiteral("entry %1 on key %2").arg(e).arg(key)));
+            QVERIFY(!used.contains(key));
+            used.insert(key);
+        }
+        // The setup button itself is "Save+Reset", as on the SK1100A.
+        QCOMPARE(setupKey(15), QByteArray("48"));
     }
 };
 

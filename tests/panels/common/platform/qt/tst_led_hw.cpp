@@ -2,6 +2,7 @@
 // that shows something sends exactly one record, repeats send nothing.
 
 #include "bd_records.h"
+#include "panels_main.h"
 #include "plat.h"
 #include "product.h"
 #include "recording_host.h"
@@ -244,9 +245,15 @@ private slots:
         plat_buzzer(1);
         plat_buzzer(0);
         QCOMPARE(host.states, (std::vector<int>{16, 17}));
+        // The address in force is the settings' one; without saved
+        // settings the mask and gateway are left as they were.
         uint8_t ip[4] = {9, 9, 9, 9};
         plat_net_get_ip(ip);
-        QCOMPARE(int(ip[0]), 9); // left as it was
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(ip), 4),
+                 QByteArray(reinterpret_cast<const char *>(panels_settings()->ip_address), 4));
+        uint8_t mask[4] = {9, 9, 9, 9};
+        plat_net_get_mask(mask);
+        QCOMPARE(int(mask[0]), 9);
         QCOMPARE(plat_link_mode(), 0);
     }
 };

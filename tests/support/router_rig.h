@@ -1,10 +1,14 @@
-#ifndef LEGEND_RIG_H
-#define LEGEND_RIG_H
+#ifndef ROUTER_RIG_H
+#define ROUTER_RIG_H
 
 // A panel (panelrun) and the router simulator (routersim) on loopback, for
-// watching what the panel shows: every button-driver record panelrun
-// reports on standard error ("bd ..." lines) is kept in order, with a
-// mark so that a test can look at what came after a step.
+// driving the panel with key scripts and watching both sides: what the
+// router receives and sends (its "rx"/"tx" lines), and every button-driver
+// record panelrun reports on standard error ("bd ..." lines), kept in order
+// with a mark so that a test can look at what came after a step. The
+// programs are PANELRUN and ROUTERSIM, defined by the test's build.
+
+#include "pcsl_file.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,17 +18,19 @@
 
 #include <algorithm>
 
-// The configuration file: "CONFIG", the whole length, the PCSL text.
-inline QByteArray legendConfigFile(const QByteArray &text)
+
+// The last record of the given kind ("color", "text") for an id, or "".
+inline QString lastRecord(const QStringList &records, const char *kind, int id)
 {
-    const QByteArray payload = QByteArray(43, '#') + "\n" + text;
-    const quint32 n = quint32(payload.size() + 10);
-    QByteArray f("CONFIG");
-    f.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
-    return f + payload;
+    const QString prefix = QStringLiteral("%1 %2 ").arg(QLatin1String(kind)).arg(id);
+    QString found;
+    for (const QString &r : records)
+        if (r.startsWith(prefix))
+            found = r;
+    return found;
 }
 
-class LegendRig
+class RouterRig
 {
 public:
     // The router on routerIp:2001 (polling every 300 ms), the panel of the
@@ -88,7 +94,7 @@ public:
         return true;
     }
 
-    ~LegendRig()
+    ~RouterRig()
     {
         panel.terminate();
         panel.waitForFinished(5000);
@@ -99,10 +105,18 @@ public:
         }
     }
 
+    // Key script lines for panelrun ("press 3", "sleep 80", ...).
     void keys(const QByteArray &lines)
     {
         panel.write(lines);
         panel.waitForBytesWritten(2000);
+    }
+
+    // A command line for the simulator ("q .IV002\\r").
+    void routerCommand(const QByteArray &line)
+    {
+        router.write(line);
+        router.waitForBytesWritten(2000);
     }
 
     // Reads what the programs printed for ms milliseconds.
@@ -144,6 +158,16 @@ public:
         }
     }
 
+    // A datagram the router received from the panel, or sent to it, whose
+    // text matches the pattern.
+    bool waitRouterRx(const QString &pattern, int timeoutMs = 5000)
+    {
+        return waitRouter(QStringLiteral("rx "), pattern, timeoutMs);
+    }
+    bool waitRouterTx(const QString &pattern, int timeoutMs = 5000)
+    {
+        return waitRouter(QStringLiteral("tx "), pattern, timeoutMs);
+    }
     bool waitRouter(const QString &direction, const QString &pattern, int timeoutMs)
     {
         const QRegularExpression re(direction + QRegularExpression::escape(m_panelName)
