@@ -17,8 +17,8 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
 # curl, lftp and python3 are the FTP clients the tests upload with; qt6-multimedia-dev
-# plays the panels' buzzer.
-PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core curl lftp python3
+# plays the panels' buzzer; xvfb gives tools/kstshot a display for its screenshots.
+PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core curl lftp python3 xvfb
 SAN_PACKAGES  := clang-14 libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -89,8 +89,6 @@ void KST_PanelManager::buildWindow()
     QFont bold = m_errorLabel->font();
     bold.setBold(true);
     m_errorLabel->setFont(bold);
-    // The blink's white phase needs a background of its own.
-    m_errorLabel->setAutoFillBackground(true);
     m_errorLabelPalette = m_errorLabel->palette();
     statusBar()->insertPermanentWidget(0, m_errorLabel);
 }
@@ -367,6 +365,9 @@ void KST_PanelManager::updateStatusbarMessage()
             text = panels.first()->errorText();
     }
     m_errorLabel->setText(text);
+    // The blink's white phase needs a background of its own, an empty label
+    // none.
+    m_errorLabel->setAutoFillBackground(!text.isEmpty());
 }
 
 void KST_PanelManager::updatePanelWidgetSelections()

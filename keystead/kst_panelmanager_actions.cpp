@@ -224,17 +224,26 @@ void KST_PanelManager::treeItemClicked(const QModelIndex &index)
         r->setVisible(visible);
         visibleCell(r);
     }
+    QList<KST_Rack *> touched = racks;
     for (KST_PanelInstance *p : qAsConst(panels)) {
         p->setVisible(visible);
         visibleCell(p);
-        // Showing a face shows its rack's window with it.
-        if (KST_Rack *r = p->parentItem() ? p->parentItem()->asRack() : nullptr)
+        KST_Rack *r = p->parentItem() ? p->parentItem()->asRack() : nullptr;
+        if (!r)
+            continue;
+        // A face shown in a hidden rack shows the rack's window with it.
+        if (visible && !r->isVisible()) {
+            r->setVisible(true);
             visibleCell(r);
+        }
+        if (!touched.contains(r))
+            touched.append(r);
     }
+    for (KST_Rack *r : qAsConst(touched))
+        r->updateLayout();
     if (!racks.isEmpty() || !panels.isEmpty())
         m_model->setChanged();
     raise();
-    activateWindow();
 }
 
 void KST_PanelManager::actionShowAboutBox()

@@ -133,6 +133,7 @@ private slots:
         const QColor second = label->palette().color(QPalette::WindowText);
         QVERIFY(first != second);
         QVERIFY(first == QColor(Qt::red) || second == QColor(Qt::red));
+        QVERIFY(label->autoFillBackground());
 
         KST_PanelManagerItemDelegate delegate;
         const QImage error = QImage(QStringLiteral(":/images2/sign_notok.png"));
