@@ -114,3 +114,30 @@ void KST_RackWidgetResizer::closeEvent(QCloseEvent *event)
     event->ignore();
     emit closed();
 }
+
+void KST_RackWidgetResizer::toggleFrameMode()
+{
+    const QRect client = geometry();
+    const bool shown = isVisible();
+    const bool active = isActiveWindow();
+    m_resizable = !m_resizable;
+    if (m_resizable) {
+        setFrameStyle(QFrame::StyledPanel);
+        setWindowFlags(windowFlags() & ~Qt::FramelessWindowHint);
+        if (!isMaximized() && !m_framedGeometry.isEmpty())
+            restoreGeometry(m_framedGeometry);
+        else
+            setGeometry(client);
+    } else {
+        m_framedGeometry = saveGeometry();
+        setFrameStyle(QFrame::NoFrame);
+        setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+        setGeometry(client);
+    }
+    // A change of window flags hides the window.
+    if (shown)
+        show();
+    // Still the window the user works in (the next CTRL+T is meant for it).
+    if (active)
+        activateWindow();
+}

@@ -6,6 +6,7 @@
 // in a frame window of its own (KST_RackWidgetResizer), the top-level
 // window the user moves and closes; closing it only hides it.
 
+#include <QByteArray>
 #include <QFrame>
 #include <QList>
 #include <QPointer>
@@ -61,6 +62,10 @@ public:
     ~KST_RackWidgetResizer() override;
 
     KST_RackWidget *rackWidget() const { return m_rack; }
+    // Switches between a framed window the user moves and resizes and a
+    // bare one without title bar, keeping the window where it is.
+    void toggleFrameMode();
+    bool isResizable() const { return m_resizable; }
 
 signals:
     void closed();
@@ -70,6 +75,8 @@ protected:
 
 private:
     KST_RackWidget *m_rack;
+    bool m_resizable = true;
+    QByteArray m_framedGeometry;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "tfw_firmware.h"
 
 #include "ftp_thread.h"
+#include "link/trace.h"
 #include "panels_main.h"
 #include "plat.h"
 #include "tfw_crash_guard.h"
@@ -146,6 +147,8 @@ void TFW_Firmware::loopTick()
         // Another library copy may have ended and taken the crash handler
         // with it; make sure this thread is guarded again.
         tfw_crash_guard_refresh();
+        // The marker file "TRACE" switches the protocol trace.
+        trace_quarter_tick();
     }
 
     panels_loop();
@@ -232,6 +235,7 @@ void TFW_Firmware::releaseAfterCrash()
     m_stopped = true;
     m_loopTimer.stop();
     m_startTimer.stop();
+    trace_abandon();
     panels_close_sockets();
     m_thread->quit();
     endFtpThread();
@@ -249,6 +253,7 @@ void TFW_Firmware::stopSequence()
     m_stopped = true;
     stateMsg(ST_STOPPING);
     m_loopTimer.stop();
+    trace_shutdown();
     panels_close_sockets();
     m_thread->quit();
     endFtpThread();

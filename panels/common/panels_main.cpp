@@ -4,6 +4,7 @@
 #include "config/config_load.h"
 #include "link/eth.h"
 #include "link/netcfg.h"
+#include "link/trace.h"
 #include "key_queue.h"
 #include "control/lcd_button.h"
 #include "control/ctl_state.h"
@@ -74,6 +75,9 @@ int panels_loop_init(StartParams params)
         printf("ERROR: PANEL PRODUCT NAME INVALID!!!");
     }
 
+    // Before the socket opens, so a panel started with the marker traces
+    // its first datagram.
+    trace_init();
     comms_init();
     netcfg_init();
     eth_timers_init();
@@ -109,8 +113,10 @@ void panels_loop()
 {
     plat_key_scan();
     KeyEvent ev;
-    while (kq_get(&ev))
+    while (kq_get(&ev)) {
+        trace_key(ev.kind, ev.key);
         keys_event(ev.kind, ev.key);
+    }
 
     eth_poll_router_link();
     for (int i = 0; i < 25; ++i)
@@ -120,6 +126,7 @@ void panels_loop()
     menu_timers();
     eth_timers_expire();
     panels_report_changes();
+    trace_flush();
 }
 
 void panels_config_reload()

@@ -109,6 +109,9 @@ enum { PLAT_UDP_SOCKETS = 10, PLAT_UDP_ROUTER_ID = 2001 };
 int plat_udp_open(int logical_id, int arg, plat_udp_handler handler);
 // Reads at most one pending datagram per open socket into its handler.
 void plat_udp_receive();
+// The UDP port of the sender of the datagram being handled (0 outside a
+// receive handler).
+int plat_udp_sender_port();
 // Sends a datagram through the most recently opened socket. Returns 1 when
 // sent, 0 otherwise.
 int plat_udp_send(const uint8_t *data, int len, const uint8_t *addr, int port);
@@ -134,6 +137,18 @@ struct FtpdPlatform;
 // What the FTP server runs on: TCP sockets, the configuration write above,
 // locate flashing, all lamps off and the host's panel log.
 const FtpdPlatform *plat_ftpd();
+
+// ---- protocol trace (trace_file) ---------------------------------------------
+
+// The panel's directory is the one its configuration file is in.
+// Non-zero while the marker file "TRACE" is there.
+int plat_trace_marker();
+// Appends whole lines to "trace.txt" there, opening it when needed. When
+// the file would grow beyond 10 MiB it becomes "trace.txt.1" (replacing
+// the one before) and a new "trace.txt" starts.
+void plat_trace_write(const char *text, int len);
+// Closes the file (trace switched off, panel stopping).
+void plat_trace_close();
 
 // printf-style text to the host's panel log. Output longer than 1023
 // characters is cut. Dropped while no firmware object exists.

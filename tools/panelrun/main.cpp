@@ -2,7 +2,7 @@
 //
 //   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
-//            [--inject]
+//            [--inject] [--trace]
 //
 // Standard input takes one command a line: "press K", "release K",
 // "sleep MS", "stop", carried out in order once the firmware reports
@@ -10,7 +10,10 @@
 // error gets one line per event (state, firmmsg, bd, log, injector);
 // standard output carries the firmware's own diagnostics. With --inject,
 // outside programs send framed key messages over TCP on the panel's address,
-// port N + 20000, as they do to a panel in Keystead.
+// port N + 20000, as they do to a panel in Keystead. With --trace, the
+// panel's protocol trace (the marker file "TRACE" in the directory of its
+// configuration file switches it on) goes to standard error as well, each
+// line of its "trace.txt" as "trace <line>".
 // Exit status: 0 once the firmware thread finished, 1 when it would not stop,
 // 2 when the library cannot be copied, loaded or resolved, or the injector
 // cannot listen.
@@ -19,6 +22,7 @@
 #include "injected_keys.h"
 #include "injector.h"
 #include "panel_host.h"
+#include "trace_follower.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -244,8 +248,11 @@ int main(int argc, char **argv)
     const QCommandLineOption injectOpt(
         QStringLiteral("inject"),
         QStringLiteral("Accept framed key messages over TCP on the panel address, port N + 20000."));
+    const QCommandLineOption traceOpt(
+        QStringLiteral("trace"),
+        QStringLiteral("Switch the panel's protocol trace on and print its lines to standard error."));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
-                       untilSignalOpt, injectOpt});
+                       untilSignalOpt, injectOpt, traceOpt});
     parser.process(app);
 
     bool ok = false;
@@ -317,11 +324,30 @@ int main(int argc, char **argv)
 
     new InputReader(&runner, &app);
 
+    // The firmware writes its trace next to its configuration file.
+    std::unique_ptr<TraceFollower> trace;
+    if (parser.isSet(traceOpt)) {
+        trace = std::make_unique<TraceFollower>(QFileInfo(config).absolutePath(), [](const QByteArray &line) {
+            event_printer::writeLine("trace " + line);
+        });
+        QString error;
+        if (!trace->start(&error)) {
+            fprintf(stderr, "panelrun: %s\n", qPrintable(error));
+            return 2;
+        }
+        auto *poller = new QTimer(&app);
+        QObject::connect(poller, &QTimer::timeout, &app, [&trace] { trace->poll(); });
+        poller->start(20);
+    }
+
     host.firmware()->start(type, parser.value(ipOpt), port, config);
     if (runMs >= 0)
         QTimer::singleShot(runMs, &runner, [&runner] { runner.stopFirmware(); });
 
     const int status = app.exec();
+    // The stop sequence flushed the last lines.
+    if (trace)
+        trace->finish();
 
     if (status != 0) {
         // The firmware thread may still run: unloading its library now would

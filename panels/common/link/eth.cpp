@@ -4,6 +4,7 @@
 #include "plat.h"
 #include "link/reliable.h"
 #include "link/rlink.h"
+#include "link/trace.h"
 #include "link/router_cmd.h"
 #include "timer_list.h"
 
@@ -41,7 +42,10 @@ void eth_timers_init()
 // Reliable layer hooks of the router link.
 static int router_send(const uint8_t *data, int len, const uint8_t addr[4])
 {
-    return plat_udp_send(data, len, addr, s_port[ETH_ROUTER_PORT].dest_port);
+    const int port = s_port[ETH_ROUTER_PORT].dest_port;
+    const int sent = plat_udp_send(data, len, addr, port);
+    trace_out(data, len, addr, port, sent);
+    return sent;
 }
 
 static void router_deliver(const uint8_t *data, int len, const uint8_t addr[4])
@@ -107,6 +111,7 @@ void eth_router_receive(int port, const uint8_t *data, int len, const uint8_t ad
     if (port < 0 || port >= ETH_PORTS)
         return;
     s_port[port].dest_port = ETH_REPLY_PORT;
+    trace_in(data, len, addr, plat_udp_sender_port());
     rl_receive(data, len, addr);
 }
 

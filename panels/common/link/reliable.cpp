@@ -1,5 +1,6 @@
 #include "link/reliable.h"
 
+#include "link/trace.h"
 #include "timer_list.h"
 
 #include <cstdio>
@@ -83,6 +84,7 @@ rl_send_fn rl_set_send(rl_send_fn send)
 static void rl_neterror(int code)
 {
     printf("NETERROR %d\n", code);
+    trace_neterror(code);
     if (s_error)
         s_error(code);
 }
@@ -125,6 +127,7 @@ int rl_try_transmit()
             return 0;
         }
         printf("Message resend %d\n", m.id);
+        trace_mark_resend();
     }
     m.buf[0] = 1;
     m.buf[1] = m.id;
@@ -250,6 +253,7 @@ void rl_receive(const uint8_t *data, int len, const uint8_t addr[4])
                 s_deliver(data + offset, payload_len, addr);
         } else {
             printf("Dropping data, invalid sequence number %d\n", data[1]);
+            trace_mark_refused();
         }
     }
 

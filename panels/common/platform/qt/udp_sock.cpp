@@ -35,6 +35,7 @@ static SockEntry s_sock[PLAT_UDP_SOCKETS] = {
 static int s_sending = -1;     // the most recently opened socket
 static uint8_t s_datagram[DATAGRAM_MAX];
 static char s_bad_address[64];  // an address text that did not parse
+static int s_sender_port;       // of the datagram in the handler
 
 static void report(TFW_IFirmwareCallback::StateMsg st)
 {
@@ -109,8 +110,10 @@ void plat_udp_receive()
         if (fromLen >= sizeof from && from.sin_family == AF_INET)
             memcpy(addr, &from.sin_addr.s_addr, 4);
         report(TFW_IFirmwareCallback::ST_UDP_RECEIVED);
+        s_sender_port = ntohs(from.sin_port);
         if (e.handler)
             e.handler(e.arg, s_datagram, int(n), addr);
+        s_sender_port = 0;
     }
 }
 
@@ -158,4 +161,9 @@ void plat_udp_refuse_address(const char *text)
 {
     // Cut to fit; the message only has to name it.
     snprintf(s_bad_address, sizeof s_bad_address, "%s", text ? text : "");
+}
+
+int plat_udp_sender_port()
+{
+    return s_sender_port;
 }

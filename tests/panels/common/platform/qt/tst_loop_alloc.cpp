@@ -4,9 +4,12 @@
 // operator new and malloc of the process counted while a pass runs.
 
 #include "link/comms.h"
+#include "link/trace.h"
 #include "panels_main.h"
 #include "plat_firmware.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -184,9 +187,16 @@ class TestLoopAlloc : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void loopPassesWithTrafficDoNotAllocate()
+    // With the protocol trace on (the marker in the panel's directory), every
+    // datagram is also copied, decoded and written to trace.txt.
+    void traffic(bool trace)
     {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        if (trace) {
+            QFile marker(dir.filePath(QStringLiteral("TRACE")));
+            QVERIFY(marker.open(QIODevice::WriteOnly));
+        }
         QuietHost host;
         Router router("127.0.0.71", "127.0.0.72", 42400);
         QVERIFY(router.bound());
@@ -197,8 +207,11 @@ private slots:
         memcpy(p.ip_address, ip, 4);
         p.udp_port = 42400;
         p.version_major = 1;
+        const QByteArray cfg = QFile::encodeName(dir.filePath(QStringLiteral("cfgSK2000A")));
+        memcpy(p.config_path, cfg.constData(), size_t(cfg.size()));
         QCOMPARE(panels_loop_init(p), 0);
         QCOMPARE(host.states[4], 0); // bound
+        QCOMPARE(trace_is_on(), int(trace));
 
         // One round of traffic: polls, a query, interrogations of the
         // crosspoint and lock state, and the acknowledgements of it all.
@@ -215,6 +228,8 @@ private slots:
                 QThread::usleep(300);
                 s_allocations.store(0);
                 s_counting.store(true);
+                if (pass % 25 == 0)
+                    trace_quarter_tick();
                 panels_loop();
                 s_counting.store(false);
                 *allocations += s_allocations.load();
@@ -233,13 +248,23 @@ private slots:
         QVERIFY2(host.states[13] - received >= 60, qPrintable(QString::number(host.states[13] - received)));
         QVERIFY2(host.states[11] - sent >= 60, qPrintable(QString::number(host.states[11] - sent)));
         QCOMPARE(host.states[12], 0); // no send failed
+        trace_shutdown();
         panels_close_sockets();
+        if (trace) {
+            QFile f(dir.filePath(QStringLiteral("trace.txt")));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY(f.readAll().count("\n") > 120);
+        }
 #if TESS_COUNT_ALLOCATIONS
         QCOMPARE(counted, 0L);
 #else
         QSKIP("allocations are counted only without a sanitizer's allocator");
 #endif
     }
+
+private slots:
+    void loopPassesWithTrafficDoNotAllocate() { traffic(false); }
+    void loopPassesTracingTrafficDoNotAllocate() { traffic(true); }
 };
 
 QTEST_GUILESS_MAIN(TestLoopAlloc)
