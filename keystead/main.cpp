@@ -5,7 +5,6 @@
 #include "kst_commandline.h"
 #include "kst_crash_handler.h"
 #include "kst_dirs.h"
-#include "kst_panelmanager.h"
 #include "kst_single_instance.h"
 #include "lib_message_handler.h"
 

@@ -7,6 +7,7 @@ and the panel set saved.
 """
 
 import os
+import re
 import sys
 import time
 
@@ -70,6 +71,11 @@ def autostart():
         stored = stored_panels(cfg)
         check([stored[u]["should_autostart"] for u in (1, 2, 3, 4)] == ["1", "1", "0", "0"],
               "marks after the end: %s" % stored)
+        # The main window handed its geometry (key 0) and tree header (key
+        # 2) to the panel set before the set was saved and deleted.
+        tail = open(cfg).read().rsplit("</racks>", 1)[1]
+        keys = re.findall(r"<k>(\d+)</k>\s*<v>[^<]+</v>", tail)
+        check("0" in keys and "2" in keys, "interface data not stored: %r" % tail)
     finally:
         if ks and ks.alive():
             ks.p.kill()

@@ -113,7 +113,14 @@ def mouse_takes():
         ks.err.wait(VERSION_LINE, 60)
         for _, model, _, port in FACES:
             router.out.wait(r"^rx 127\.0\.0\.1:%d \[[^]]*\] y$" % port, 60)
+        check(not xdotool(env, "search", "--name", "^Tessaline log$", check_rc=False).split(),
+              "a log window without --logwindow")
         wid = find_window(env, re.escape(RACK))
+        # A rack window without stored geometry opens small: make it wide
+        # enough to click on, as a user would.
+        xdotool(env, "windowmove", wid, 20, 20)
+        xdotool(env, "windowsize", wid, 1100, 500)
+        time.sleep(1.5)
         faces = FaceMap(env, wid)
         check(faces.w >= 600, "rack window only %d wide" % faces.w)
         time.sleep(1.5)  # the faces redrawn after the first poll
