@@ -7,6 +7,7 @@
 #include "tfw_crash_guard.h"
 #include "tfw_firmware_thread.h"
 #include "tfw_start_params.h"
+#include "tfw_tick_stats.h"
 
 #include <QtDebug>
 #include <cstring>
@@ -31,6 +32,15 @@ TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
     plat_set_firmware(this);
 
     m_loopTimer.setSingleShot(false);
+    if (qEnvironmentVariableIntValue("TESSALINE_TICK_STATS") == 1) {
+        // Connected ahead of the loop, so each tick is timed as it begins;
+        // without the variable the loop timer has no other receiver.
+        m_tickStats = std::make_unique<TFW_TickStats>();
+        tfw_tick_stats_reset(m_tickStats.get(), int64_t(kLoopPeriodMs) * 1000000);
+        m_tickClock.start();
+        connect(&m_loopTimer, &QTimer::timeout, this,
+                [this] { tfw_tick_stats_record(m_tickStats.get(), m_tickClock.nsecsElapsed()); });
+    }
     connect(&m_loopTimer, &QTimer::timeout, this, &TFW_Firmware::timer_loop);
     connect(&m_startTimer, &QTimer::timeout, this, &TFW_Firmware::timer_start);
 }
@@ -98,6 +108,8 @@ void TFW_Firmware::initialise()
     m_keyCount = PLAT_KEY_COUNT;
     stateMsg(ST_RUNNING);
     m_loopTimer.start(kLoopPeriodMs);
+    if (m_tickStats)
+        tfw_tick_stats_arm(m_tickStats.get(), m_tickClock.nsecsElapsed());
 
     const StartParams *settings = panels_settings();
     m_ftpThread = new FtpThread(settings->ip_address, settings->udp_port);
@@ -153,10 +165,12 @@ void TFW_Firmware::loopTick()
 
     panels_loop();
 
-    for (int i = 0; i < int(sizeof m_pendingRelease); ++i) {
+    // Most ticks have no release to apply.
+    for (int i = 0; m_pendingReleases > 0 && i < int(sizeof m_pendingRelease); ++i) {
         if (!m_pendingRelease[i])
             continue;
         m_pendingRelease[i] = false;
+        --m_pendingReleases;
         if (i >= m_keyCount || !m_keys) {
             format_msg("invalid btid %d", i);
             continue;
@@ -208,10 +222,13 @@ void TFW_Firmware::keyEvent(const collector::CollectorMsg &msg)
     }
     const int idx = msg.id - 1;
     if (msg.value) {
+        if (m_pendingRelease[idx])
+            --m_pendingReleases;
         m_pendingRelease[idx] = false;
         m_keys[idx] = 1;
-    } else if (m_keys[idx]) {
+    } else if (m_keys[idx] && !m_pendingRelease[idx]) {
         m_pendingRelease[idx] = true;
+        ++m_pendingReleases;
     }
 }
 
@@ -254,6 +271,8 @@ void TFW_Firmware::stopSequence()
     stateMsg(ST_STOPPING);
     m_loopTimer.stop();
     trace_shutdown();
+    if (m_tickStats)
+        firmMsg(tfw_tick_stats_text(m_tickStats.get()));
     panels_close_sockets();
     m_thread->quit();
     endFtpThread();

@@ -9,6 +9,9 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
+#include <memory>
+
+struct TFW_TickStats;
 
 class FtpThread;
 class TFW_FirmwareThread;
@@ -93,6 +96,7 @@ private:
     // Keys released since the last tick, cleared after the next loop pass so
     // that a press and release between two ticks is still seen once.
     bool m_pendingRelease[128];
+    int m_pendingReleases = 0; // entries set in m_pendingRelease
 
     // Key events waiting for the next loop tick. 256 is far more than a
     // hand or an injector client sends in 10 ms.
@@ -107,6 +111,10 @@ private:
     QElapsedTimer m_quarterSecond;
     bool m_stopped = false;
     bool m_crashed = false;
+    // Tick lateness, kept only when TESSALINE_TICK_STATS=1 (null otherwise,
+    // and then nothing is measured).
+    std::unique_ptr<TFW_TickStats> m_tickStats;
+    QElapsedTimer m_tickClock;
 };
 
 #endif

@@ -305,6 +305,36 @@ private slots:
         QCOMPARE(finished(), 2);
     }
 
+    // With TESSALINE_TICK_STATS=1 the stop reports how late the ticks ran;
+    // without it nothing is measured or reported.
+    void tickStatsReportedOnlyWhenAsked()
+    {
+        const QRegularExpression report(QStringLiteral(
+            "^tick lateness: (\\d+) ticks, median \\d+\\.\\d\\d ms, p99 \\d+\\.\\d\\d ms, worst \\d+\\.\\d\\d ms$"));
+        for (const char *value : {"1", "0"}) {
+            qputenv("TESSALINE_TICK_STATS", value);
+            RecordingCallback cb;
+            TFW_FirmwareThread thread;
+            thread.setCallback(&cb);
+            thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42005, QString());
+            QVERIFY(cb.waitFor(State::ST_RUNNING));
+            QTest::qWait(300);
+            QVERIFY(thread.stop());
+            QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));
+            const QStringList reports = cb.texts().filter(report);
+            if (value[0] == '1') {
+                QCOMPARE(reports.size(), 1);
+                // About 30 ticks ran; a loaded machine runs fewer.
+                const int ticks = report.match(reports.at(0)).captured(1).toInt();
+                QVERIFY2(ticks >= 5 && ticks <= 40, qPrintable(reports.at(0)));
+            } else {
+                QVERIFY(reports.isEmpty());
+                QVERIFY(cb.texts().filter(QStringLiteral("tick lateness")).isEmpty());
+            }
+        }
+        qunsetenv("TESSALINE_TICK_STATS");
+    }
+
     void startWithoutCallbackStopsAtOnce()
     {
         TFW_FirmwareThread thread;

@@ -3,6 +3,11 @@
 #include "bd_decode.h"
 #include "tfw_interface.h"
 
+#include <QThread>
+
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <unistd.h>
 
 namespace event_printer {
@@ -60,9 +65,51 @@ QByteArray logLine(QtMsgType type, const QString &text)
     return QByteArray("log ") + level + ' ' + escapeLineBreaks(text);
 }
 
+static std::mutex s_labelLock;
+static std::map<const void *, QByteArray> s_labels;
+static std::atomic<bool> s_debugLines{true};
+
+void setThreadLabel(const void *thread, const QByteArray &label)
+{
+    std::lock_guard<std::mutex> lock(s_labelLock);
+    s_labels[thread] = label;
+}
+
+void clearThreadLabel(const QByteArray &label)
+{
+    std::lock_guard<std::mutex> lock(s_labelLock);
+    for (auto it = s_labels.begin(); it != s_labels.end();) {
+        if (it->second == label)
+            it = s_labels.erase(it);
+        else
+            ++it;
+    }
+}
+
+void setDebugLines(bool on)
+{
+    s_debugLines.store(on, std::memory_order_relaxed);
+}
+
+QByteArray labelled(const QByteArray &label, const QByteArray &line)
+{
+    return label + ": " + line;
+}
+
 static void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
-    writeLine(logLine(type, text));
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !s_debugLines.load(std::memory_order_relaxed))
+        return;
+    QByteArray label;
+    {
+        std::lock_guard<std::mutex> lock(s_labelLock);
+        if (!s_labels.empty()) {
+            auto it = s_labels.find(QThread::currentThread());
+            if (it != s_labels.end())
+                label = it->second;
+        }
+    }
+    writeLine(label.isEmpty() ? logLine(type, text) : labelled(label, logLine(type, text)));
     if (type == QtFatalMsg)
         abort();
 }

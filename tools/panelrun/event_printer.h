@@ -27,7 +27,17 @@ QByteArray recordLine(const QByteArray &record);
 QByteArray logLine(QtMsgType type, const QString &text);
 
 // Routes every Qt log line of the process to standard error as a log line.
+// Lines logged on a labelled thread start with its label and ": ".
 void installMessageHandler();
+// Labels a thread's log lines (a panel's firmware thread with its port).
+// Callable from any thread.
+void setThreadLabel(const void *thread, const QByteArray &label);
+// Removes the label from whichever thread carries it.
+void clearThreadLabel(const QByteArray &label);
+// Drops debug lines (a rack of many panels keeps only warnings and worse).
+void setDebugLines(bool on);
+// "label: line"
+QByteArray labelled(const QByteArray &label, const QByteArray &line);
 
 } // namespace event_printer
 

@@ -1,27 +1,36 @@
-// panelrun: runs one emulated panel without a window.
+// panelrun: runs emulated panels without a window.
 //
 //   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
-//            [--inject] [--trace]
+//            [--inject] [--trace] [--panels N [--port-base P] [--verbose]]
 //
-// Standard input takes one command a line: "press K", "release K",
-// "sleep MS", "stop", carried out in order once the firmware reports
-// ST_RUNNING (key events sent earlier would find no firmware). Standard
-// error gets one line per event (state, firmmsg, bd, log, injector);
-// standard output carries the firmware's own diagnostics. With --inject,
-// outside programs send framed key messages over TCP on the panel's address,
-// port N + 20000, as they do to a panel in Keystead. With --trace, the
-// panel's protocol trace (the marker file "TRACE" in the directory of its
-// configuration file switches it on) goes to standard error as well, each
-// line of its "trace.txt" as "trace <line>".
-// Exit status: 0 once the firmware thread finished, 1 when it would not stop,
-// 2 when the library cannot be copied, loaded or resolved, or the injector
-// cannot listen.
+// Hosts N panels (default 1) in this process as Keystead hosts them, on
+// ports P, P+1, ... of the address (P: --port-base, else --port). Standard
+// input takes one command a line: "press K [PANEL]", "release K [PANEL]"
+// (PANEL: a panel's port; without it every panel), "sleep MS", "stop
+// [PANEL]" (without PANEL every panel, which ends the program), carried out
+// in order once every panel has come up (key events sent earlier would
+// find no firmware). With one panel, standard error gets one line per event
+// (state, firmmsg, bd, log, injector); with more, a summary line every
+// second instead (panels running, online, offline, in error, starting; the
+// process's processor use in cores and its resident memory per panel), the
+// per-panel lines only with --verbose, each prefixed with the panel's port.
+// Standard output carries the firmwares' own diagnostics. With --inject,
+// outside programs send framed key messages over TCP on each panel's
+// address, port + 20000, as they do to a panel in Keystead. With --trace,
+// each panel's protocol trace (the marker file "TRACE" in the directory of
+// its configuration file switches it on) goes to standard error as well,
+// each line of its "trace.txt" as "trace <line>" (after the panel's port
+// when there are several).
+// Exit status: 0 once every firmware thread finished, 1 when one would not
+// stop, 2 when a panel could not be started (the library cannot be copied,
+// loaded or resolved, the injector cannot listen, or the open-files limit
+// leaves no room).
 
 #include "event_printer.h"
-#include "injected_keys.h"
-#include "injector.h"
-#include "panel_host.h"
+#include "kst_open_files.h"
+#include "panel_rack.h"
+#include "proc_stats.h"
 #include "trace_follower.h"
 
 #include <QCommandLineParser>
@@ -30,6 +39,7 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -38,6 +48,7 @@
 #include <deque>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -52,18 +63,28 @@ void onTerminationSignal(int)
 class PanelRunner : public QObject
 {
 public:
-    PanelRunner(PanelHost *host, bool stopAtEof) : m_host(host), m_stopAtEof(stopAtEof)
+    PanelRunner(PanelRack *rack, bool stopAtEof, bool verbose)
+        : m_rack(rack), m_stopAtEof(stopAtEof), m_single(rack->size() == 1), m_verbose(verbose)
     {
-        connect(host, &PanelHost::stateReported, this, &PanelRunner::onState, Qt::QueuedConnection);
-        connect(host, &PanelHost::textReported, this,
-                [](const QString &t) { event_printer::writeLine(event_printer::firmMsgLine(t)); },
-                Qt::QueuedConnection);
-        connect(host, &PanelHost::recordsReported, this,
-                [](const std::vector<QByteArray> &records) {
-                    for (const QByteArray &r : records)
-                        event_printer::writeLine(event_printer::recordLine(r));
-                },
-                Qt::QueuedConnection);
+        if (m_single || m_verbose)
+            connect(rack, &PanelRack::eventLine, this, &PanelRunner::onEventLine);
+        connect(rack, &PanelRack::rackMessage, this,
+                [](const QByteArray &line) { event_printer::writeLine(line); });
+        connect(rack, &PanelRack::allSettled, this, &PanelRunner::runCommands);
+        connect(rack, &PanelRack::allFinished, this, &PanelRunner::onFinished, Qt::QueuedConnection);
+        if (!m_single) {
+            connect(&m_summaryTimer, &QTimer::timeout, this, &PanelRunner::printSummary);
+            m_summaryTimer.start(1000);
+        }
+    }
+
+    // What the process holds before any panel: the end line compares.
+    void noteBaseline()
+    {
+        m_baseRss = proc_stats::residentBytes();
+        m_baseThreads = proc_stats::threadCount();
+        m_baseFiles = KST_openFileCount();
+        m_cpu = proc_stats::CpuMeter();
     }
 
     void addLine(const QString &line)
@@ -78,44 +99,57 @@ public:
         runCommands();
     }
 
-    // Stops the firmware; retried while the thread does not end (it ignores
-    // a stop that arrives before its firmware object exists).
-    void stopFirmware()
+    void stopAll()
     {
-        if (m_finished || !m_host->firmware())
-            return;
         m_stopping = true;
-        if (m_host->firmware()->stop())
-            return; // ST_THREAD_FINISHED follows and ends the program
-        if (++m_stopAttempts >= 5) {
-            qWarning("panelrun: firmware thread did not stop");
-            QCoreApplication::exit(1);
-            return;
-        }
-        QTimer::singleShot(100, this, [this] { stopFirmware(); });
+        m_rack->stopAll();
     }
 
 private:
-    void onState(TFW_IFirmwareCallback::StateMsg msg)
+    void onEventLine(int port, const QByteArray &line)
     {
-        event_printer::writeLine(event_printer::stateLine(int(msg)));
-        if (msg == TFW_IFirmwareCallback::ST_RUNNING) {
-            m_running = true;
-            runCommands();
+        if (m_single)
+            event_printer::writeLine(line);
+        else if (m_verbose)
+            event_printer::writeLine(event_printer::labelled(QByteArray::number(port), line));
+    }
+
+    void printSummary()
+    {
+        const PanelRack::Counts c = m_rack->counts();
+        const double perPanel = c.loaded > 0 ? double(proc_stats::residentBytes() - m_baseRss) / c.loaded : 0.0;
+        event_printer::writeLine(PanelRack::summaryLine(c, m_cpu.sample(), perPanel));
+    }
+
+    void onFinished()
+    {
+        const PanelRack::Counts c = m_rack->counts();
+        if (c.stuck > 0) {
+            // Its thread still runs the library's code: neither unload it
+            // nor run the process's exit handlers under it.
+            fflush(stdout);
+            std::_Exit(1);
         }
-        // As the host does: a panel whose sockets cannot be had is stopped.
-        if (msg == TFW_IFirmwareCallback::ST_UDP_BIND_ERROR || msg == TFW_IFirmwareCallback::ST_FTP_BIND_ERROR
-            || msg == TFW_IFirmwareCallback::ST_FTP_ERROR)
-            stopFirmware();
-        if (msg == TFW_IFirmwareCallback::ST_THREAD_FINISHED) {
-            m_finished = true;
-            QCoreApplication::exit(0);
+        if (!m_single) {
+            printSummary();
+            // Threads that ended may take a moment to leave the process.
+            int threads = proc_stats::threadCount();
+            for (int i = 0; i < 200 && threads > m_baseThreads; ++i) {
+                QThread::msleep(10);
+                threads = proc_stats::threadCount();
+            }
+            event_printer::writeLine("panelrun: " + QByteArray::number(m_rack->size())
+                                     + " panels stopped; threads " + QByteArray::number(threads) + " ("
+                                     + QByteArray::number(m_baseThreads) + " before), open files "
+                                     + QByteArray::number(KST_openFileCount()) + " ("
+                                     + QByteArray::number(m_baseFiles) + " before)");
         }
+        QCoreApplication::exit(c.failed + c.refused > 0 ? 2 : 0);
     }
 
     void runCommands()
     {
-        if (!m_running)
+        if (!m_rack->settled())
             return;
         while (!m_sleeping && !m_commands.empty() && !m_stopping) {
             const QString line = m_commands.front().trimmed();
@@ -123,7 +157,7 @@ private:
             runCommand(line);
         }
         if (!m_sleeping && m_commands.empty() && m_inputEnded && m_stopAtEof && !m_stopping)
-            stopFirmware();
+            stopAll();
     }
 
     void runCommand(const QString &line)
@@ -131,18 +165,26 @@ private:
         const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.isEmpty())
             return;
-        bool ok = words.size() == 2;
-        const int arg = ok ? words[1].toInt(&ok) : 0;
         const QString &cmd = words[0];
+        bool ok = true;
+        int args[2] = {0, -1};
+        for (int i = 1; i < words.size() && i <= 2 && ok; ++i)
+            args[i - 1] = words[i].toInt(&ok);
+        const bool key = cmd == QLatin1String("press") || cmd == QLatin1String("release");
         if (cmd == QLatin1String("stop") && words.size() == 1) {
-            stopFirmware();
-        } else if (cmd == QLatin1String("press") && ok) {
-            m_host->firmware()->sendCollectorMsg(collector::CollectorMsg(arg, 1));
-        } else if (cmd == QLatin1String("release") && ok) {
-            m_host->firmware()->sendCollectorMsg(collector::CollectorMsg(arg, 0));
-        } else if (cmd == QLatin1String("sleep") && ok && arg >= 0) {
+            stopAll();
+        } else if (cmd == QLatin1String("stop") && words.size() == 2 && ok) {
+            if (!m_rack->stopPanel(args[0]))
+                qWarning("panelrun: no panel at port %d", args[0]);
+        } else if (key && ok && (words.size() == 2 || words.size() == 3)) {
+            const int panel = words.size() == 3 ? args[1] : -1;
+            if (panel >= 0 && m_rack->indexOfPort(panel) < 0)
+                qWarning("panelrun: no panel at port %d", panel);
+            else
+                m_rack->sendKey(args[0], cmd == QLatin1String("press"), panel);
+        } else if (cmd == QLatin1String("sleep") && words.size() == 2 && ok && args[0] >= 0) {
             m_sleeping = true;
-            QTimer::singleShot(arg, this, [this] {
+            QTimer::singleShot(args[0], this, [this] {
                 m_sleeping = false;
                 runCommands();
             });
@@ -151,15 +193,19 @@ private:
         }
     }
 
-    PanelHost *m_host;
+    PanelRack *m_rack;
     bool m_stopAtEof;
+    bool m_single;
+    bool m_verbose;
     std::deque<QString> m_commands;
-    bool m_running = false;
     bool m_sleeping = false;
     bool m_inputEnded = false;
     bool m_stopping = false;
-    bool m_finished = false;
-    int m_stopAttempts = 0;
+    QTimer m_summaryTimer;
+    proc_stats::CpuMeter m_cpu;
+    qint64 m_baseRss = 0;
+    int m_baseThreads = 0;
+    int m_baseFiles = 0;
 };
 
 // Standard input, read on the main thread as it becomes readable: each whole
@@ -218,11 +264,13 @@ int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     event_printer::installMessageHandler();
+    // Hundreds of panels hold more descriptors than the usual soft limit.
+    KST_raiseOpenFilesLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("panelrun"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Runs one emulated panel without a window."));
+    parser.setApplicationDescription(QStringLiteral("Runs emulated panels without a window."));
     parser.addHelpOption();
     const QCommandLineOption typeOpt(QStringLiteral("type"), QStringLiteral("Panel type name."),
                                      QStringLiteral("NAME"), QStringLiteral("SK2000A"));
@@ -230,9 +278,11 @@ int main(int argc, char **argv)
                                    QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("Panel UDP port."),
                                      QStringLiteral("N"), QStringLiteral("2001"));
-    const QCommandLineOption configOpt(QStringLiteral("config"),
-                                       QStringLiteral("Configuration file (default <workdir>/cfg<type>)."),
-                                       QStringLiteral("PATH"));
+    const QCommandLineOption configOpt(
+        QStringLiteral("config"),
+        QStringLiteral("Configuration file (default <workdir>/cfg<type>); with several panels "
+                       "copied into each panel's directory."),
+        QStringLiteral("PATH"));
     const QCommandLineOption workdirOpt(QStringLiteral("workdir"),
                                         QStringLiteral("Work directory (default: a new temporary one)."),
                                         QStringLiteral("DIR"));
@@ -248,17 +298,38 @@ int main(int argc, char **argv)
     const QCommandLineOption injectOpt(
         QStringLiteral("inject"),
         QStringLiteral("Accept framed key messages over TCP on the panel address, port N + 20000."));
+    const QCommandLineOption panelsOpt(QStringLiteral("panels"), QStringLiteral("Number of panels."),
+                                       QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption portBaseOpt(QStringLiteral("port-base"),
+                                         QStringLiteral("UDP port of the first panel (default --port)."),
+                                         QStringLiteral("P"));
+    const QCommandLineOption verboseOpt(
+        QStringLiteral("verbose"),
+        QStringLiteral("With several panels: every panel's event lines, prefixed with its port."));
     const QCommandLineOption traceOpt(
         QStringLiteral("trace"),
-        QStringLiteral("Switch the panel's protocol trace on and print its lines to standard error."));
+        QStringLiteral("Switch the panels' protocol trace on and print its lines to standard error."));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
-                       untilSignalOpt, injectOpt, traceOpt});
+                       untilSignalOpt, injectOpt, traceOpt, panelsOpt, portBaseOpt, verboseOpt});
     parser.process(app);
 
     bool ok = false;
-    const int port = parser.value(portOpt).toInt(&ok);
+    int port = parser.value(portOpt).toInt(&ok);
     if (!ok || port < 0 || port > 65535) {
         fprintf(stderr, "panelrun: invalid port %s\n", qPrintable(parser.value(portOpt)));
+        return 2;
+    }
+    if (parser.isSet(portBaseOpt)) {
+        port = parser.value(portBaseOpt).toInt(&ok);
+        if (!ok || port < 0 || port > 65535) {
+            fprintf(stderr, "panelrun: invalid --port-base %s\n", qPrintable(parser.value(portBaseOpt)));
+            return 2;
+        }
+    }
+    const int panels = parser.value(panelsOpt).toInt(&ok);
+    if (!ok || panels < 1 || port + panels - 1 > 65535) {
+        fprintf(stderr, "panelrun: invalid --panels %s (1 or more, the last port at most 65535)\n",
+                qPrintable(parser.value(panelsOpt)));
         return 2;
     }
     int runMs = -1;
@@ -268,6 +339,11 @@ int main(int argc, char **argv)
             fprintf(stderr, "panelrun: invalid --run-ms %s\n", qPrintable(parser.value(runMsOpt)));
             return 2;
         }
+    }
+    const QString library = parser.value(libraryOpt);
+    if (!QFileInfo(library).isFile()) {
+        fprintf(stderr, "panelrun: firmware library %s does not exist\n", qPrintable(library));
+        return 2;
     }
 
     QTemporaryDir tempDir;
@@ -279,44 +355,33 @@ int main(int argc, char **argv)
         }
         workDir = tempDir.path();
     }
-    const QString type = parser.value(typeOpt);
-    QString config = parser.value(configOpt);
-    if (config.isEmpty())
-        config = workDir + QStringLiteral("/cfg") + type;
 
-    PanelHost host;
-    if (!host.load(parser.value(libraryOpt), workDir)) {
-        fprintf(stderr, "panelrun: %s\n", qPrintable(host.errorString()));
-        return 2;
-    }
-
-    // Declared after the host, so gone before it: the injector's target
-    // passes every message to the host's loader.
-    std::unique_ptr<InjectedKeys> injectedKeys;
-    std::unique_ptr<collector::Injector> injector;
-    if (parser.isSet(injectOpt)) {
-        injectedKeys = std::make_unique<InjectedKeys>(host.loader());
-        const int injectPort = (port + 20000) % 65536;
-        injector = std::make_unique<collector::Injector>(parser.value(ipOpt), injectPort,
-                                                         injectedKeys.get());
-        if (!injector->run()) {
-            fprintf(stderr, "panelrun: failed to run injector on %s:%d\n",
-                    qPrintable(parser.value(ipOpt)), injectPort);
-            return 2;
-        }
-        event_printer::writeLine("injector " + parser.value(ipOpt).toUtf8() + ':'
-                                 + QByteArray::number(injector->serverPort()));
-    }
+    PanelRack::Options options;
+    options.type = parser.value(typeOpt);
+    options.ip = parser.value(ipOpt);
+    options.portBase = port;
+    options.count = panels;
+    options.library = library;
+    options.workDir = workDir;
+    options.config = parser.value(configOpt);
+    options.inject = parser.isSet(injectOpt);
+    const bool verbose = parser.isSet(verboseOpt);
+    // A rack of many panels reports in summaries: per-panel texts and
+    // records only when they are printed.
+    options.textLines = options.recordLines = panels == 1 || verbose;
+    if (panels > 1 && !verbose)
+        event_printer::setDebugLines(false);
+    PanelRack rack(options);
 
     const bool stopAtEof = runMs < 0 && !parser.isSet(untilSignalOpt);
-    PanelRunner runner(&host, stopAtEof);
+    PanelRunner runner(&rack, stopAtEof, verbose);
 
     if (::pipe(s_signalPipe) == 0) {
         auto *notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner] {
             char c;
             (void)!::read(s_signalPipe[0], &c, 1);
-            runner.stopFirmware();
+            runner.stopAll();
         });
         std::signal(SIGINT, onTerminationSignal);
         std::signal(SIGTERM, onTerminationSignal);
@@ -324,38 +389,47 @@ int main(int argc, char **argv)
 
     new InputReader(&runner, &app);
 
-    // The firmware writes its trace next to its configuration file.
-    std::unique_ptr<TraceFollower> trace;
+    // Each firmware writes its trace next to its configuration file.
+    std::vector<std::unique_ptr<TraceFollower>> traces;
     if (parser.isSet(traceOpt)) {
-        trace = std::make_unique<TraceFollower>(QFileInfo(config).absolutePath(), [](const QByteArray &line) {
-            event_printer::writeLine("trace " + line);
-        });
-        QString error;
-        if (!trace->start(&error)) {
-            fprintf(stderr, "panelrun: %s\n", qPrintable(error));
-            return 2;
+        for (int i = 0; i < panels; ++i) {
+            QString dir;
+            if (panels == 1) {
+                const QString config = options.config.isEmpty()
+                                           ? QDir(workDir).filePath(QStringLiteral("cfg") + options.type)
+                                           : options.config;
+                dir = QFileInfo(config).absolutePath();
+            } else {
+                dir = rack.panelDir(i);
+                QDir().mkpath(dir);
+            }
+            const QByteArray label = panels == 1 ? QByteArray() : QByteArray::number(port + i);
+            traces.push_back(std::make_unique<TraceFollower>(dir, [label](const QByteArray &line) {
+                const QByteArray text = "trace " + line;
+                event_printer::writeLine(label.isEmpty() ? text : event_printer::labelled(label, text));
+            }));
+            QString error;
+            if (!traces.back()->start(&error)) {
+                fprintf(stderr, "panelrun: %s\n", qPrintable(error));
+                return 2;
+            }
         }
         auto *poller = new QTimer(&app);
-        QObject::connect(poller, &QTimer::timeout, &app, [&trace] { trace->poll(); });
+        QObject::connect(poller, &QTimer::timeout, &app, [&traces] {
+            for (auto &t : traces)
+                t->poll();
+        });
         poller->start(20);
     }
 
-    host.firmware()->start(type, parser.value(ipOpt), port, config);
+    runner.noteBaseline();
+    rack.startAll();
     if (runMs >= 0)
-        QTimer::singleShot(runMs, &runner, [&runner] { runner.stopFirmware(); });
+        QTimer::singleShot(runMs, &runner, [&runner] { runner.stopAll(); });
 
     const int status = app.exec();
-    // The stop sequence flushed the last lines.
-    if (trace)
-        trace->finish();
-
-    if (status != 0) {
-        // The firmware thread may still run: unloading its library now would
-        // pull the code from under it.
-        fflush(stdout);
-        std::_Exit(status);
-    }
-    injector.reset();
-    host.unload();
+    // The stop sequences flushed the last lines.
+    for (auto &t : traces)
+        t->finish();
     return status;
 }

@@ -1,7 +1,8 @@
 // routersim: a router controller simulator for Tessaline panels.
 //
-//   routersim [--bind ADDR:PORT] [--panel ADDR:PORT]... [--poll-ms N]
-//             [--sendcfg FILE [--kind 1|2] [--block N] [--stop-after N]]
+//   routersim [--bind ADDR:PORT] [--panel ADDR:PORT]...
+//             [--panel-range ADDR:FIRST-LAST]... [--poll-ms N] [--storm RATE]
+//             [--quiet] [--sendcfg FILE [--kind 1|2] [--block N] [--stop-after N]]
 //
 // Binds ADDR:PORT (default 127.0.0.1:2001; panels answer the router at port
 // 2001), talks to each --panel with the panels' sequenced datagram protocol
@@ -18,7 +19,12 @@
 // off, raw HEX (a payload of router-link messages as hex), route LEVELS DEST
 // SRC (e.g. route VA 13 6), lock DEST 255|1|0, q TEXT (a router command,
 // \r for a carriage return), sendcfg FILE [--kind 1|2] [--block N]
-// [--stop-after N], quit.
+// [--stop-after N], storm RATE, storm off, quit.
+//
+// --panel-range serves every port from FIRST to LAST of one address (a rack
+// of panels). A tally storm (--storm RATE, or "storm RATE" on standard input)
+// makes RATE random crosspoint changes a second and sends each to every
+// panel as a tally; "storm off" ends it. --quiet drops the line per datagram.
 //
 // sendcfg pushes a configuration to every panel in "B" blocks of N bytes
 // (default 256, at most 506): kind 1 a configuration file (the payload of a
@@ -54,6 +60,24 @@ bool parseEndpoint(const QString &text, QHostAddress *addr, quint16 *port)
     if (!ok || p <= 0 || p > 65535 || !addr->setAddress(text.left(colon)))
         return false;
     *port = quint16(p);
+    return true;
+}
+
+// "ADDR:FIRST-LAST", FIRST <= LAST, both ports 1..65535.
+bool parsePanelRange(const QString &text, QHostAddress *addr, quint16 *first, quint16 *last)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    const QStringList ports = text.mid(colon + 1).split(QLatin1Char('-'));
+    if (ports.size() != 2 || !addr->setAddress(text.left(colon)))
+        return false;
+    bool ok1 = false, ok2 = false;
+    const int a = ports[0].toInt(&ok1), b = ports[1].toInt(&ok2);
+    if (!ok1 || !ok2 || a < 1 || b > 65535 || a > b)
+        return false;
+    *first = quint16(a);
+    *last = quint16(b);
     return true;
 }
 
@@ -93,6 +117,14 @@ int main(int argc, char **argv)
                                       QStringLiteral("N"), QString::number(ConfigDownload::DefaultBlock));
     const QCommandLineOption stopAfterOpt(QStringLiteral("stop-after"),
                                           QStringLiteral("--sendcfg: stop after N blocks."), QStringLiteral("N"));
+    const QCommandLineOption rangeOpt(QStringLiteral("panel-range"),
+                                      QStringLiteral("Panels at ports FIRST to LAST of one address (repeatable)."),
+                                      QStringLiteral("ADDR:FIRST-LAST"));
+    const QCommandLineOption stormOpt(QStringLiteral("storm"),
+                                      QStringLiteral("Random crosspoint changes a second, sent to every panel."),
+                                      QStringLiteral("RATE"));
+    const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No line per datagram."));
+    parser.addOptions({rangeOpt, stormOpt, quietOpt});
     parser.addOptions({bindOpt, panelOpt, pollOpt, levelsOpt, sourcesOpt, destsOpt, salvoOpt, sendcfgOpt, kindOpt,
                        blockOpt, stopAfterOpt});
     parser.process(app);
@@ -145,7 +177,25 @@ int main(int argc, char **argv)
         }
         sim.addPanel(pa, pp);
     }
+    for (const QString &r : parser.values(rangeOpt)) {
+        QHostAddress ra;
+        quint16 first = 0, last = 0;
+        if (!parsePanelRange(r, &ra, &first, &last)) {
+            fprintf(stderr, "routersim: invalid --panel-range %s (ADDR:FIRST-LAST)\n", qPrintable(r));
+            return 2;
+        }
+        sim.addPanelRange(ra, first, last);
+    }
+    sim.setQuiet(parser.isSet(quietOpt));
     bool ok = false;
+    if (parser.isSet(stormOpt)) {
+        const int rate = parser.value(stormOpt).toInt(&ok);
+        if (!ok || rate <= 0) {
+            fprintf(stderr, "routersim: invalid --storm %s\n", qPrintable(parser.value(stormOpt)));
+            return 2;
+        }
+        sim.setStorm(rate);
+    }
     const int pollMs = parser.value(pollOpt).toInt(&ok);
     if (!ok || pollMs < 0) {
         fprintf(stderr, "routersim: invalid --poll-ms %s\n", qPrintable(parser.value(pollOpt)));

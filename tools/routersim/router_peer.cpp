@@ -21,6 +21,17 @@ void RouterPeer::queueRaw(const QByteArray &payload)
     m_queue.push_back(p);
 }
 
+void RouterPeer::queueCoalesced(char cmd, const QByteArray &data, int maxPayload)
+{
+    const QByteArray m = message(cmd, data);
+    if (!m_queue.empty() && m_queue.back().sends == 0
+        && m_queue.back().payload.size() + m.size() <= maxPayload) {
+        m_queue.back().payload.append(m);
+        return;
+    }
+    queueRaw(m);
+}
+
 QByteArray RouterPeer::unsequenced(char cmd, const QByteArray &data) const
 {
     return QByteArray(Header, '\0') + message(cmd, data);

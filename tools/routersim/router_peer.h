@@ -25,6 +25,12 @@ public:
     void queue(char cmd, const QByteArray &data = QByteArray());
     // Queues a payload as it is.
     void queueRaw(const QByteArray &payload);
+    // Queues a message, appended to the last queued payload when that has
+    // not been sent yet and both fit in maxPayload bytes: a burst of
+    // messages then travels in few datagrams instead of one each.
+    void queueCoalesced(char cmd, const QByteArray &data, int maxPayload);
+    // Messages queued and not yet acknowledged.
+    int pending() const { return int(m_queue.size()); }
     // An unsequenced datagram carrying one message.
     QByteArray unsequenced(char cmd, const QByteArray &data = QByteArray()) const;
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 RouterSim::RouterSim(int levels, int sources, int dests, QObject *parent)
-    : QObject(parent), m_state(levels, sources, dests)
+    : QObject(parent), m_state(levels, sources, dests), m_storm(levels, sources, dests)
 {
     m_clock.start();
     m_socket.setProxy(QNetworkProxy::NoProxy);
@@ -36,17 +36,42 @@ void RouterSim::setPollInterval(int ms)
         m_pollTimer.stop();
 }
 
+void RouterSim::addPanelRange(const QHostAddress &addr, quint16 first, quint16 last)
+{
+    for (int port = first; port <= last; ++port)
+        peerFor(addr, quint16(port));
+}
+
+quint64 RouterSim::peerKey(const QHostAddress &addr, quint16 port)
+{
+    bool ok = false;
+    const quint32 v4 = addr.toIPv4Address(&ok);
+    return ok ? (quint64(v4) << 16) | port : 0;
+}
+
 RouterPeer *RouterSim::peerFor(const QHostAddress &addr, quint16 port)
 {
-    for (auto &p : m_peers)
-        if (p->address().isEqual(addr, QHostAddress::TolerantConversion) && p->port() == port)
-            return p.get();
+    // Hundreds of panels send a datagram each per poll: look IPv4 peers up
+    // by key rather than one by one.
+    const quint64 key = peerKey(addr, port);
+    if (key) {
+        if (RouterPeer *p = m_peerIndex.value(key))
+            return p;
+    } else {
+        for (auto &p : m_peers)
+            if (p->address().isEqual(addr, QHostAddress::TolerantConversion) && p->port() == port)
+                return p.get();
+    }
     m_peers.push_back(std::make_unique<RouterPeer>(addr, port));
+    if (key)
+        m_peerIndex.insert(key, m_peers.back().get());
     return m_peers.back().get();
 }
 
 void RouterSim::log(const char *dir, const RouterPeer &peer, const QByteArray &d)
 {
+    if (m_quiet)
+        return;
     QString line = QString::fromLatin1(dir) + QLatin1Char(' ') + peer.name() + QStringLiteral(" [")
                    + QString::fromLatin1(d.left(RouterPeer::Header).toHex(' ')) + QLatin1Char(']');
     // Messages as the datagram carries them (a message split across
@@ -74,6 +99,7 @@ void RouterSim::service()
 {
     const qint64 now = m_clock.elapsed();
     pumpTransfers(now);
+    stormPass(now);
     for (auto &p : m_peers) {
         const QByteArray d = p->due(now);
         if (!d.isEmpty())
@@ -209,11 +235,39 @@ bool RouterSim::command(const QString &line)
         sendTextToAll(text);
     } else if (c == QLatin1String("sendcfg") && w.size() >= 2) {
         sendConfigCommand(w);
+    } else if (c == QLatin1String("storm") && w.size() == 2) {
+        bool ok = false;
+        const int rate = w[1] == QLatin1String("off") ? 0 : w[1].toInt(&ok);
+        if (w[1] != QLatin1String("off") && (!ok || rate <= 0))
+            return false;
+        setStorm(rate);
     } else if (c == QLatin1String("quit") && w.size() == 1)
         emit quitRequested();
     else
         return false;
     return true;
+}
+
+// ---- tally storm ----------------------------------------------------------------
+
+void RouterSim::setStorm(int perSecond)
+{
+    m_storm.setRate(perSecond, m_clock.elapsed());
+}
+
+void RouterSim::stormPass(qint64 now)
+{
+    enum { MaxPayload = 480 }; // well inside a panel's 512-byte message buffer
+    const int n = m_storm.due(now);
+    for (int i = 0; i < n; ++i) {
+        const TallyStorm::Change c = m_storm.next();
+        const QByteArray tally = m_state.route(1u << c.level, c.dest, c.source);
+        if (tally.isEmpty())
+            continue;
+        for (auto &p : m_peers)
+            if (!m_transfers.count(p.get()))
+                p->queueCoalesced('Q', tally, MaxPayload);
+    }
 }
 
 // ---- configuration downloads ------------------------------------------------------

@@ -4,8 +4,10 @@
 #include "config_download.h"
 #include "router_peer.h"
 #include "router_state.h"
+#include "tally_storm.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <QUdpSocket>
@@ -29,6 +31,13 @@ public:
 
     bool bind(const QHostAddress &addr, quint16 port, QString *error);
     void addPanel(const QHostAddress &addr, quint16 port);
+    // Every port from first to last (inclusive) of one address.
+    void addPanelRange(const QHostAddress &addr, quint16 first, quint16 last);
+    // No line per datagram (configuration download lines stay).
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+    // A tally storm: perSecond random crosspoint changes a second, each
+    // sent to every panel as a tally; 0 stops it.
+    void setStorm(int perSecond);
     // Interval of the automatic ON POLL; 0 switches it off.
     void setPollInterval(int ms);
 
@@ -80,6 +89,8 @@ private:
     void pumpTransfers(qint64 now);
     void cancelTransfers(const char *why);
     void sendConfigCommand(const QStringList &words);
+    void stormPass(qint64 now);
+    static quint64 peerKey(const QHostAddress &addr, quint16 port);
 
     RouterState m_state;
     QUdpSocket m_socket;
@@ -90,6 +101,10 @@ private:
     std::map<RouterPeer *, Transfer> m_transfers;
     std::optional<Transfer> m_onContact;
     std::set<RouterPeer *> m_contacted;
+    // Peers by IPv4 address and port (others are looked up one by one).
+    QHash<quint64, RouterPeer *> m_peerIndex;
+    bool m_quiet = false;
+    TallyStorm m_storm;
 };
 
 #endif

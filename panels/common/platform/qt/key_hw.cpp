@@ -49,9 +49,26 @@ void plat_keys_clear()
     s_nofn_divider = 0;
 }
 
+// No key pressed and none with an edge to report: the state of every key
+// of an idle panel, on every tick. Both arrays are zero then (EDGE_IDLE is
+// 0), which a few word loads tell, so the scans below are skipped.
+static bool keys_quiet()
+{
+    uint64_t any = 0;
+    for (int i = 0; i < PLAT_KEY_COUNT; i += 8) {
+        uint64_t a, b;
+        memcpy(&a, s_state + i, 8);
+        memcpy(&b, s_edge + i, 8);
+        any |= a | b;
+    }
+    return any == 0;
+}
+
 // Brings the edge states up to date with the key state array.
 static void refresh_edges()
 {
+    if (keys_quiet())
+        return;
     for (int k = 0; k < PLAT_KEY_COUNT; ++k) {
         if (!s_state[k]) {
             // A release stays pending until the scan reports it, so keys
@@ -69,6 +86,8 @@ static void refresh_edges()
 
 static uint8_t first_with_edge(uint8_t edge)
 {
+    if (keys_quiet())
+        return PLAT_NO_KEY;
     refresh_edges();
     for (int k = 0; k < PLAT_KEY_COUNT; ++k)
         if (s_edge[k] == edge)
@@ -122,6 +141,11 @@ static void scan_external_keys() {}
 
 void plat_key_scan()
 {
+    // Nothing to release, hold or press.
+    if (keys_quiet()) {
+        scan_external_keys();
+        return;
+    }
     uint8_t k = plat_key_first_released();
     if (k != PLAT_NO_KEY) {
         s_edge[k] = EDGE_IDLE;

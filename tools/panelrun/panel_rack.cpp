@@ -1,0 +1,443 @@
+#include "panel_rack.h"
+
+#include "event_printer.h"
+#include "injected_keys.h"
+#include "injector.h"
+#include "kst_open_files.h"
+#include "panel_host.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMetaMethod>
+#include <QThread>
+
+namespace {
+
+enum { StopRetryMs = 100, StopAttempts = 5 };
+
+QByteArray portLabel(int port)
+{
+    return QByteArray::number(port);
+}
+
+} // namespace
+
+QByteArray PanelRack::portRanges(const std::vector<int> &ports)
+{
+    // Descriptors freed while the rack starts can let a later start fit
+    // after an earlier one was refused, so the refused ports need not be
+    // one run.
+    enum { MaxRuns = 8 };
+    QByteArray out;
+    int runs = 0;
+    for (size_t i = 0; i < ports.size();) {
+        size_t j = i;
+        while (j + 1 < ports.size() && ports[j + 1] == ports[j] + 1)
+            ++j;
+        if (runs == MaxRuns) {
+            out += ", ...";
+            break;
+        }
+        if (runs++ > 0)
+            out += ", ";
+        out += portLabel(ports[i]);
+        if (j > i)
+            out += '-' + portLabel(ports[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
+PanelRack::PanelRack(const Options &options, QObject *parent)
+    : QObject(parent), m_options(options)
+{
+    m_panels.resize(size_t(qMax(0, options.count)));
+    for (int i = 0; i < size(); ++i)
+        m_panels[size_t(i)].port = port(i);
+    m_startTimer.setInterval(0);
+    connect(&m_startTimer, &QTimer::timeout, this, &PanelRack::startNext);
+}
+
+PanelRack::~PanelRack()
+{
+    // Threads that would not stop keep their library copies: unloading
+    // would pull the code from under them.
+    for (Panel &p : m_panels)
+        if (p.state != State::Running && p.state != State::Starting && p.state != State::Stopping
+            && p.state != State::Stuck)
+            unloadPanel(p);
+}
+
+int PanelRack::indexOfPort(int port) const
+{
+    const int i = port - m_options.portBase;
+    return i >= 0 && i < size() ? i : -1;
+}
+
+QString PanelRack::panelDir(int index) const
+{
+    if (size() == 1)
+        return m_options.workDir;
+    return QDir(m_options.workDir).filePath(QStringLiteral("p%1").arg(port(index)));
+}
+
+int PanelRack::needed() const
+{
+    return KST_PANEL_OPEN_FILES + KST_FTP_SESSION_OPEN_FILES + (m_options.inject ? KST_INJECTOR_OPEN_FILES : 0);
+}
+
+// What a running panel may still open: an FTP session and an injector
+// client come and go. Counted against the limit too, so that a client
+// connecting later finds its descriptors.
+int PanelRack::heldInReserve() const
+{
+    return KST_FTP_SESSION_OPEN_FILES + (m_options.inject ? 1 : 0);
+}
+
+void PanelRack::startAll()
+{
+    // Every datagram is reported as a state; its line is only made for a
+    // receiver.
+    m_stateLines = isSignalConnected(QMetaMethod::fromSignal(&PanelRack::eventLine));
+    m_startTimer.start();
+}
+
+void PanelRack::startNext()
+{
+    if (m_stopAll || m_next >= size()) {
+        m_startTimer.stop();
+        reportRefusals();
+        checkFinished();
+        return;
+    }
+    Panel &p = m_panels[size_t(m_next++)];
+    // Panels that started but have not opened their sockets and event
+    // loops yet will still take descriptors, running ones those of their
+    // clients.
+    // The host's own descriptors (and an injector's listening socket) are
+    // open already when a panel is starting.
+    int promised = 0;
+    for (const Panel &q : m_panels) {
+        if (q.state == State::Starting)
+            promised += KST_PANEL_FIRMWARE_OPEN_FILES + heldInReserve();
+        else if (q.state == State::Running)
+            promised += heldInReserve();
+    }
+    QString why;
+    if (!KST_panelStartFits(needed(), promised, &why)) {
+        p.state = State::Failed;
+        p.error = true;
+        ++m_refused;
+        m_refusedPorts.push_back(p.port);
+        m_refusal = why;
+        return;
+    }
+    startPanel(p);
+}
+
+bool PanelRack::startPanel(Panel &p)
+{
+    const int index = int(&p - m_panels.data());
+    const QString dir = panelDir(index);
+    const QString cfgName = QStringLiteral("cfg") + m_options.type;
+    QString configPath;
+    if (size() == 1) {
+        configPath = m_options.config.isEmpty() ? QDir(dir).filePath(cfgName) : m_options.config;
+    } else {
+        if (!QDir().mkpath(dir)) {
+            failStart(p, QStringLiteral("cannot create panel directory %1").arg(dir));
+            return false;
+        }
+        configPath = QDir(dir).filePath(cfgName);
+        if (!m_options.config.isEmpty()) {
+            QFile::remove(configPath);
+            QFile src(m_options.config);
+            if (!src.copy(configPath)) {
+                failStart(p, QStringLiteral("cannot copy configuration %1 to %2: %3")
+                                 .arg(m_options.config, configPath, src.errorString()));
+                return false;
+            }
+        }
+    }
+
+    p.host = std::make_unique<PanelHost>();
+    p.online = false;
+    p.threadStarted = false;
+    p.stopWanted = m_stopAll;
+    p.stopAttempts = 0;
+    PanelHost *host = p.host.get();
+    const QByteArray label = portLabel(p.port);
+    // In a rack, log lines of a panel's firmware thread carry its port:
+    // the thread is known from its first report on.
+    if (size() > 1)
+        connect(host, &PanelHost::stateReported, host,
+                [label](TFW_IFirmwareCallback::StateMsg msg) {
+                    if (msg == TFW_IFirmwareCallback::ST_THREAD_STARTED)
+                        event_printer::setThreadLabel(QThread::currentThread(), label);
+                },
+                Qt::DirectConnection);
+    connect(host, &PanelHost::stateReported, this,
+            [this, index](TFW_IFirmwareCallback::StateMsg msg) { onState(index, msg); },
+            Qt::QueuedConnection);
+    const int port = p.port;
+    if (m_options.textLines)
+        connect(host, &PanelHost::textReported, this,
+                [this, port](const QString &t) { emit eventLine(port, event_printer::firmMsgLine(t)); },
+                Qt::QueuedConnection);
+    if (m_options.recordLines) {
+        connect(host, &PanelHost::recordsReported, this,
+                [this, port](const std::vector<QByteArray> &records) {
+                    for (const QByteArray &r : records)
+                        emit eventLine(port, event_printer::recordLine(r));
+                },
+                Qt::QueuedConnection);
+    }
+    if (!host->load(m_options.library, dir)) {
+        failStart(p, host->errorString());
+        return false;
+    }
+    if (m_options.inject) {
+        p.keys = std::make_unique<InjectedKeys>(host->loader());
+        const int injectPort = (p.port + 20000) % 65536;
+        p.injector = std::make_unique<collector::Injector>(m_options.ip, injectPort, p.keys.get());
+        if (!p.injector->run()) {
+            failStart(p, QStringLiteral("failed to run injector on %1:%2").arg(m_options.ip).arg(injectPort));
+            return false;
+        }
+        emit eventLine(p.port, "injector " + m_options.ip.toUtf8() + ':'
+                                   + QByteArray::number(p.injector->serverPort()));
+    }
+    p.state = State::Starting;
+    host->firmware()->start(m_options.type, m_options.ip, p.port, configPath);
+    return true;
+}
+
+void PanelRack::failStart(Panel &p, const QString &why)
+{
+    unloadPanel(p);
+    p.state = State::Failed;
+    p.error = true;
+    ++m_failed;
+    if (size() == 1)
+        emit rackMessage("panelrun: " + why.toLocal8Bit());
+    else
+        emit rackMessage("panelrun: panel " + portLabel(p.port) + ": " + why.toLocal8Bit());
+}
+
+void PanelRack::reportRefusals()
+{
+    if (m_refused == 0 || m_refusal.isEmpty())
+        return;
+    const QByteArray ports = portRanges(m_refusedPorts);
+    emit rackMessage("panelrun: " + QByteArray::number(m_refused) + " of " + QByteArray::number(size())
+                     + " panels not started (port" + (m_refused > 1 ? "s " : " ") + ports
+                     + "): " + m_refusal.toLocal8Bit());
+    m_refusal.clear();
+}
+
+void PanelRack::onState(int index, TFW_IFirmwareCallback::StateMsg msg)
+{
+    Panel &p = m_panels[size_t(index)];
+    if (m_stateLines)
+        emit eventLine(p.port, event_printer::stateLine(int(msg)));
+    onStateChange(index, msg);
+    checkFinished();
+}
+
+void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
+{
+    Panel &p = m_panels[size_t(index)];
+    switch (msg) {
+    case TFW_IFirmwareCallback::ST_THREAD_STARTED:
+        p.threadStarted = true;
+        if (p.stopWanted)
+            requestStop(index);
+        break;
+    case TFW_IFirmwareCallback::ST_RUNNING:
+        if (p.state == State::Starting)
+            p.state = State::Running;
+        break;
+    case TFW_IFirmwareCallback::ST_ONLINE:
+        p.online = true;
+        break;
+    case TFW_IFirmwareCallback::ST_OFFLINE:
+        p.online = false;
+        break;
+    case TFW_IFirmwareCallback::ST_UDP_BIND_ERROR:
+    case TFW_IFirmwareCallback::ST_FTP_BIND_ERROR:
+    case TFW_IFirmwareCallback::ST_FTP_ERROR:
+        // As Keystead does: a panel that cannot serve its port is stopped
+        // and stays in error.
+        p.error = true;
+        requestStop(index);
+        break;
+    case TFW_IFirmwareCallback::ST_STOPPING:
+        if (p.state == State::Starting || p.state == State::Running)
+            p.state = State::Stopping;
+        break;
+    case TFW_IFirmwareCallback::ST_THREAD_FINISHED:
+        if (p.state == State::Starting || p.state == State::Running || p.state == State::Stopping) {
+            event_printer::clearThreadLabel(portLabel(p.port));
+            unloadPanel(p);
+            p.state = State::Finished;
+            p.online = false;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void PanelRack::requestStop(int index)
+{
+    Panel &p = m_panels[size_t(index)];
+    if (p.state != State::Starting && p.state != State::Running && p.state != State::Stopping)
+        return;
+    if (!p.host || !p.host->firmware())
+        return;
+    p.stopWanted = true;
+    // Before its firmware object exists a thread ignores a stop (and the
+    // host would wait for it in vain): its first report brings it back here.
+    if (!p.threadStarted)
+        return;
+    if (p.host->firmware()->stop())
+        return; // ST_THREAD_FINISHED follows
+    retryStop(index);
+}
+
+void PanelRack::retryStop(int index)
+{
+    Panel &p = m_panels[size_t(index)];
+    if (++p.stopAttempts >= StopAttempts) {
+        // Left loaded: its thread still runs the library's code.
+        qWarning("panelrun: firmware thread of panel %d did not stop", p.port);
+        ++m_stuck;
+        p.state = State::Stuck;
+        checkFinished();
+        return;
+    }
+    QTimer::singleShot(StopRetryMs, this, [this, index] {
+        Panel &q = m_panels[size_t(index)];
+        if (q.state != State::Starting && q.state != State::Running && q.state != State::Stopping)
+            return;
+        if (!q.host || !q.host->firmware())
+            return;
+        if (!q.host->firmware()->stop())
+            retryStop(index);
+    });
+}
+
+void PanelRack::stopAll()
+{
+    m_stopAll = true;
+    if (m_next < size()) {
+        m_next = size();
+        m_startTimer.stop();
+        reportRefusals();
+    }
+    for (int i = 0; i < size(); ++i)
+        requestStop(i);
+    checkFinished();
+}
+
+bool PanelRack::stopPanel(int port)
+{
+    const int i = indexOfPort(port);
+    if (i < 0)
+        return false;
+    requestStop(i);
+    return true;
+}
+
+int PanelRack::sendKey(int key, bool pressed, int port)
+{
+    int sent = 0;
+    for (Panel &p : m_panels) {
+        if ((port >= 0 && p.port != port) || p.state != State::Running || !p.host)
+            continue;
+        p.host->loader()->sendCollectorMsg(collector::CollectorMsg(key, pressed ? 1 : 0));
+        ++sent;
+    }
+    return sent;
+}
+
+void PanelRack::unloadPanel(Panel &p)
+{
+    // The injector's target passes every message to the loader: it goes
+    // first.
+    p.injector.reset();
+    p.keys.reset();
+    if (p.host)
+        p.host->unload();
+    p.host.reset();
+}
+
+PanelRack::Counts PanelRack::counts() const
+{
+    Counts c;
+    for (const Panel &p : m_panels) {
+        switch (p.state) {
+        case State::Running:
+            ++c.running;
+            ++(p.online ? c.online : c.offline);
+            ++c.loaded;
+            break;
+        case State::Starting:
+            ++c.starting;
+            ++c.loaded;
+            break;
+        case State::Stopping:
+        case State::Stuck:
+            ++c.loaded;
+            break;
+        default:
+            break;
+        }
+        if (p.error)
+            ++c.error;
+    }
+    c.refused = m_refused;
+    c.failed = m_failed;
+    c.stuck = m_stuck;
+    return c;
+}
+
+bool PanelRack::settled() const
+{
+    if (m_next < size())
+        return false;
+    for (const Panel &p : m_panels)
+        if (p.state == State::Starting)
+            return false;
+    return true;
+}
+
+bool PanelRack::finished() const
+{
+    if (m_next < size())
+        return false;
+    for (const Panel &p : m_panels)
+        if (p.state == State::Starting || p.state == State::Running || p.state == State::Stopping)
+            return false;
+    return true;
+}
+
+void PanelRack::checkFinished()
+{
+    if (!m_settledReported && settled()) {
+        m_settledReported = true;
+        emit allSettled();
+    }
+    if (m_finishedReported || !finished())
+        return;
+    m_finishedReported = true;
+    emit allFinished();
+}
+
+QByteArray PanelRack::summaryLine(const Counts &c, double cores, double bytesPerPanel)
+{
+    return "summary running " + QByteArray::number(c.running) + " online " + QByteArray::number(c.online)
+           + " offline " + QByteArray::number(c.offline) + " error " + QByteArray::number(c.error)
+           + " starting " + QByteArray::number(c.starting) + " cpu " + QByteArray::number(cores, 'f', 2)
+           + " mem " + QByteArray::number(bytesPerPanel / 1048576.0, 'f', 2) + " MiB/panel";
+}

@@ -1,0 +1,163 @@
+#ifndef PANEL_RACK_H
+#define PANEL_RACK_H
+
+#include "tfw_interface.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+class PanelHost;
+class InjectedKeys;
+namespace collector {
+class Injector;
+}
+
+// A rack of panels in one process, hosted as Keystead hosts each panel: a
+// directory per panel holding its own copy of the firmware library, loaded
+// through the host's firmware loader, so every panel has its own globals and
+// its own firmware thread. Panel i (0-based) uses UDP port portBase + i of
+// the one address.
+//
+// Panels are started one after the other from the event loop, each after a
+// check that its descriptors fit under the open-files limit; starts that do
+// not fit are refused and reported together in one line. A panel that
+// reports a bind error is stopped, as Keystead stops it. The rack reports
+// each panel's events as lines through eventLine() and is finished once no
+// panel is left starting, running or stopping.
+class PanelRack : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        QString type = QStringLiteral("SK2000A");
+        QString ip = QStringLiteral("127.0.0.1");
+        int portBase = 2001;
+        int count = 1;
+        QString library;
+        // One panel: the panel's own directory. Several: the directory that
+        // holds one directory per panel, "p<port>".
+        QString workDir;
+        // One panel: its configuration path (empty: <workDir>/cfg<type>).
+        // Several: a file copied into each panel's directory as cfg<type>
+        // at every start (empty: each keeps what its directory holds).
+        QString config;
+        bool inject = false;
+        // Whether firmware texts and button-driver records become event
+        // lines (state lines do whenever eventLine is connected).
+        bool textLines = true;
+        bool recordLines = true;
+    };
+
+    struct Counts
+    {
+        int running = 0;   // loop running (ST_RUNNING seen, not stopping)
+        int online = 0;    // running and online
+        int offline = 0;   // running and not online
+        int error = 0;     // start failed or refused, or a bind error
+        int starting = 0;  // loaded, not yet running
+        int loaded = 0;    // library copies loaded now
+        int refused = 0;   // starts refused for the open-files limit
+        int failed = 0;    // starts that failed in the host (copy, load, injector)
+        int stuck = 0;     // firmware threads that would not stop
+    };
+
+    explicit PanelRack(const Options &options, QObject *parent = nullptr);
+    ~PanelRack() override;
+
+    int size() const { return int(m_panels.size()); }
+    int port(int index) const { return m_options.portBase + index; }
+    // Index of the panel at a port, -1 for none.
+    int indexOfPort(int port) const;
+    QString panelDir(int index) const;
+
+    // Starts every panel, one per event-loop pass.
+    void startAll();
+    // Stops every panel that runs or starts; panels not started yet are
+    // not started any more.
+    void stopAll();
+    // Stops one panel; false for a port of no panel.
+    bool stopPanel(int port);
+    // A key event to the panel at port, or to every running panel for port
+    // -1. Returns the number of panels it went to.
+    int sendKey(int key, bool pressed, int port);
+
+    Counts counts() const;
+    // Every start attempted and no panel left starting, running or stopping.
+    bool finished() const;
+    // Every start attempted and none still starting: key commands reach
+    // every panel that came up.
+    bool settled() const;
+
+signals:
+    // One event of a panel (its port), as a line without the port:
+    // "state 8 ST_RUNNING", "firmmsg ...", "bd ...", "injector ADDR:PORT".
+    void eventLine(int port, const QByteArray &line);
+    // A message about the rack itself (failed and refused starts).
+    void rackMessage(const QByteArray &line);
+    // settled() became true.
+    void allSettled();
+    // finished() became true.
+    void allFinished();
+
+private:
+    // Stuck: the thread would not stop; its copy stays loaded.
+    enum class State { Idle, Starting, Running, Stopping, Finished, Failed, Stuck };
+
+    struct Panel
+    {
+        int port = 0;
+        State state = State::Idle;
+        bool online = false;
+        bool error = false;
+        bool threadStarted = false; // ST_THREAD_STARTED seen
+        bool stopWanted = false;
+        int stopAttempts = 0;
+        std::unique_ptr<PanelHost> host;
+        std::unique_ptr<InjectedKeys> keys;
+        std::unique_ptr<collector::Injector> injector;
+    };
+
+    void startNext();
+    bool startPanel(Panel &p);
+    void failStart(Panel &p, const QString &why);
+    void onState(int index, TFW_IFirmwareCallback::StateMsg msg);
+    void onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg);
+    void requestStop(int index);
+    void retryStop(int index);
+    void unloadPanel(Panel &p);
+    void reportRefusals();
+    void checkFinished();
+    int needed() const;
+    int heldInReserve() const;
+
+public:
+    // "summary running R online O offline F error E starting S cpu C mem M
+    // MiB/panel": the rack's counts, the cores the process used and its
+    // resident memory per loaded panel.
+    static QByteArray summaryLine(const Counts &c, double cores, double bytesPerPanel);
+    // Ports as runs, "2001-2005, 2007, 2009-2010", at most eight runs and
+    // then "...". The ports ascend.
+    static QByteArray portRanges(const std::vector<int> &ports);
+
+private:
+
+    Options m_options;
+    std::vector<Panel> m_panels;
+    QTimer m_startTimer;
+    int m_next = 0;
+    bool m_stopAll = false;
+    bool m_finishedReported = false;
+    bool m_settledReported = false;
+    bool m_stateLines = false; // eventLine has a receiver
+    int m_refused = 0, m_failed = 0, m_stuck = 0;
+    std::vector<int> m_refusedPorts;
+    QString m_refusal;
+};
+
+#endif

@@ -1,0 +1,410 @@
+// rackbench: what a rack of panels costs compared with the least a host with
+// a thread per panel can cost.
+//
+//   rackbench [--panels N,N,...] [--storm-panels N,...] [--storm-rate R]
+//             [--seconds S] [--settle S] [--type NAME] [--config PATH]
+//             [--router-ip ADDR] [--panel-ip ADDR] [--port-base P]
+//             [--routersim PATH] [--library PATH]
+//
+// For each N of --panels (default 50,200,500) it hosts N panels idle online
+// in this process, exactly as panelrun and Keystead host them (a library
+// copy, directory, firmware and FTP thread each, through the host's firmware
+// loader), against a routersim process that serves them with
+// --panel-range and polls every second; for each N of --storm-panels
+// (default 200) the same under a tally storm of --storm-rate (default 20)
+// random crosspoint changes a second to every panel. After all panels are
+// online and --settle seconds (default 3) have passed, it measures over
+// --seconds (default 20): the processor use of this process in cores and
+// its resident memory per panel. In the same run, a child process
+// (rackbench --floor N) runs N bare threads, each with a 10 ms precise Qt
+// timer and a 25 ms Qt timer and nothing else, and measures the same: the
+// floor any host with a thread per panel pays; a second child (--floor-split
+// N) puts the two timers on two threads per panel, as a panel's firmware and
+// FTP threads hold them, the floor of a host with two threads per panel.
+// The panels run with TESSALINE_TICK_STATS=1 and report their tick lateness
+// when they stop.
+//
+// One table row per run: N, idle/storm, cores, floor cores, their ratio,
+// the two-thread floor and the ratio to it, tick lateness p99 (the median
+// over the panels of each panel's p99, and the worst panel's), the worst tick, memory per panel, and the load
+// average when the measurement ended. Timings are only meaningful on an
+// otherwise quiet machine: compare the load average.
+//
+// Exit status 0, 1 when panels did not all come online or a child failed,
+// 2 for bad options.
+
+#include "panel_rack.h"
+#include "proc_stats.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// ---- the floor: bare threads with the timers a panel's threads have ----------
+
+class BareTimers : public QObject
+{
+public:
+    enum Which { Both, LoopOnly, ServiceOnly };
+
+    // The timers are children, so that they move to the thread with it.
+    explicit BareTimers(Which which = Both) : m_loop(this), m_service(this), m_which(which)
+    {
+        m_loop.setTimerType(Qt::PreciseTimer);
+        connect(&m_loop, &QTimer::timeout, this, [this] { ++m_ticks; });
+        connect(&m_service, &QTimer::timeout, this, [this] { ++m_services; });
+    }
+    void start()
+    {
+        if (m_which != ServiceOnly)
+            m_loop.start(10);
+        if (m_which != LoopOnly)
+            m_service.start(25);
+    }
+    void stop()
+    {
+        m_loop.stop();
+        m_service.stop();
+    }
+
+private:
+    QTimer m_loop;
+    QTimer m_service;
+    Which m_which;
+    long m_ticks = 0;
+    long m_services = 0;
+};
+
+void pause(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// split: the timers on two threads per panel, as a panel's firmware and
+// FTP threads hold them, instead of both on one.
+int runFloor(int n, bool split, int settleS, int seconds)
+{
+    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<std::unique_ptr<BareTimers>> timers;
+    const qint64 rss0 = proc_stats::residentBytes();
+    const int count = split ? 2 * n : n;
+    for (int i = 0; i < count; ++i) {
+        auto t = std::make_unique<QThread>();
+        auto b = std::make_unique<BareTimers>(!split ? BareTimers::Both
+                                              : i % 2 ? BareTimers::ServiceOnly : BareTimers::LoopOnly);
+        b->moveToThread(t.get());
+        t->start();
+        QMetaObject::invokeMethod(b.get(), [p = b.get()] { p->start(); });
+        threads.push_back(std::move(t));
+        timers.push_back(std::move(b));
+    }
+    pause(settleS * 1000);
+    proc_stats::CpuMeter meter;
+    pause(seconds * 1000);
+    const double cores = meter.sample();
+    const double perThread = double(proc_stats::residentBytes() - rss0) / n;
+    for (int i = 0; i < count; ++i)
+        QMetaObject::invokeMethod(timers[size_t(i)].get(), [p = timers[size_t(i)].get()] { p->stop(); },
+                                  Qt::BlockingQueuedConnection);
+    for (auto &t : threads) {
+        t->quit();
+        t->wait();
+    }
+    for (size_t i = 0; i < timers.size(); ++i) {
+        timers[i].reset();
+        threads[i].reset();
+    }
+    printf("floor %d cores %.4f mem %.0f\n", n, cores, perThread);
+    return 0;
+}
+
+// ---- the panels --------------------------------------------------------------
+
+struct Settings
+{
+    QList<int> idle{50, 200, 500};
+    QList<int> storm{200};
+    int stormRate = 20;
+    int seconds = 20;
+    int settle = 3;
+    QString type = QStringLiteral("SK2000A");
+    QString config;
+    QString routerIp = QStringLiteral("127.0.0.80");
+    QString panelIp = QStringLiteral("127.0.0.81");
+    // UDP ports below the ephemeral range (their FTP ports, 2 P + 10021,
+    // too), so that no client socket of another program holds one.
+    int portBase = 8001;
+    QString routersim = QStringLiteral(ROUTERSIM_PATH);
+    QString library = QStringLiteral(TESSFW_BUILT_LIBRARY);
+};
+
+struct Row
+{
+    int n = 0;
+    bool storm = false;
+    int online = 0;
+    double cores = 0;
+    double floor = 0;
+    double floor2 = 0; // two threads per panel
+    double p99Median = 0, p99Worst = 0, worst = 0;
+    double mibPerPanel = 0;
+    QString load;
+};
+
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    const QList<QByteArray> w = f.readAll().split(' ');
+    return w.size() >= 3 ? QString::fromLatin1(w[0] + ' ' + w[1] + ' ' + w[2]) : QStringLiteral("?");
+}
+
+template <typename Done> bool waitUntil(Done done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
+bool measureFloor(int n, bool split, const Settings &s, double *cores)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QCoreApplication::applicationFilePath(),
+            {split ? QStringLiteral("--floor-split") : QStringLiteral("--floor"), QString::number(n), QStringLiteral("--seconds"),
+             QString::number(s.seconds), QStringLiteral("--settle"), QString::number(s.settle)});
+    if (!p.waitForFinished((s.seconds + s.settle) * 1000 + 60000) || p.exitCode() != 0) {
+        fprintf(stderr, "rackbench: the floor run failed\n");
+        return false;
+    }
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("floor \\d+ cores ([0-9.]+)")).match(QString::fromLatin1(p.readAll()));
+    if (!m.hasMatch())
+        return false;
+    *cores = m.captured(1).toDouble();
+    return true;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+bool runPanels(int n, bool storm, const Settings &s, Row *row)
+{
+    row->n = n;
+    row->storm = storm;
+    QStringList args{QStringLiteral("--bind"), s.routerIp + QStringLiteral(":2001"), QStringLiteral("--panel-range"),
+                     QStringLiteral("%1:%2-%3").arg(s.panelIp).arg(s.portBase).arg(s.portBase + n - 1),
+                     QStringLiteral("--quiet")};
+    if (storm)
+        args << QStringLiteral("--storm") << QString::number(s.stormRate);
+    QProcess router;
+    router.setStandardOutputFile(QProcess::nullDevice());
+    router.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    router.start(s.routersim, args);
+    if (!router.waitForStarted()) {
+        fprintf(stderr, "rackbench: cannot start %s\n", qPrintable(s.routersim));
+        return false;
+    }
+
+    QTemporaryDir dir;
+    PanelRack::Options o;
+    o.type = s.type;
+    o.ip = s.panelIp;
+    o.portBase = s.portBase;
+    o.count = n;
+    o.library = s.library;
+    o.workDir = dir.path();
+    o.config = s.config;
+    o.textLines = true; // the tick lateness reports
+    o.recordLines = false;
+    const qint64 rss0 = proc_stats::residentBytes();
+    PanelRack rack(o);
+    std::vector<double> p99s;
+    double worst = 0;
+    const QRegularExpression stats(
+        QStringLiteral("tick lateness: \\d+ ticks, median [0-9.]+ ms, p99 ([0-9.]+) ms, worst ([0-9.]+) ms"));
+    QObject::connect(&rack, &PanelRack::eventLine, &rack, [&](int, const QByteArray &line) {
+        const QRegularExpressionMatch m = stats.match(QString::fromLatin1(line));
+        if (m.hasMatch()) {
+            p99s.push_back(m.captured(1).toDouble());
+            worst = std::max(worst, m.captured(2).toDouble());
+        }
+    });
+    QObject::connect(&rack, &PanelRack::rackMessage, &rack,
+                     [](const QByteArray &line) { fprintf(stderr, "%s\n", line.constData()); });
+    rack.startAll();
+    const bool online = waitUntil([&] { return rack.counts().online == n; }, 60000 + n * 100);
+    row->online = rack.counts().online;
+    bool ok = online;
+    if (ok) {
+        pause(s.settle * 1000);
+        proc_stats::CpuMeter meter;
+        pause(s.seconds * 1000);
+        row->cores = meter.sample();
+        row->mibPerPanel = double(proc_stats::residentBytes() - rss0) / n / 1048576.0;
+        row->load = loadAverage();
+        row->online = rack.counts().online;
+    } else {
+        fprintf(stderr, "rackbench: %d of %d panels online\n", row->online, n);
+    }
+    rack.stopAll();
+    waitUntil([&] { return rack.finished(); }, 60000);
+    QCoreApplication::processEvents();
+    row->p99Median = median(p99s);
+    row->p99Worst = p99s.empty() ? 0 : *std::max_element(p99s.begin(), p99s.end());
+    row->worst = worst;
+    router.write("quit\n");
+    if (!router.waitForFinished(5000))
+        router.kill();
+    router.waitForFinished(2000);
+    return ok && measureFloor(n, false, s, &row->floor) && measureFloor(n, true, s, &row->floor2);
+}
+
+QList<int> parseList(const QString &text, bool *ok)
+{
+    QList<int> out;
+    *ok = true;
+    if (text.isEmpty() || text == QLatin1String("none"))
+        return out;
+    for (const QString &w : text.split(QLatin1Char(','))) {
+        const int v = w.toInt(ok);
+        if (!*ok || v < 1)
+            return {};
+        out << v;
+    }
+    return out;
+}
+
+FILE *s_table = stdout;
+
+void printRow(const Row &r)
+{
+    fprintf(s_table, "| %5d | %-5s | %7.3f | %7.3f | %5.2f | %8.3f | %5.2f | %5.2f / %5.2f | %7.2f | %6.2f | %-14s |\n",
+            r.n, r.storm ? "storm" : "idle", r.cores, r.floor, r.floor > 0 ? r.cores / r.floor : 0.0, r.floor2,
+            r.floor2 > 0 ? r.cores / r.floor2 : 0.0, r.p99Median, r.p99Worst, r.worst, r.mibPerPanel,
+            qPrintable(r.load));
+}
+
+} // namespace
+
+// Warnings and worse to standard error; the panels' debug lines would
+// drown the table.
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    fprintf(stderr, "%s\n", qPrintable(text));
+    if (type == QtFatalMsg)
+        abort();
+}
+
+int main(int argc, char **argv)
+{
+    qInstallMessageHandler(messageHandler);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Set before any panel starts: each firmware thread reads it once.
+    qputenv("TESSALINE_TICK_STATS", "1");
+    QCoreApplication app(argc, argv);
+    Settings s;
+    int floorN = 0;
+    bool floorSplit = false;
+    const QStringList a = app.arguments();
+    bool ok = true;
+    for (int i = 1; i < a.size() && ok; ++i) {
+        const bool more = i + 1 < a.size();
+        const QString &o = a[i];
+        if ((o == QLatin1String("--floor") || o == QLatin1String("--floor-split")) && more) {
+            floorSplit = o == QLatin1String("--floor-split");
+            floorN = a[++i].toInt(&ok);
+        }
+        else if (o == QLatin1String("--panels") && more)
+            s.idle = parseList(a[++i], &ok);
+        else if (o == QLatin1String("--storm-panels") && more)
+            s.storm = parseList(a[++i], &ok);
+        else if (o == QLatin1String("--storm-rate") && more)
+            s.stormRate = a[++i].toInt(&ok);
+        else if (o == QLatin1String("--seconds") && more)
+            s.seconds = a[++i].toInt(&ok);
+        else if (o == QLatin1String("--settle") && more)
+            s.settle = a[++i].toInt(&ok);
+        else if (o == QLatin1String("--type") && more)
+            s.type = a[++i];
+        else if (o == QLatin1String("--config") && more)
+            s.config = a[++i];
+        else if (o == QLatin1String("--router-ip") && more)
+            s.routerIp = a[++i];
+        else if (o == QLatin1String("--panel-ip") && more)
+            s.panelIp = a[++i];
+        else if (o == QLatin1String("--port-base") && more)
+            s.portBase = a[++i].toInt(&ok);
+        else if (o == QLatin1String("--routersim") && more)
+            s.routersim = a[++i];
+        else if (o == QLatin1String("--library") && more)
+            s.library = a[++i];
+        else
+            ok = false;
+    }
+    if (!ok || s.seconds < 1 || s.settle < 0 || s.stormRate < 1) {
+        fprintf(stderr, "usage: rackbench [--panels N,N,...] [--storm-panels N,...|none] [--storm-rate R]\n"
+                        "                 [--seconds S] [--settle S] [--type NAME] [--config PATH]\n"
+                        "                 [--router-ip ADDR] [--panel-ip ADDR] [--port-base P]\n"
+                        "                 [--routersim PATH] [--library PATH]\n");
+        return 2;
+    }
+    if (floorN > 0)
+        return runFloor(floorN, floorSplit, s.settle, s.seconds);
+
+    // The firmwares print their diagnostics on standard output: the table
+    // goes to a copy of it, and standard output itself to /dev/null.
+    const int tableFd = dup(STDOUT_FILENO);
+    s_table = tableFd >= 0 ? fdopen(tableFd, "w") : nullptr;
+    const int devNull = open("/dev/null", O_WRONLY);
+    if (!s_table || devNull < 0 || dup2(devNull, STDOUT_FILENO) < 0) {
+        fprintf(stderr, "rackbench: cannot set up the output\n");
+        return 1;
+    }
+    close(devNull);
+    setvbuf(s_table, nullptr, _IOLBF, 0);
+
+    fprintf(s_table, "rackbench: %s panels, %d s measured after %d s settling, storm %d changes/s\n",
+            qPrintable(s.type), s.seconds, s.settle, s.stormRate);
+    fprintf(s_table, "|     N | mode  |   cores |   floor | ratio | floor 2N | ratio | tick p99 ms   | worst ms | MiB/pn | load average   |\n");
+    fprintf(s_table, "|------:|-------|--------:|--------:|------:|---------:|------:|---------------|---------:|-------:|----------------|\n");
+    bool allOk = true;
+    for (int n : s.idle) {
+        Row r;
+        allOk = runPanels(n, false, s, &r) && allOk;
+        printRow(r);
+    }
+    for (int n : s.storm) {
+        Row r;
+        allOk = runPanels(n, true, s, &r) && allOk;
+        printRow(r);
+    }
+    return allOk ? 0 : 1;
+}
