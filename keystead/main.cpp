@@ -5,6 +5,7 @@
 #include "kst_commandline.h"
 #include "kst_crash_handler.h"
 #include "kst_dirs.h"
+#include "kst_open_files.h"
 #include "kst_single_instance.h"
 #include "lib_message_handler.h"
 
@@ -182,6 +183,8 @@ int main(int argc, char **argv)
     const bool dumpBesideProgram = programDirWritable();
     installCrashHandler(dumpBesideProgram ? programFile().absolutePath() : QDir::tempPath());
     const bool quitSignals = catchQuitSignals();
+    // Hundreds of panels need more descriptors than the usual soft limit.
+    KST_raiseOpenFilesLimit();
     LIB_MessageHandler::install();
     QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
 
