@@ -145,21 +145,29 @@ void runFor(int ms)
     loop.exec();
 }
 
-// Counts the rack window's repaint passes and the paints inside it.
+// Counts the rack window's repaint passes, the paints inside it and, per
+// face, the passes that repainted it.
 class FrameCounter : public QObject
 {
 public:
-    explicit FrameCounter(QWidget *window) : m_window(window) {}
+    FrameCounter(QWidget *window, const QList<QWidget *> &faces)
+        : m_window(window), m_faces(faces), m_faceFrames(faces.size(), 0),
+          m_inPass(faces.size(), false)
+    {
+    }
 
     void reset()
     {
-        m_frames = m_paints = m_facePaints = 0;
+        m_frames = m_paints = 0;
+        std::fill(m_faceFrames.begin(), m_faceFrames.end(), 0L);
         m_open = false;
         m_inFrame = 0;
+        std::fill(m_inPass.begin(), m_inPass.end(), false);
     }
     void finish() { closeFrame(); }
     long frames() const { return m_frames; }
     long paints() const { return m_paints; }
+    long faceFrames(int i) const { return m_faceFrames.at(i); }
 
 protected:
     bool eventFilter(QObject *o, QEvent *e) override
@@ -167,10 +175,19 @@ protected:
         if (e->type() == QEvent::UpdateRequest && o == m_window) {
             closeFrame();
             m_open = true;
-        } else if (e->type() == QEvent::Paint && o->isWidgetType()
-                   && static_cast<QWidget *>(o)->window() == m_window) {
+        } else if (e->type() == QEvent::Paint && o->isWidgetType()) {
+            auto *w = static_cast<QWidget *>(o);
+            if (w->window() != m_window)
+                return false;
             ++m_paints;
             ++m_inFrame;
+            for (QWidget *p = w; p && p != m_window; p = p->parentWidget()) {
+                const int i = m_faces.indexOf(p);
+                if (i >= 0) {
+                    m_inPass[i] = true;
+                    break;
+                }
+            }
         }
         return false;
     }
@@ -180,14 +197,21 @@ private:
     {
         if (m_open && m_inFrame > 0)
             ++m_frames;
+        for (int i = 0; i < m_inPass.size(); ++i)
+            if (m_inPass[i]) {
+                ++m_faceFrames[i];
+                m_inPass[i] = false;
+            }
         m_open = false;
         m_inFrame = 0;
     }
 
     QWidget *m_window;
+    QList<QWidget *> m_faces;
+    QVector<long> m_faceFrames;
+    QVector<bool> m_inPass;
     long m_frames = 0;
     long m_paints = 0;
-    long m_facePaints = 0;
     long m_inFrame = 0;
     bool m_open = false;
 };
@@ -289,6 +313,8 @@ int main(int argc, char **argv)
         data.setData(index.siblingAtColumn(KST_Data::ColType), s.type);
         data.setData(index.siblingAtColumn(KST_Data::ColIP), s.panelIp);
         data.setData(index.siblingAtColumn(KST_Data::ColPort), s.portBase + i);
+        // Started here, not by the panel set's timed start.
+        p->setShouldAutostart(false);
         QDir().mkpath(QFileInfo(p->configPath()).path());
         QFile f(p->configPath());
         if (!f.open(QIODevice::WriteOnly) || f.write(config) != config.size()) {
@@ -322,10 +348,12 @@ int main(int argc, char **argv)
             return 1;
         }
     const auto allOnline = [&] {
+        if (router.state() == QProcess::NotRunning)
+            return true;
         return std::all_of(panels.begin(), panels.end(),
                            [](KST_PanelInstance *p) { return p->isOnline(); });
     };
-    if (!waitUntil(allOnline, 60000 + 1000 * s.panels)) {
+    if (!waitUntil(allOnline, 60000 + 1000 * s.panels) || router.state() == QProcess::NotRunning) {
         const long online = std::count_if(panels.begin(), panels.end(),
                                           [](KST_PanelInstance *p) { return p->isOnline(); });
         fprintf(stderr, "rackwinbench: only %ld of %d panels online\n", online, s.panels);
@@ -355,7 +383,10 @@ int main(int argc, char **argv)
     }
     runFor(1000 * s.settle);
 
-    FrameCounter counter(frame);
+    QList<QWidget *> faces;
+    for (KST_PanelInstance *p : panels)
+        faces.append(p->face());
+    FrameCounter counter(frame, faces);
     app.installEventFilter(&counter);
     counter.reset();
     QElapsedTimer wall;
@@ -371,17 +402,24 @@ int main(int argc, char **argv)
     const long online = std::count_if(panels.begin(), panels.end(),
                                       [](KST_PanelInstance *p) { return p->isOnline(); });
 
+    // A face's frame rate: the repaint passes of the window that drew it.
+    double faceMean = 0, faceMin = 1e9;
+    for (int i = 0; i < faces.size(); ++i) {
+        const double r = counter.faceFrames(i) / secs;
+        faceMean += r / faces.size();
+        faceMin = std::min(faceMin, r);
+    }
     fprintf(out,
-            "rackwinbench: %d %s faces (%d keys) in one window %dx%d, %d fully exposed, %ld online; "
-            "storm %s; %.1f frames/s, %.0f paints/s; GUI thread %.2f cores; process %.2f cores; "
-            "%.1f s; load %s\n",
+            "rackwinbench: %d %s faces (%d keys), window %dx%d, %d fully exposed, %ld online; "
+            "storm %s; faces drawn %.1f frames/s (slowest face %.1f); window %.0f repaint passes/s, "
+            "%.0f paints/s; GUI thread %.2f cores; process %.2f cores; %.1f s; load %s\n",
             s.panels, qPrintable(s.type), keys, frame->width(), frame->height(), exposed, online,
             s.storm ? qPrintable(QStringLiteral("%1 changes/s over %2 destinations")
                                      .arg(s.stormRate)
                                      .arg(dests))
                     : "off",
-            counter.frames() / secs, counter.paints() / secs, gui / secs, proc / secs, secs,
-            qPrintable(loadAverage()));
+            faceMean, faceMin, counter.frames() / secs, counter.paints() / secs, gui / secs,
+            proc / secs, secs, qPrintable(loadAverage()));
     fflush(out);
 
     router.write("quit\n");
