@@ -108,6 +108,14 @@ void KST_RackWidget::addFace(QWidget *face, int position)
 {
     if (!face || hasFace(face))
         return;
+    // Entries and layout items go by the same index; a gap dropped first
+    // does not move the place asked for.
+    QWidget *before = position >= 0 && position < m_entries.size()
+                          ? m_entries.at(position).face.data()
+                          : nullptr;
+    dropHiddenGaps();
+    if (before)
+        position = indexOf(before);
     if (position < 0 || position > m_entries.size())
         position = m_entries.size();
     Entry e;
@@ -123,6 +131,7 @@ void KST_RackWidget::addFace(QWidget *face, int position)
 
 void KST_RackWidget::removeFace(QWidget *face)
 {
+    dropHiddenGaps();
     const int i = indexOf(face);
     if (i < 0) {
         qCritical("unexpected (%s,%d)", __FILE__, __LINE__);

@@ -194,11 +194,25 @@ private slots:
         w->setFaceVisible(a, true);
         QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("widget not found")), 1);
 
-        // A face deleted while placed leaves nothing behind.
+        // A face deleted while placed leaves nothing behind, and faces
+        // placed after it still go where they are asked to.
+        auto *c = new AspectFace(4);
+        w->addFace(c);
+        w->setFaceVisible(c, true);
         delete b;
+        w->addFace(a, w->indexOf(c));
+        w->setFaceVisible(a, true);
+        waitSettled(w);
+        QCOMPARE(w->entryCount(), 2);
+        QCOMPARE(w->indexOf(a), 0);
+        QTRY_VERIFY(a->geometry().bottom() < c->geometry().top());
+        QCOMPARE(c->geometry().top() - a->geometry().bottom() - 1, int(KST_RackWidget::Spacing));
+        delete c;
+        w->updateLayout();
+        QCOMPARE(w->entryCount(), 1);
+        delete a;
         w->updateLayout();
         QCOMPARE(w->entryCount(), 0);
-        delete a;
     }
 
     // Shown, the window fades in over 200 ms; closing is refused and told.
