@@ -1,10 +1,13 @@
 # Tessaline: set-up, build, run and tests on Debian 12.
 #
-#   make run        build and start one emulated panel (until Ctrl-C)
+#   make run        build and start Keystead on the demonstration panel set,
+#                   with the router simulator beside it (until Keystead closes)
 #   make test       build and run the whole test suite
 #   make test-asan  the whole test suite under AddressSanitizer + UBSan
 #   make test-tsan  the tests that start firmware threads under ThreadSanitizer
 #   make fuzz       each libFuzzer harness for FUZZ_SECONDS (default 60)
+#   make deb        the Debian package $(BUILD)/tessaline_<version>_amd64.deb
+#   make install    install into PREFIX (default /usr/local)
 #
 # Every target first installs the Debian packages it needs (with sudo unless
 # run as root).
@@ -17,8 +20,11 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
 # curl, lftp and python3 are the FTP clients the tests upload with; qt6-multimedia-dev
-# plays the panels' buzzer.
-PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core curl lftp python3
+# plays the panels' buzzer; xvfb and xdotool run the program's window tests on a
+# virtual screen (and give tools/kstshot a display for its screenshots); dpkg-dev
+# and file let CPack work out the package's dependencies.
+PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core curl lftp python3 \
+                 xvfb xauth xdotool dpkg-dev file
 SAN_PACKAGES  := clang-14 libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -32,7 +38,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps san-deps build run test test-asan test-tsan fuzz clean
+.PHONY: all deps san-deps build run test test-asan test-tsan fuzz deb install demo-check deb-check clean
 
 all: build
 
@@ -47,7 +53,24 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/tools/panelrun/panelrun --until-signal
+	tools/demo/run-demo.sh $(BUILD)
+
+# `make run` under a virtual screen with a demonstration directory of its
+# own: both demo panels must come online (CI runs it).
+demo-check: deps
+	tools/demo/check-demo.sh
+
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+deb: build
+	cd $(BUILD) && cpack -G DEB
+
+# The package installed with apt-get from a directory of its own, then
+# `keystead --version` from it; removed again afterwards.
+deb-check: deb
+	tools/deb/check-deb.sh $(BUILD)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE bench

@@ -112,9 +112,10 @@ KST_PanelInstance *KST_Data::addPanel(int rackRow, int panelRow)
     insertPanel(rack, panelRow, panel);
     rack->updateLayout();
     setChanged();
-    panel->setVisible(true);
     // The face is shown, and with it the rack's window.
-    if (!rack->isVisible()) {
+    const bool rackWasVisible = rack->isVisible();
+    panel->setVisible(true);
+    if (!rackWasVisible) {
         rack->setVisible(true);
         const QModelIndex r = indexOfItem(rack);
         emit dataChanged(r.siblingAtColumn(ColVisible), r.siblingAtColumn(ColVisible));

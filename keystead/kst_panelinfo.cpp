@@ -1,6 +1,7 @@
 #include "kst_panelinfo.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 KST_PanelInfo::KST_PanelInfo() : KST_PanelInfo(KST_DirEnv::fromProcess()) {}
 
@@ -76,7 +77,17 @@ QString KST_PanelInfo::firmwareSourcePath() const
         if (!dev.isEmpty())
             m_firmwareSourcePath = m_env.currentDir + QLatin1Char('/') + dev;
         else
-            m_firmwareSourcePath = m_env.programDir + QStringLiteral("/firm.");
+            m_firmwareSourcePath = installedFirmwarePath(m_env.programDir);
     }
     return m_firmwareSourcePath;
+}
+
+QString KST_PanelInfo::installedFirmwarePath(const QString &programDir)
+{
+    const QString beside = programDir + QStringLiteral("/firm.");
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed =
+        QDir::cleanPath(programDir + QStringLiteral("/../lib/tessaline/firm."));
+    return QFileInfo::exists(installed) ? installed : beside;
 }

@@ -42,8 +42,13 @@ public:
     int typeCount() const { return m_count; }
 
     // The firmware library copied into each panel directory: the development
-    // build when present, else "firm." next to the program. Computed once.
+    // build when present, else "firm." next to the program, else the
+    // installed one (see installedFirmwarePath). Computed once.
     QString firmwareSourcePath() const;
+    // "firm." next to the program when it is there (a build tree), else
+    // <program dir>/../lib/tessaline/firm. when that is there (an installed
+    // program: bin/keystead, lib/tessaline/firm.), else the first.
+    static QString installedFirmwarePath(const QString &programDir);
 
 private:
     void fillTable();

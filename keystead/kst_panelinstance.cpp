@@ -3,6 +3,7 @@
 // firmware's reports are in kst_panelinstance_run.cpp.
 
 #include "kst_panelinstance.h"
+#include "kst_rack.h"
 
 #include "arch_itemi.h"
 #include "arch_itemo.h"
@@ -168,13 +169,13 @@ void KST_PanelInstance::setVisible(bool visible)
         qCritical("panel has no parent (%s,%d)", __FILE__, __LINE__);
         return;
     }
-    if (!m_face)
+    KST_Rack *rack = parentItem()->asRack();
+    if (!m_face || !rack)
         return;
-    m_face->setVisible(visible);
+    rack->showPanel(rack->rowOfChild(this), visible);
     // A face shown in a hidden rack window shows the window too.
-    QWidget *window = m_face->window();
-    if (visible && window != m_face && !window->isVisible())
-        window->show();
+    if (visible && rack->window() && !rack->isWindowShown())
+        rack->setVisible(true);
 }
 
 void KST_PanelInstance::setParentWidget(QWidget *parent)

@@ -110,6 +110,8 @@ public:
     int commLevel(int channel, bool peek);
     // The level of a comm indication elapsedMs after its event.
     static int commLevelAfter(qint64 elapsedMs, int levelCount, int fadeMs);
+    // The level right after an event.
+    int commLevelCount() const { return m_commLevelCount; }
 
     QString errorText() const;
     static QString stateText(int state);

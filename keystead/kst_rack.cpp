@@ -32,14 +32,13 @@ void KST_Rack::refresh()
 void KST_Rack::setVisible(bool visible)
 {
     m_visible = visible;
+    // Before its window exists a rack only keeps the flag.
     if (!m_frame)
         return;
-    if (visible) {
-        m_frame->show();
-        m_frame->raise();
-    } else {
-        m_frame->hide();
-    }
+    if (visible)
+        showWindow();
+    else
+        hideWindow();
 }
 
 bool KST_Rack::isWindowShown() const
@@ -47,9 +46,60 @@ bool KST_Rack::isWindowShown() const
     return m_frame && m_frame->isVisible();
 }
 
+void KST_Rack::showWindow()
+{
+    KST_RackWidget *w = window();
+    if (!w) {
+        qCritical("_rackWidget NULL (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    w->showWindow();
+}
+
+void KST_Rack::hideWindow()
+{
+    KST_RackWidget *w = window();
+    if (!w) {
+        qCritical("_rackWidget NULL (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    w->hideWindow();
+}
+
 KST_RackWidget *KST_Rack::window() const
 {
     return m_frame ? m_frame->rackWidget() : nullptr;
+}
+
+void KST_Rack::showPanel(int row, bool visible)
+{
+    if (row < 0 || row >= m_panels.size()) {
+        qCritical("invalid panel index %d (%s,%d)", row, __FILE__, __LINE__);
+        return;
+    }
+    KST_RackWidget *w = window();
+    if (!w) {
+        qCritical("_rackWidget NULL (%s,%d)", __FILE__, __LINE__);
+        return;
+    }
+    PAN_Widget *face = m_panels.at(row)->face();
+    if (!face)
+        return;
+    if (!visible) {
+        if (w->hasFace(face))
+            w->removeFace(face);
+        else
+            face->hide();
+        return;
+    }
+    if (!w->hasFace(face)) {
+        // Before the first face of a later panel that is in the window.
+        int position = -1;
+        for (int i = row + 1; i < m_panels.size() && position < 0; ++i)
+            position = w->indexOf(m_panels.at(i)->face());
+        w->addFace(face, position);
+    }
+    w->setFaceVisible(face, true);
 }
 
 // ---- Panels -------------------------------------------------------------------
@@ -87,15 +137,18 @@ KST_PanelInstance *KST_Rack::takePanel(int row)
     return panel;
 }
 
-// A panel's face (once it has one) sits in the window at the panel's row.
+// A panel's face (once it has one) sits in the window in the panel's order
+// while the panel is visible.
 void KST_Rack::placeFace(KST_PanelInstance *panel)
 {
     KST_RackWidget *w = window();
-    if (!w || !panel->face() || w->hasFace(panel->face()))
+    // A panel not inserted yet is placed when it is.
+    if (!w || !panel->face() || !m_panels.contains(panel))
         return;
-    w->addFace(panel->face(), m_panels.indexOf(panel));
-    panel->face()->setVisible(panel->isVisible());
-    w->updateLayout();
+    if (panel->isVisible())
+        showPanel(int(m_panels.indexOf(panel)), true);
+    else if (!w->hasFace(panel->face()))
+        panel->face()->hide();
 }
 
 // ---- Window -------------------------------------------------------------------
@@ -103,18 +156,20 @@ void KST_Rack::placeFace(KST_PanelInstance *panel)
 void KST_Rack::createWindow(QWidget *mainWindow, KST_PanelInfo *info,
                             const KST_FaceResources &faces, const QRect *geometry)
 {
-    (void)mainWindow;
     m_panelInfo = info;
     m_faces = faces;
     if (!m_frame) {
-        m_frame = new KST_RackWidgetResizer;
-        connect(m_frame->rackWidget(), &KST_RackWidget::resize_finished, this,
-                &KST_Rack::resize_finished);
+        m_frame = new KST_RackWidgetResizer(mainWindow);
+        KST_RackWidget *w = m_frame->rackWidget();
+        connect(w, &KST_RackWidget::resize_finished, this, &KST_Rack::resize_finished);
+        connect(w, &KST_RackWidget::closed, this, &KST_Rack::rackWindowClosed);
         connect(m_frame.data(), &KST_RackWidgetResizer::closed, this, &KST_Rack::rackWindowClosed);
-        m_frame->setWindowTitle(m_name);
         for (KST_PanelInstance *p : qAsConst(m_panels))
             placeFace(p);
+    } else {
+        m_frame->rackWidget()->setMainWindow(mainWindow);
     }
+    refresh();
     if (geometry)
         m_frame->setGeometry(*geometry);
     else if (!m_uiData.isEmpty())

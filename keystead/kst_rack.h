@@ -59,6 +59,12 @@ public:
     KST_RackWidget *window() const;
     KST_RackWidgetResizer *frame() const { return m_frame; }
     bool isWindowShown() const;
+    // Shows (fading in) or hides the window without changing the stored flag.
+    void showWindow();
+    void hideWindow();
+    // Lets the face of the panel at row grow into the window, or takes it
+    // out; a face shown goes before the faces of the panels after it.
+    void showPanel(int row, bool visible);
     // Builds every panel's face in the window.
     void initPanels(const QString &firmwareSource);
     // Builds one panel's face in the window (a panel added later).

@@ -19,6 +19,8 @@ bool PAN_Limiter::Content::operator==(const Content &o) const
 PAN_Limiter::PAN_Limiter(QObject *parent) : QObject(parent)
 {
     m_timer.setInterval(m_interval);
+    // Batches pace the face's frames: a coarse timer would let them drift.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &PAN_Limiter::timerUpdate);
     m_batchClock.start();
 }
@@ -107,15 +109,24 @@ void PAN_Limiter::enqueue(Connector *c)
         r->queued = true;
         m_queue.push_back(c->tag());
     }
-    if (m_batchClock.elapsed() > m_interval)
+    // The next batch is due one interval after the last one, not one
+    // interval after this update: under a steady stream of updates the face
+    // is drawn once per interval.
+    const qint64 since = m_batchClock.elapsed();
+    if (since > m_interval)
         runBatch(m_batchSize);
     else if (!m_timer.isActive())
-        m_timer.start(m_interval);
+        m_timer.start(int(m_interval - since));
 }
 
 void PAN_Limiter::timerUpdate()
 {
     runBatch(m_batchSize);
+}
+
+int PAN_Limiter::timerRemainingMs() const
+{
+    return m_timer.remainingTime();
 }
 
 void PAN_Limiter::timerUpdateEnabler()
@@ -147,9 +158,10 @@ void PAN_Limiter::runBatch(int maxCount)
         if (r.connector)
             apply(r);
     }
+    // A timer started for the rest of an interval goes on at the full one.
     if (m_queue.empty())
         m_timer.stop();
-    else if (!m_timer.isActive())
+    else if (!m_timer.isActive() || m_timer.interval() != m_interval)
         m_timer.start(m_interval);
 }
 

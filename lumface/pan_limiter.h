@@ -47,6 +47,8 @@ public:
     void setBatch(int size, int intervalMs);
     int queued() const { return int(m_queue.size()); }
     bool timerActive() const { return m_timer.isActive(); }
+    // Time until the next batch; -1 when none is due.
+    int timerRemainingMs() const;
 
 public slots:
     // One batch; the timer stops once the queue is empty.

@@ -343,7 +343,10 @@ void PAN_Widget::shade(QGraphicsPixmapItem *overlay, double t)
 
 void PAN_Widget::showTimer()
 {
-    show();
+    // A face hidden since (taken out of its rack window, left without
+    // parent) must not come back, least of all as a window of its own.
+    if (!isHidden())
+        show();
     if (m_splash) {
         m_splash->close();
         m_splash->deleteLater();

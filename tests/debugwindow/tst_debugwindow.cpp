@@ -7,6 +7,8 @@
 #include "lib_message_handler.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -82,6 +84,19 @@ QByteArray readFile(const QString &path)
 }
 
 } // namespace
+
+// How many descriptors of this process are open on the file.
+static int descriptorsOf(const QString &path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    int n = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::Files | QDir::System)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
+            ++n;
+    }
+    return n;
+}
 
 class TestDebugWindow : public QObject
 {
@@ -300,6 +315,14 @@ private slots:
         QVERIFY(f.write("x"));
         QCOMPARE(QFileInfo(path + QStringLiteral(".1")).size(), qint64(10 * 1024 * 1024));
         QCOMPARE(readFile(path), QByteArray("x"));
+
+        // The file stays open between lines: one descriptor, whatever the
+        // number of lines written.
+        for (int i = 0; i < 1000; ++i)
+            QVERIFY(f.write("line\n"));
+        QCOMPARE(descriptorsOf(path), 1);
+        f.close();
+        QCOMPARE(descriptorsOf(path), 0);
 
         // A file that cannot be opened fails the write, no more.
         LIB_LogFile bad(dir.path() + QStringLiteral("/missing/dir/log.txt"));

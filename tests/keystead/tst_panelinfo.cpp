@@ -152,6 +152,15 @@ void TestPanelInfo::firmwareSource()
     QFile::remove(tmp.filePath("tessfw/libtessfw.so"));
     QCOMPARE(info.firmwareSourcePath(), dev);
     QCOMPARE(developmentFirmwarePath(env.currentDir), QString());
+
+    // Installed: bin/keystead finds lib/tessaline/firm.; a copy beside the
+    // program wins over it.
+    const KST_DirEnv inst = envIn(tmp, "usr/bin");
+    QDir().mkpath(tmp.filePath("usr/lib/tessaline"));
+    touch(tmp.filePath("usr/lib/tessaline/firm."));
+    QCOMPARE(KST_PanelInfo(inst).firmwareSourcePath(), tmp.filePath("usr/lib/tessaline/firm."));
+    touch(tmp.filePath("usr/bin/firm."));
+    QCOMPARE(KST_PanelInfo(inst).firmwareSourcePath(), tmp.filePath("usr/bin/firm."));
 }
 
 QTEST_GUILESS_MAIN(TestPanelInfo)

@@ -447,6 +447,33 @@ void TstPanItem::limiterBatchesAndDifferences()
     QCOMPARE(items[149]->color(), QColor(1, 2, 3));
     QTRY_VERIFY(!limiter.timerActive());
 
+    // An update some time after a batch waits only for the rest of the
+    // interval, so a steady stream of updates is drawn once per interval;
+    // a batch that leaves some queued goes on at the full interval. (A
+    // machine too busy to come back within the interval is not judged.)
+    QElapsedTimer sinceBatch;
+    limiter.flush();
+    sinceBatch.start();
+    QTest::qWait(10);
+    const qint64 waited = sinceBatch.elapsed();
+    cons[5]->setColor(7, 7, 7);
+    if (waited < 30) {
+        QVERIFY(limiter.timerActive());
+        QVERIFY2(limiter.timerRemainingMs() <= 33 - waited + 2,
+                 qPrintable(QStringLiteral("%1 after %2").arg(limiter.timerRemainingMs()).arg(waited)));
+    }
+    for (auto &c : cons)
+        c->setColor(7, 7, 8);
+    QCOMPARE(limiter.queued(), 150);
+    limiter.timerUpdate();
+    QCOMPARE(limiter.queued(), 50);
+    QVERIFY(limiter.timerActive());
+    QVERIFY(limiter.timerRemainingMs() > 25);
+    QTRY_COMPARE(limiter.queued(), 0);
+    for (auto &c : cons)
+        c->setColor(1, 2, 3);
+    limiter.flush();
+
     // Only what differs from what was last applied is applied again;
     // refresh applies everything.
     items[0]->setColor(Qt::white); // drawn over behind the limiter's back

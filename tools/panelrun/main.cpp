@@ -248,6 +248,18 @@ private:
 
 } // namespace
 
+// The library built with the project; for an installed panelrun
+// (bin/panelrun) the installed one, lib/tessaline/firm.
+static QString defaultLibrary()
+{
+    const QString built = QStringLiteral(TESSFW_BUILT_LIBRARY);
+    if (QFileInfo::exists(built))
+        return built;
+    const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                              + QStringLiteral("/../lib/tessaline/firm."));
+    return QFileInfo::exists(installed) ? installed : built;
+}
+
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -276,7 +288,7 @@ int main(int argc, char **argv)
                                         QStringLiteral("DIR"));
     const QCommandLineOption libraryOpt(QStringLiteral("library"),
                                         QStringLiteral("Firmware library to load."),
-                                        QStringLiteral("PATH"), QStringLiteral(TESSFW_BUILT_LIBRARY));
+                                        QStringLiteral("PATH"), defaultLibrary());
     const QCommandLineOption runMsOpt(QStringLiteral("run-ms"),
                                       QStringLiteral("Stop after N ms (end of input then does not stop)."),
                                       QStringLiteral("N"));

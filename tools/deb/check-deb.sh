@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The Debian package as a user installs it: copied alone into a new
+# directory, installed from there with apt-get, then run from its installed
+# place; removed again at the end (also when a check fails).
+#
+#   tools/deb/check-deb.sh [BUILD_DIR]     (default build; run `make deb` first)
+#
+# Checks: `keystead --version` and `--help`; the installed files (program,
+# firmware under lib/tessaline, desktop entry, icon); panelrun finding the
+# installed firmware; keystead (offscreen) starting a panel from the
+# installed firmware. Needs root or sudo.
+set -euo pipefail
+
+build=$(cd "${1:-build}" && pwd)
+SUDO=$([ "$(id -u)" = 0 ] || echo sudo)
+debs=("$build"/tessaline_*_amd64.deb)
+[ -f "${debs[0]}" ] || { echo "check-deb: no $build/tessaline_*_amd64.deb (make deb)" >&2; exit 2; }
+[ ${#debs[@]} = 1 ] || { echo "check-deb: more than one package in $build: ${debs[*]}" >&2; exit 2; }
+
+work=$(mktemp -d)
+installed=0
+cleanup() {
+  [ "$installed" = 1 ] && DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -q tessaline >/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "check-deb: FAIL: $*" >&2; exit 1; }
+
+if dpkg-query -W -f='${Status}' tessaline 2>/dev/null | grep -q 'install ok installed'; then
+  fail "tessaline is installed already; remove it first"
+fi
+
+cp "${debs[0]}" "$work/"
+cd "$work"
+echo "check-deb: $(basename "${debs[0]}"): $(dpkg-deb -f ./tessaline_*.deb Depends)"
+dpkg-deb -f ./tessaline_*.deb Depends | grep -q 'libqt6widgets6' || fail "no Qt 6 runtime in Depends"
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q ./tessaline_*.deb >apt.log 2>&1 \
+  || { cat apt.log >&2; fail "apt-get install"; }
+installed=1
+
+for f in /usr/bin/keystead /usr/bin/panelrun /usr/bin/routersim /usr/bin/pcslpack \
+         /usr/lib/tessaline/firm. /usr/share/applications/keystead.desktop \
+         /usr/share/icons/hicolor/256x256/apps/keystead.png; do
+  [ -e "$f" ] || fail "$f not installed"
+done
+
+# From a clean environment and another directory, without a display.
+cd /
+v=$(env -i PATH=/usr/bin:/bin keystead --version) || fail "keystead --version: status $?"
+[ "$v" = "keystead 1.1.1.7 (build date 2011-09-23T09:54:02.562000)" ] || fail "--version printed: $v"
+env -i PATH=/usr/bin:/bin keystead --help | grep -q -- '--basedir' || fail "keystead --help"
+echo "check-deb: $v"
+
+# panelrun on the installed firmware: a panel starts and stops.
+out=$(env -i PATH=/usr/bin:/bin panelrun --run-ms 300 --port 42901 </dev/null 2>&1) \
+  || fail "panelrun: $out"
+grep -q 'state 8 ST_RUNNING' <<<"$out" || fail "panelrun did not run a panel: $out"
+
+# keystead starts a panel from the installed firmware (offscreen).
+base=$work/base
+mkdir -p "$base" "$work/tmp"
+cat >"$base/cfg.xml" <<'XML'
+<?xml version = '1.0'?>
+<!DOCTYPE arch SYSTEM 'arch'>
+<arch>
+ <racks>
+  <e><name>deb</name><desc/><expanded>1</expanded><visible>0</visible>
+   <panel><e><uid>1</uid><name>p1</name><description/><paneltype>4</paneltype><visible>1</visible>
+    <firmware_ip>127.0.0.1</firmware_ip><panelPort>42902</panelPort><should_autostart>1</should_autostart></e></panel>
+   <ui_data/></e>
+ </racks>
+ <puid>1</puid>
+ <ui_data/>
+</arch>
+XML
+(cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work" TMPDIR="$work/tmp" QT_QPA_PLATFORM=offscreen \
+   keystead --basedir "$base" >ks.out 2>ks.err) &
+ks=$!
+for _ in $(seq 1 100); do
+  grep -q 'FIRMWARE VERSION 1.1.1.7' "$work/ks.err" 2>/dev/null && break
+  sleep 0.2
+done
+kill -TERM "$(head -1 "$work/tmp/keystead.lock")" 2>/dev/null || true
+wait "$ks" || fail "keystead ended with status $?: $(tail -20 "$work/ks.err")"
+grep -q 'FIRMWARE VERSION 1.1.1.7' "$work/ks.err" || fail "no panel started: $(tail -20 "$work/ks.err")"
+cmp -s /usr/lib/tessaline/firm. "$base/data/p1/firm." || fail "the panel's firmware is not the installed one"
+echo "check-deb: OK"
