@@ -14,11 +14,13 @@
 #include "kst_dirs.h"
 #include "kst_panel_firmware.h"
 #include "kst_panelinfo.h"
+#include "kst_tracewindow.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMap>
+#include <QMenu>
 #include <QtDebug>
 
 namespace {
@@ -91,6 +93,8 @@ void KST_PanelInstance::init(QWidget *parent, KST_PanelInfo *info,
     collector::registerMetaType();
     connect(m_face, &PAN_Widget::collector_msg, this, &KST_PanelInstance::collector_msg,
             Qt::QueuedConnection);
+    m_face->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_face, &QWidget::customContextMenuRequested, this, &KST_PanelInstance::showFaceMenu);
 
     m_panelInfo = info;
     m_firmwareSource = firmwareSource;
@@ -110,6 +114,23 @@ void KST_PanelInstance::init(QWidget *parent, KST_PanelInfo *info,
     }
     rebuildButtonSetter();
     update_tooltip();
+}
+
+void KST_PanelInstance::showFaceMenu(const QPoint &pos)
+{
+    if (!m_face)
+        return;
+    if (!m_faceMenu) {
+        m_faceMenu = new QMenu(m_face);
+        connect(m_faceMenu->addAction(tr("Protocol trace")), &QAction::triggered, this,
+                &KST_PanelInstance::showProtocolTrace);
+    }
+    m_faceMenu->popup(m_face->mapToGlobal(pos));
+}
+
+void KST_PanelInstance::showProtocolTrace()
+{
+    KST_TraceWindow::showFor(this);
 }
 
 bool KST_PanelInstance::loadFace()

@@ -25,6 +25,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -36,6 +37,7 @@
 class KST_PanelFirmware;
 class KST_PanelInfo;
 class PAN_ImageContainer;
+class QMenu;
 class QWidget;
 
 namespace buttondriver {
@@ -165,6 +167,12 @@ public slots:
     void update_tooltip();
     void dispatch_msg_buffer(QByteArray &buffer);
     void timer_start();
+    // Opens the window following the panel's protocol trace (or raises it).
+    void showProtocolTrace();
+
+private slots:
+    // The face's context menu, for a right click no key took.
+    void showFaceMenu(const QPoint &pos);
 
 private:
     void setState(int state);
@@ -199,6 +207,7 @@ private:
     KST_PanelInfo *m_panelInfo = nullptr;
     KST_PanelFirmware *m_firmware = nullptr;
     QPointer<PAN_Widget> m_face;
+    QPointer<QMenu> m_faceMenu; // a child of the face
     collector::Injector *m_injector = nullptr;
     std::unique_ptr<buttondriver::ButtonSetterImpl> m_buttonSetter;
     KST_FaceResources m_resources;

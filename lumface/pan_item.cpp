@@ -299,11 +299,19 @@ void PAN_Item::mousePressEvent(QGraphicsSceneMouseEvent *event)
         event->ignore();
         return;
     }
+    // Keys are pressed with the left button, and latched with the right one
+    // when latching is on; other presses pass through to the face (whose
+    // context menu the right button opens).
+    const bool latch = m_latching && event->button() == Qt::RightButton;
+    if (event->button() != Qt::LeftButton && !latch) {
+        event->ignore();
+        return;
+    }
     event->accept();
-    if (event->button() == Qt::LeftButton || !m_latching) {
+    if (event->button() == Qt::LeftButton) {
         startPressing();
         m_grabTimer.start();
-    } else if (event->button() == Qt::RightButton) {
+    } else {
         // Latching: a right click holds the key until the next right click
         // or for at most the latch time.
         if (m_state == StateIdle) {
@@ -321,7 +329,9 @@ void PAN_Item::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
         event->ignore();
         return;
     }
-    if ((m_latching && event->button() == Qt::RightButton) || m_state == StateIdle)
+    // Only the left button's release lets a key go (a latched key goes at
+    // the next right press or by itself).
+    if (event->button() != Qt::LeftButton || m_state == StateIdle)
         return;
     release();
     m_grabTimer.stop();

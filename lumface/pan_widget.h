@@ -63,6 +63,7 @@ public:
 
     protected:
         void mousePressEvent(QMouseEvent *event) override;
+        void contextMenuEvent(QContextMenuEvent *event) override;
         void dragEnterEvent(QDragEnterEvent *event) override;
         void dragMoveEvent(QDragMoveEvent *event) override;
         void dragLeaveEvent(QDragLeaveEvent *event) override;
@@ -70,6 +71,8 @@ public:
 
     private:
         PAN_Widget *m_owner;
+        // The last right-button press was taken by a key (a latch).
+        bool m_rightTaken = false;
     };
 
     // Shared face resources (an image container, a cache of layouts) may be
@@ -136,6 +139,8 @@ public:
 
 signals:
     // A press on the face that no item took (rack windows move faces by it).
+    // A right click no key took also reaches the face as a context menu
+    // event (customContextMenuRequested with Qt::CustomContextMenu).
     void mouse_event(QWidget *widget, QMouseEvent *event);
     // A key event {1, id, 1/0, 0} or a shaft turn {2, shaft id, 0, steps}.
     void collector_msg(const collector::CollectorMsg &msg);

@@ -4,6 +4,7 @@
 #include "pan_uibuilder.h"
 #include "pan_widget.h"
 
+#include <QContextMenuEvent>
 #include <QDataStream>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
@@ -35,8 +36,22 @@ PAN_Widget::GW::GW(QGraphicsScene *scene, PAN_Widget *owner)
 void PAN_Widget::GW::mousePressEvent(QMouseEvent *event)
 {
     QGraphicsView::mousePressEvent(event);
+    if (event->button() == Qt::RightButton)
+        m_rightTaken = event->isAccepted();
     if (!event->isAccepted())
         emit m_owner->mouse_event(m_owner, event);
+}
+
+// The context menu event of a right click follows its press; when a key
+// latched on that press, the click was for the key and opens no menu.
+void PAN_Widget::GW::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (event->reason() == QContextMenuEvent::Mouse && m_rightTaken) {
+        m_rightTaken = false;
+        event->accept();
+        return;
+    }
+    QGraphicsView::contextMenuEvent(event);
 }
 
 void PAN_Widget::GW::dragEnterEvent(QDragEnterEvent *event)

@@ -43,6 +43,14 @@ QList<collector::CollectorMsg> messages(const QSignalSpy &spy)
     return out;
 }
 
+// A right click through the window, as the platform delivers it: the press
+// and then the context menu event Qt makes of it.
+void rightClick(QWidget *viewport, const QPoint &pos)
+{
+    QWidget *top = viewport->window();
+    QTest::mouseClick(top->windowHandle(), Qt::RightButton, {}, viewport->mapTo(top, pos));
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -239,20 +247,44 @@ void TstPanWidget::rightButtonLatching()
     QWidget *vp = w->view()->viewport();
     const QPoint k3 = centreOf(w->item(3));
 
-    // Without latching the right button is a plain press.
+    w->setContextMenuPolicy(Qt::CustomContextMenu);
+    QSignalSpy menu(w, &QWidget::customContextMenuRequested);
+
+    // Without latching only the left button presses keys: a right click on
+    // a key is the face's context menu request, as over empty space; the
+    // middle button does nothing.
+    rightClick(vp, k3);
+    QTest::mouseClick(vp, Qt::MiddleButton, {}, k3);
+    QTest::qWait(100);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(menu.count(), 1);
+    QCOMPARE(w->item(3)->pressState(), int(PAN_Item::StateIdle));
+    // Another button's click while a key is held does not let it go.
+    QTest::mousePress(vp, Qt::LeftButton, {}, k3);
+    QTRY_COMPARE(spy.count(), 1);
     QTest::mouseClick(vp, Qt::RightButton, {}, k3);
+    QTest::mouseClick(vp, Qt::MiddleButton, {}, k3);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(menu.count(), 1);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, k3);
     QCOMPARE(messages(spy), QList<collector::CollectorMsg>({key(3, 1), key(3, 0)}));
     spy.clear();
     // A press while the key still springs back is not taken by a latch.
     QTRY_COMPARE(w->item(3)->pressState(), int(PAN_Item::StateIdle));
+    menu.clear();
 
     w->setLatching(true);
     QVERIFY(w->item(3)->latching());
     // A right click holds the key: down after 60 ms, up at the next right
-    // press.
-    QTest::mouseClick(vp, Qt::RightButton, {}, k3);
+    // press. The click was the key's: no context menu.
+    rightClick(vp, k3);
     QCOMPARE(spy.count(), 0);
     QTRY_COMPARE(spy.count(), 1);
+    QCOMPARE(menu.count(), 0);
+    // Over empty space the right button still asks for the menu.
+    rightClick(vp, QPoint(150, 90));
+    QCOMPARE(menu.count(), 1);
+    QCOMPARE(spy.count(), 1);
     QTest::qWait(300); // the release of the click did not let it go
     QCOMPARE(spy.count(), 1);
     QTest::mousePress(vp, Qt::RightButton, {}, k3);

@@ -29,9 +29,9 @@
 
 #include "event_printer.h"
 #include "kst_open_files.h"
+#include "kst_tracefollower.h"
 #include "panel_rack.h"
 #include "proc_stats.h"
-#include "trace_follower.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -390,7 +390,8 @@ int main(int argc, char **argv)
     new InputReader(&runner, &app);
 
     // Each firmware writes its trace next to its configuration file.
-    std::vector<std::unique_ptr<TraceFollower>> traces;
+    std::vector<std::unique_ptr<KST_TraceFollower>> traces;
+    QStringList traceDirs; // whose trace marker this run holds
     if (parser.isSet(traceOpt)) {
         for (int i = 0; i < panels; ++i) {
             QString dir;
@@ -403,16 +404,21 @@ int main(int argc, char **argv)
                 dir = rack.panelDir(i);
                 QDir().mkpath(dir);
             }
+            QString error;
+            if (!KST_TraceMarker::acquire(dir, &error)) {
+                fprintf(stderr, "panelrun: %s\n", qPrintable(error));
+                for (const QString &taken : traceDirs)
+                    KST_TraceMarker::release(taken);
+                return 2;
+            }
+            traceDirs.append(dir);
             const QByteArray label = panels == 1 ? QByteArray() : QByteArray::number(port + i);
-            traces.push_back(std::make_unique<TraceFollower>(dir, [label](const QByteArray &line) {
+            traces.push_back(std::make_unique<KST_TraceFollower>(dir, [label](const QByteArray &line) {
                 const QByteArray text = "trace " + line;
                 event_printer::writeLine(label.isEmpty() ? text : event_printer::labelled(label, text));
             }));
-            QString error;
-            if (!traces.back()->start(&error)) {
-                fprintf(stderr, "panelrun: %s\n", qPrintable(error));
-                return 2;
-            }
+            // What an earlier run left in the file is not this run's trace.
+            traces.back()->startAtEnd();
         }
         auto *poller = new QTimer(&app);
         QObject::connect(poller, &QTimer::timeout, &app, [&traces] {
@@ -422,10 +428,14 @@ int main(int argc, char **argv)
         poller->start(20);
         // The stop sequences flushed the last lines; the files are closed
         // before the end line counts what the process still holds.
-        QObject::connect(&rack, &PanelRack::allFinished, &app, [&traces, poller] {
+        QObject::connect(&rack, &PanelRack::allFinished, &app, [&traces, &traceDirs, poller] {
             poller->stop();
             for (auto &t : traces)
-                t->finish();
+                t->poll();
+            traces.clear();
+            for (const QString &dir : traceDirs)
+                KST_TraceMarker::release(dir);
+            traceDirs.clear();
         });
     }
 
@@ -434,5 +444,9 @@ int main(int argc, char **argv)
     if (runMs >= 0)
         QTimer::singleShot(runMs, &runner, [&runner] { runner.stopAll(); });
 
-    return app.exec();
+    const int status = app.exec();
+    // A run stopped before its panels finished still gives its markers back.
+    for (const QString &dir : traceDirs)
+        KST_TraceMarker::release(dir);
+    return status;
 }
