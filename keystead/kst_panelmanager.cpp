@@ -17,6 +17,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -77,6 +78,9 @@ void KST_PanelManager::buildWindow()
         connect(m_treeView, &QTreeView::collapsed, m_model.data(), &KST_Data::rack_collapsed);
     }
     connect(m_treeView, &QTreeView::clicked, this, &KST_PanelManager::treeItemClicked);
+    m_treeView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_treeView, &QWidget::customContextMenuRequested, this,
+            &KST_PanelManager::treeContextMenu);
 
     auto *central = new QWidget;
     auto *layout = new QVBoxLayout(central);
@@ -128,9 +132,12 @@ void KST_PanelManager::createActions()
     m_actionQuit = makeAction(QStringLiteral("&Quit"), nullptr,
                               QStringLiteral("Stop every panel and end the program."));
     m_actionQuit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_actionTrace = makeAction(QStringLiteral("Protocol trace"), nullptr,
+                               QStringLiteral("Follow what the selected panel(s) and the router say to each other."));
     // The tooltips name the shortcut as well.
     for (QAction *a : {m_actionPanelNew, m_actionRackNew, m_actionDelete, m_actionStart,
-                       m_actionStop, m_actionAbout, m_actionTitleOnOff, m_actionQuit}) {
+                       m_actionStop, m_actionAbout, m_actionTitleOnOff, m_actionQuit,
+                       m_actionTrace}) {
         if (!a->shortcut().isEmpty())
             a->setToolTip(a->statusTip() + QStringLiteral(" (")
                           + a->shortcut().toString(QKeySequence::NativeText)
@@ -144,6 +151,7 @@ void KST_PanelManager::createActions()
     m_actionAbout->setObjectName(QStringLiteral("actionShowAboutBox"));
     m_actionTitleOnOff->setObjectName(QStringLiteral("actionTitleOnOff"));
     m_actionQuit->setObjectName(QStringLiteral("actionQuit"));
+    m_actionTrace->setObjectName(QStringLiteral("actionProtocolTrace"));
 
     connect(m_actionPanelNew, &QAction::triggered, this, &KST_PanelManager::actionPanelNew);
     connect(m_actionRackNew, &QAction::triggered, this, &KST_PanelManager::actionRackNew);
@@ -152,6 +160,7 @@ void KST_PanelManager::createActions()
     connect(m_actionStop, &QAction::triggered, this, &KST_PanelManager::actionStop);
     connect(m_actionAbout, &QAction::triggered, this, &KST_PanelManager::actionShowAboutBox);
     connect(m_actionTitleOnOff, &QAction::triggered, this, &KST_PanelManager::actionTitleOnOff);
+    connect(m_actionTrace, &QAction::triggered, this, &KST_PanelManager::actionProtocolTrace);
     // Closing the last window ends the program.
     connect(m_actionQuit, &QAction::triggered, this, &QWidget::close);
 
@@ -164,6 +173,8 @@ void KST_PanelManager::createActions()
     m_menuTools->addAction(m_actionStart);
     m_menuTools->addAction(m_actionStop);
     m_menuTools->addAction(m_actionTitleOnOff);
+    m_menuTools->addSeparator();
+    m_menuTools->addAction(m_actionTrace);
     m_menuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
     m_menuEdit->addAction(m_actionPanelNew);
     m_menuEdit->addAction(m_actionRackNew);
@@ -178,6 +189,7 @@ void KST_PanelManager::createActions()
     m_actionDelete->setEnabled(false);
     m_actionStart->setEnabled(false);
     m_actionStop->setEnabled(false);
+    m_actionTrace->setEnabled(false);
     statusBar();
 }
 
@@ -235,6 +247,14 @@ void KST_PanelManager::init_step1_finished()
     header->setStretchLastSection(true);
     header->setSectionsMovable(false);
     sizeColumns();
+    // A first start has no stored geometry: wide enough for every column,
+    // within the screen.
+    if (geometry.isEmpty()) {
+        QSize size(DefaultWidth, DefaultHeight);
+        if (const QScreen *screen = this->screen())
+            size = size.boundedTo(screen->availableSize());
+        resize(size);
+    }
 
     setEnabled(false);
     show();
@@ -352,6 +372,9 @@ void KST_PanelManager::updateActionsEnabledStatus()
     m_actionDelete->setEnabled(!(racks.isEmpty() && panels.isEmpty()) && allStopped);
     m_actionStart->setEnabled(anyStartable);
     m_actionStop->setEnabled(anyStoppable);
+    // A trace window can be opened for a stopped panel too: it shows what
+    // the last run wrote and follows the next one.
+    m_actionTrace->setEnabled(!panels.isEmpty());
 }
 
 void KST_PanelManager::updateStatusbarMessage()

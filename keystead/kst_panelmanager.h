@@ -42,6 +42,8 @@ class KST_PanelManager : public QMainWindow
 
 public:
     enum { CommIntervalMs = 50, BlinkIntervalMs = 700 };
+    // The window's size on a first start.
+    enum { DefaultWidth = 980, DefaultHeight = 360 };
 
     // Shows a message box and returns the button chosen.
     using MessageHook = std::function<QMessageBox::StandardButton(
@@ -71,6 +73,7 @@ public:
     QAction *titleOnOffAction() const { return m_actionTitleOnOff; }
     QAction *aboutAction() const { return m_actionAbout; }
     QAction *quitAction() const { return m_actionQuit; }
+    QAction *traceAction() const { return m_actionTrace; }
     KST_Data *model() const { return m_model; }
 
     // The racks and the panels of the selected rows, each in selection
@@ -91,6 +94,8 @@ private slots:
     void actionStop();
     void actionShowAboutBox();
     void actionTitleOnOff();
+    void actionProtocolTrace();
+    void treeContextMenu(const QPoint &pos);
     void updateActionsEnabledStatus();
     void updateStatusbarMessage();
     void updatePanelWidgetSelections();
@@ -118,6 +123,7 @@ private:
     QAction *m_actionTitleOnOff = nullptr;
     QAction *m_actionAbout = nullptr;
     QAction *m_actionQuit = nullptr;
+    QAction *m_actionTrace = nullptr;
     QPointer<KST_Data> m_model;
     KST_PanelManagerItemDelegate *m_delegate = nullptr;
     QTimer m_commTimer;

@@ -4,6 +4,7 @@
 #include "kst_panelmanager.h"
 
 #include "kst_data.h"
+#include "kst_panelinstance.h"
 #include "kst_paneltree.h"
 #include "kst_rack.h"
 #include "kst_rackwidget.h"
@@ -11,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QtDebug>
 
 namespace {
@@ -259,4 +261,34 @@ void KST_PanelManager::actionTitleOnOff()
     if (!w || qstrcmp(w->metaObject()->className(), "KST_RackWidgetResizer") != 0)
         return;
     static_cast<KST_RackWidgetResizer *>(w)->toggleFrameMode();
+}
+
+void KST_PanelManager::actionProtocolTrace()
+{
+    QList<KST_PanelInstance *> panels;
+    selectedItems(nullptr, &panels);
+    // One window per panel; a panel whose window is open gets it raised.
+    for (KST_PanelInstance *p : qAsConst(panels))
+        p->showProtocolTrace();
+}
+
+void KST_PanelManager::treeContextMenu(const QPoint &pos)
+{
+    if (!m_model || m_treeView->model() != m_model)
+        return;
+    // A right click on a row outside the selection acts on that row alone,
+    // as in a file manager.
+    const QModelIndex at = m_treeView->indexAt(pos);
+    if (at.isValid() && !m_treeView->selectionModel()->isRowSelected(at.row(), at.parent()))
+        m_treeView->selectionModel()->setCurrentIndex(
+            at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    updateActionsEnabledStatus();
+    QMenu menu(this);
+    menu.addAction(m_actionStart);
+    menu.addAction(m_actionStop);
+    menu.addSeparator();
+    menu.addAction(m_actionTrace);
+    menu.addSeparator();
+    menu.addAction(m_actionDelete);
+    menu.exec(m_treeView->viewport()->mapToGlobal(pos));
 }

@@ -10,6 +10,7 @@
 #include "kst_delegates.h"
 #include "kst_faceselection.h"
 #include "kst_rackwidget.h"
+#include "kst_tracewindow.h"
 #include "manager_fixture.h"
 #include "../support/log_recorder.h"
 
@@ -23,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QToolBar>
@@ -100,6 +102,8 @@ private slots:
             {w->stopAction(), "St&op", "Stop selected panel(s).", true},
             {w->aboutAction(), "&About ...", "About box.", false},
             {w->titleOnOffAction(), "&TitleOnOff", "Enable/disable window resize.", false},
+            {w->traceAction(), "Protocol trace",
+             "Follow what the selected panel(s) and the router say to each other.", false},
         };
         for (const Expect &e : expect) {
             QCOMPARE(e.action->text(), QString::fromLatin1(e.text));
@@ -118,7 +122,7 @@ private slots:
         QVERIFY(bar);
         QCOMPARE(bar->actions(), (QList<QAction *>{w->startAction(), w->stopAction()}));
         QCOMPARE(actionTexts(menuNamed(w, QStringLiteral("&Tools"))->actions()),
-                 (QStringList{"St&art Panel", "St&op", "&TitleOnOff"}));
+                 (QStringList{"St&art Panel", "St&op", "&TitleOnOff", "-", "Protocol trace"}));
         QCOMPARE(actionTexts(menuNamed(w, QStringLiteral("&Edit"))->actions()),
                  (QStringList{"Add &panel", "Add &rack", "-", "Delete", "-", "&Quit"}));
         QCOMPARE(actionTexts(menuNamed(w, QStringLiteral("&About"))->actions()),
@@ -197,16 +201,34 @@ private slots:
         QVERIFY(!w->deleteAction()->isEnabled());
         QVERIFY(!w->startAction()->isEnabled());
         QVERIFY(!w->stopAction()->isEnabled());
+        QVERIFY(!w->traceAction()->isEnabled());
         f.select({good});
         QVERIFY(w->deleteAction()->isEnabled());
         QVERIFY(w->startAction()->isEnabled());
         QVERIFY(!w->stopAction()->isEnabled());
+        QVERIFY(w->traceAction()->isEnabled());
         f.select({untyped});
         QVERIFY(w->deleteAction()->isEnabled());
         QVERIFY(!w->startAction()->isEnabled());
         f.select({rack});
         QVERIFY(w->deleteAction()->isEnabled());
         QVERIFY(!w->startAction()->isEnabled());
+        QVERIFY(!w->traceAction()->isEnabled());
+
+        // The trace action opens one window per selected panel, and a
+        // second time raises the same one.
+        f.select({good, rack});
+        const QString traceDir = KST_TraceWindow::traceDirectory(good);
+        QVERIFY(!traceDir.isEmpty());
+        QVERIFY(!KST_TraceWindow::windowFor(traceDir));
+        w->traceAction()->trigger();
+        QPointer<KST_TraceWindow> trace = KST_TraceWindow::windowFor(traceDir);
+        QVERIFY(trace);
+        QVERIFY(trace->isVisible());
+        w->traceAction()->trigger();
+        QCOMPARE(KST_TraceWindow::windowFor(traceDir), trace.data());
+        trace->close();
+        delete trace.data();
 
         // A change of address is seen after the set's own handling.
         f.select({good});
