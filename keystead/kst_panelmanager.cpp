@@ -247,6 +247,10 @@ void KST_PanelManager::init_step1_finished()
     header->setStretchLastSection(true);
     header->setSectionsMovable(false);
     sizeColumns();
+    // Room for a rack and a panel name of a few words, until the user
+    // sets the width.
+    if (state.isEmpty())
+        header->resizeSection(KST_Data::ColName, DefaultNameWidth);
     // A first start has no stored geometry: wide enough for every column,
     // within the screen.
     if (geometry.isEmpty()) {

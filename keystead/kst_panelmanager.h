@@ -43,7 +43,7 @@ class KST_PanelManager : public QMainWindow
 public:
     enum { CommIntervalMs = 50, BlinkIntervalMs = 700 };
     // The window's size on a first start.
-    enum { DefaultWidth = 980, DefaultHeight = 360 };
+    enum { DefaultWidth = 980, DefaultHeight = 300, DefaultNameWidth = 170 };
 
     // Shows a message box and returns the button chosen.
     using MessageHook = std::function<QMessageBox::StandardButton(
