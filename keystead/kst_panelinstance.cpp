@@ -67,6 +67,8 @@ KST_PanelInstance::KST_PanelInstance(int uid)
 KST_PanelInstance::~KST_PanelInstance()
 {
     m_startTimer.stop();
+    if (m_state == Starting)
+        --s_startingPanels;
     // The loader stops the firmware and unloads its copy; the button driver
     // goes before the face whose connectors it drives.
     delete m_firmware;
@@ -349,6 +351,8 @@ QString KST_PanelInstance::errorText() const
         return QStringLiteral("Ftp error.");
     case UnknownError:
         return QStringLiteral("Unknown error.");
+    case OpenFilesError:
+        return m_refusalText;
     }
     qCritical("unhandled switch %d (%s,%d)", int(m_lastError), __FILE__, __LINE__);
     return QString();

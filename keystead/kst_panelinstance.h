@@ -61,7 +61,12 @@ class KST_PanelInstance : public QObject, public arch::Archivable, public ItemDa
 
 public:
     enum PanelState { Started = 0, Stopped = 1, Starting = 2, Stopping = 3, Restarting = 4, Error = 5 };
-    enum PanelError { NoError = 0, UdpBindError = 1, FtpBindError = 2, FtpError = 3, UnknownError = 4 };
+    enum PanelError {
+        NoError = 0, UdpBindError = 1, FtpBindError = 2, FtpError = 3, UnknownError = 4,
+        // The start was refused: its descriptors would not fit under the
+        // process's open-files limit.
+        OpenFilesError = 5
+    };
     // Comm channels of commLevel.
     enum CommChannel { CommTransmit = 0, CommReceive = 1, CommSendFailure = 2, CommChannels = 3 };
     // Face kinds (showFaceState): every key dark, blue or red.
@@ -179,6 +184,9 @@ private:
     void cleanupRun();
     bool startNow();
     void startFirmware(QString *errorText);
+    // Whether this start's descriptors fit; otherwise the panel goes to
+    // its error state with the reason.
+    bool startFitsOpenFiles();
     void connectFirmware();
     void errorReported(PanelError error);
     bool createPanelDir();
@@ -221,6 +229,10 @@ private:
     bool m_configLoaded = false;
     bool m_stopOnError = false;
     PanelError m_lastError = NoError;
+    QString m_refusalText; // why the last start was refused (OpenFilesError)
+    // Panels of this process in Starting: their firmware threads have yet
+    // to open their descriptors. GUI thread only.
+    static int s_startingPanels;
     QString m_toolTip;
     // A start with a delay waits on this timer.
     QTimer m_startTimer;

@@ -7,13 +7,16 @@
 #include "injector.h"
 #include "kst_buzzer.h"
 #include "kst_dirs.h"
+#include "kst_open_files.h"
 #include "kst_panel_firmware.h"
 #include "kst_panelinfo.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QCoreApplication>
 #include <QSaveFile>
+#include <QTimer>
 #include <QtDebug>
 
 namespace {
@@ -23,7 +26,35 @@ bool s_versionLogged = false;
 
 const char kDevMarker[] = "LOAD_DLL_FROM_TESSFW";
 
+// Starts refused for the open-files limit are logged once per burst (a
+// rack of hundreds started at once): the first with its reason, the rest
+// counted in one line a second after the last of them.
+int s_refusalsUnlogged = 0;
+quint64 s_refusalBurst = 0;
+
+void logRefusal(const QString &why)
+{
+    if (s_refusalBurst == 0) {
+        qCritical("%s", qPrintable(why));
+        s_refusalsUnlogged = 0;
+    } else {
+        ++s_refusalsUnlogged;
+    }
+    const quint64 burst = ++s_refusalBurst;
+    QTimer::singleShot(1000, QCoreApplication::instance(), [burst] {
+        if (burst != s_refusalBurst)
+            return; // a later refusal keeps the burst going
+        if (s_refusalsUnlogged > 0)
+            qCritical("%d more panel start(s) refused for the open-files limit",
+                      s_refusalsUnlogged);
+        s_refusalsUnlogged = 0;
+        s_refusalBurst = 0;
+    });
+}
+
 } // namespace
+
+int KST_PanelInstance::s_startingPanels = 0;
 
 // ---- Start and stop ---------------------------------------------------------
 
@@ -55,6 +86,8 @@ bool KST_PanelInstance::startNow()
     // Whatever the last run left undecided (an error whose thread end was
     // never heard of) does not reach into this one.
     m_stopOnError = false;
+    if (!startFitsOpenFiles())
+        return false;
 
     QString error;
     if (m_injectorEnabled) {
@@ -83,6 +116,21 @@ bool KST_PanelInstance::startNow()
     m_shouldAutostart = false;
     showFaceState(FaceFailed);
     qCritical("%s (%s,%d)", qPrintable(error), __FILE__, __LINE__);
+    return false;
+}
+
+bool KST_PanelInstance::startFitsOpenFiles()
+{
+    const int needed = KST_PANEL_OPEN_FILES + (m_injectorEnabled ? KST_INJECTOR_OPEN_FILES : 0);
+    QString why;
+    if (KST_panelStartFits(needed, s_startingPanels * KST_PANEL_FIRMWARE_OPEN_FILES, &why))
+        return true;
+    logRefusal(QStringLiteral("panel %1: %2").arg(m_name, why));
+    m_refusalText = why;
+    m_shouldAutostart = false;
+    showFaceState(FaceFailed);
+    m_lastError = OpenFilesError;
+    setState(Error);
     return false;
 }
 
@@ -189,6 +237,8 @@ void KST_PanelInstance::setState(int state)
         qCritical("unhandled switch %d (%s,%d)", state, __FILE__, __LINE__);
         return;
     }
+    if ((m_state == Starting) != (state == Starting))
+        s_startingPanels += state == Starting ? 1 : -1;
     m_state = PanelState(state);
     if (m_state == Stopped)
         cleanupRun();

@@ -11,6 +11,7 @@
 #include "kst_buzzer.h"
 #include "kst_panel_firmware.h"
 #include "kst_panelinfo.h"
+#include "kst_open_files.h"
 #include "kst_panelinstance.h"
 #include "pan_imagecontainer.h"
 #include "tiny_pictures.h"
@@ -34,6 +35,7 @@
 #include <QUdpSocket>
 
 #include <memory>
+#include <sys/resource.h>
 
 using Panel = KST_PanelInstance;
 using Cb = TFW_IFirmwareCallback;
@@ -340,6 +342,47 @@ private slots:
     // while started stops the firmware and is an error once the thread has
     // ended, with the error as the tooltip's third line; stop() then takes
     // the panel back to stopped.
+    // A start whose descriptors would not fit under the open-files limit
+    // is refused before anything is loaded: the panel shows its error, the
+    // reason names the limit, and a burst of refusals logs the reason once
+    // and the rest in one line.
+    void startsBeyondTheOpenFilesLimitAreRefused()
+    {
+        std::vector<std::unique_ptr<Panel>> panels;
+        for (int i = 0; i < 3; ++i)
+            panels.push_back(makePanel(40 + i, kSK2000A, QStringLiteral("127.0.0.74"), 24640 + i));
+        rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        rlimit low = saved;
+        // Not even one panel fits.
+        low.rlim_cur = rlim_t(KST_openFileCount() + KST_HOST_OPEN_FILES_RESERVE + 1);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+        log_recorder::clear();
+        for (auto &p : panels) {
+            p->setShouldAutostart(true);
+            QVERIFY(!p->start(0));
+        }
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+        for (auto &p : panels) {
+            QCOMPARE(p->state(), Panel::Error);
+            QCOMPARE(p->lastError(), Panel::OpenFilesError);
+            QVERIFY2(p->errorText().startsWith(QStringLiteral("panel start refused: the open-files limit of ")),
+                     qPrintable(p->errorText()));
+            QVERIFY(!p->firmwareLoader());
+            QVERIFY(!p->shouldAutostart());
+            QVERIFY(!QFile::exists(p->firmwarePath()));
+        }
+        QCOMPARE(log_recorder::countContaining(QtCriticalMsg, QStringLiteral("open-files limit of")), 1);
+        QTRY_COMPARE(log_recorder::countContaining(
+                         QtCriticalMsg,
+                         QStringLiteral("2 more panel start(s) refused for the open-files limit")),
+                     1);
+        // Stopping clears the error as for any other.
+        QVERIFY(panels[0]->stop());
+        QCOMPARE(panels[0]->state(), Panel::Stopped);
+        QCOMPARE(panels[0]->lastError(), Panel::NoError);
+    }
+
     void errorReportsLeadToTheErrorState()
     {
         QUdpSocket taken;
