@@ -9,6 +9,7 @@
 #include "adhc.h"
 #include "eahufbuf.h"
 #include "echain.h"
+#include "elz77buf.h"
 #include "estreambuf.h"
 
 #include <QTest>
@@ -189,6 +190,37 @@ private slots:
             QCOMPARE(drain(dec->stream()) == text, true);
             QVERIFY(!dec->failed());
             dec->close();
+        }
+    }
+
+    void lz77CopiesFromTheRing()
+    {
+        // With a few bytes of output room per call, nearly every copy is
+        // taken from the window ring rather than from the output, and past
+        // 65508 bytes some of them wrap around its end; long copies of
+        // short distances repeat their pattern.
+        const QByteArray text = makeInput(1, 140000) + makeInput(2, 3000) + makeInput(3, 70000);
+        std::vector<char> window(65536), lin(65536), lout(65536), sink(text.size() * 2);
+        EMemBuf mem;
+        mem.setbuf(sink.data(), sink.size());
+        mem.open("w");
+        ELZ77Buf enc(window.data(), window.size(), lin.data(), lin.size(), lout.data(), lout.size(), 0);
+        enc.open(&mem, "w");
+        QCOMPARE(enc.sputn(text.constData(), size_t(text.size())), size_t(text.size()));
+        QCOMPARE(enc.close(), 0);
+        const QByteArray coded(sink.data(), int(mem.written()));
+        for (size_t out_size : {size_t(1), size_t(7), size_t(300), size_t(65536)}) {
+            std::vector<char> dwin(65536), din(65536), dout(out_size);
+            EMemBuf src;
+            QByteArray copy = coded;
+            src.setbuf(copy.data(), size_t(copy.size()));
+            src.open("r");
+            ELZ77Buf dec(dwin.data(), dwin.size(), din.data(), din.size(), dout.data(), dout.size(), 0);
+            dec.open(&src, "r");
+            const QByteArray back = drain(&dec);
+            QVERIFY(!dec.failed());
+            QVERIFY2(back == text, qPrintable(QString::asprintf("output room %zu: %d bytes back", out_size,
+                                                                int(back.size()))));
         }
     }
 
