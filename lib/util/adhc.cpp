@@ -306,6 +306,14 @@ int adhc_finish(AdhcState *h, uint8_t *out, size_t *out_count)
 // ---------------------------------------------------------------------
 // Decoder.
 
+// Adds delta to the root and to the ranks path[0..depth).
+static void adhc_tentative(uint32_t *weight, const int16_t *path, int depth, int delta)
+{
+    weight[0] += uint32_t(delta);
+    for (int i = 0; i < depth; ++i)
+        weight[path[i]] += uint32_t(delta);
+}
+
 int adhc_decode(AdhcState *h, const uint8_t *in, size_t *in_count, uint8_t *out, size_t *out_count)
 {
     size_t avail = *in_count, room = *out_count;
@@ -337,7 +345,13 @@ int adhc_decode(AdhcState *h, const uint8_t *in, size_t *in_count, uint8_t *out,
     bool tied = h->tied != 0;
     int16_t *const path = h->path;
     const int16_t *const link = h->link;
-    const uint32_t *const weight = h->weight;
+    uint32_t *const weight = h->weight;
+    // Inside a code the ranks passed so far (and the root) carry their
+    // tentative increment while this call runs; between calls the tree
+    // holds its true weights.
+    bool raised = depth > 0 && h->raw_left == 0;
+    if (raised)
+        adhc_tentative(weight, path, depth, 1);
     int cur = link[walk];
     for (;;) {
         // Whole bytes into the bit reader while they fit: one refill
@@ -381,19 +395,33 @@ int adhc_decode(AdhcState *h, const uint8_t *in, size_t *in_count, uint8_t *out,
         // one load and no branch on the bit. Whether a rank passed shares
         // its weight with the rank above is noted on the way, off the
         // chain of loads, so that the update knows whether it may swap.
+        if (!raised) {
+            weight[0]++;
+            raised = true;
+        }
+        int prev = depth > 0 ? path[depth - 1] : 0;
         do {
             const unsigned b = unsigned(bb >> 63);
             bb <<= 1;
             --nb;
             walk = cur + int(b ^ 1);
             path[depth++] = int16_t(walk);
-            tied |= weight[walk - 1] == weight[walk];
+            const uint32_t w = weight[walk];
+            // Only the parent can sit just above a rank among the ranks
+            // raised already; compare with its weight before the raise.
+            tied |= weight[walk - 1] - (walk - 1 == prev ? 1u : 0u) == w;
+            weight[walk] = w + 1;
+            prev = walk;
             cur = link[walk];
         } while (cur >= 0 && nb > 0);
         if (cur >= 0)
             continue;
         const int sym = ~cur;
         walk = 0;
+        if (sym == NYT || sym == ADHC_EOD || tied) {
+            adhc_tentative(weight, path, depth, -1);
+        }
+        raised = false;
         if (sym == NYT) {
             h->raw_left = 8;
             h->raw_value = 0;
@@ -404,12 +432,15 @@ int adhc_decode(AdhcState *h, const uint8_t *in, size_t *in_count, uint8_t *out,
             break;
         } else {
             out[produced++] = uint8_t(sym);
-            adhc_increment_along(h, path, depth, tied);
+            if (tied)
+                adhc_increment_along(h, path, depth, true);
             depth = 0;
             tied = false;
             cur = link[0];
         }
     }
+    if (raised)
+        adhc_tentative(weight, path, depth, -1);
     h->bitbuf = bb;
     h->bitcount = uint8_t(nb);
     h->walk = int16_t(walk);
