@@ -25,9 +25,40 @@ static bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <
 static bool is_digit(int c) { return c >= '0' && c <= '9'; }
 static bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-static inline void lex_advance(PcslLexer *lx)
+#define LEX_INLINE inline __attribute__((always_inline))
+
+// The lexer's state while it reads one token. The stream's get area is
+// read through a local cursor kept in registers (every helper is inlined
+// into pcsl_lex_next), so that a character costs a compare and a load;
+// the stream learns how far the token went when a refill is due and when
+// the token is done.
+struct LexWork
 {
-    lx->ch = lx->sb->take();
+    EStreamBuf *sb;
+    const char *p, *e;  // unread part of the stream's get area
+    int ch;
+    int line;
+
+    LEX_INLINE int next()
+    {
+        if (p < e)
+            return static_cast<unsigned char>(*p++);
+        return refill();
+    }
+    int refill()
+    {
+        sync();
+        const int c = sb->take();
+        p = sb->gptr();
+        e = sb->egptr();
+        return c;
+    }
+    void sync() { sb->gbump(static_cast<size_t>(p - sb->gptr())); }
+};
+
+static LEX_INLINE void lex_advance(LexWork *lx)
+{
+    lx->ch = lx->next();
 }
 
 void pcsl_lex_start(PcslLexer *lx, EStreamBuf *sb)
@@ -40,7 +71,7 @@ void pcsl_lex_start(PcslLexer *lx, EStreamBuf *sb)
 
 // Skips white space and comments. Returns false when the text ends inside
 // them.
-static bool lex_skip(PcslLexer *lx)
+static LEX_INLINE bool lex_skip(LexWork *lx)
 {
     for (;;) {
         while (is_space(lx->ch)) {
@@ -84,7 +115,7 @@ struct LexText
 };
 
 // Appends c; false when the lexeme would be longer than allowed.
-static bool lex_put(LexText *t, int c)
+static LEX_INLINE bool lex_put(LexText *t, int c)
 {
     if (t->len >= PCSL_MAX_LEXEME)
         return false;
@@ -95,7 +126,7 @@ static bool lex_put(LexText *t, int c)
 
 // Appends characters while they are letters, digits or (with underscore)
 // "_". False when the lexeme got too long.
-static bool lex_word(PcslLexer *lx, LexText *t, bool underscore)
+static LEX_INLINE bool lex_word(LexWork *lx, LexText *t, bool underscore)
 {
     while (is_letter(lx->ch) || is_digit(lx->ch) || (underscore && lx->ch == '_')) {
         if (!lex_put(t, lx->ch))
@@ -105,21 +136,23 @@ static bool lex_word(PcslLexer *lx, LexText *t, bool underscore)
     return true;
 }
 
-// Keywords are matched exactly, after the identifier was read; the first
-// character rules out most identifiers without a comparison.
-static int lex_keyword(const char *s)
+// Keywords are matched exactly, after the identifier was read; its length
+// rules out most identifiers without a comparison.
+static LEX_INLINE int lex_keyword(const char *s, int len)
 {
-    switch (s[0]) {
-    case 'b':
-        return strcmp(s, "begin") == 0 ? PCSL_BEGIN : PCSL_IDENTIFIER;
-    case 'e':
-        return strcmp(s, "end") == 0 ? PCSL_END : PCSL_IDENTIFIER;
-    case 'o':
-        return strcmp(s, "obj") == 0 || strcmp(s, "object") == 0 ? PCSL_OBJECT : PCSL_IDENTIFIER;
-    case 'd':
-        return strcmp(s, "data") == 0 ? PCSL_OBJECT : PCSL_IDENTIFIER;
-    case 'c':
-        return strcmp(s, "cmd") == 0 ? PCSL_CMD : PCSL_IDENTIFIER;
+    switch (len) {
+    case 3:
+        if (memcmp(s, "obj", 3) == 0)
+            return PCSL_OBJECT;
+        if (memcmp(s, "end", 3) == 0)
+            return PCSL_END;
+        return memcmp(s, "cmd", 3) == 0 ? PCSL_CMD : PCSL_IDENTIFIER;
+    case 4:
+        return memcmp(s, "data", 4) == 0 ? PCSL_OBJECT : PCSL_IDENTIFIER;
+    case 5:
+        return memcmp(s, "begin", 5) == 0 ? PCSL_BEGIN : PCSL_IDENTIFIER;
+    case 6:
+        return memcmp(s, "object", 6) == 0 ? PCSL_OBJECT : PCSL_IDENTIFIER;
     default:
         return PCSL_IDENTIFIER;
     }
@@ -127,11 +160,11 @@ static int lex_keyword(const char *s)
 
 // Reads the lexeme starting at the current character. Returns its token
 // number, or PCSL_EOF when the text ends here.
-static int lex_scan(PcslLexer *lx, LexText *t)
+static LEX_INLINE int lex_scan(LexWork *lx, LexText *t)
 {
     int c = lx->ch;
     if (is_letter(c))
-        return lex_word(lx, t, true) ? lex_keyword(t->buf) : -2;
+        return lex_word(lx, t, true) ? lex_keyword(t->buf, t->len) : -2;
     if (is_digit(c) || c == '-') {
         lex_put(t, c);
         lex_advance(lx);
@@ -200,14 +233,24 @@ void pcsl_lex_next(PcslLexer *lx, PcslToken *tok)
     tok->text = buf;
     tok->type = PCSL_EOF;
     tok->line = lx->line;
-    if (lx->ended || !lex_skip(lx)) {
+    if (lx->ended)
+        return;
+    LexWork w = {lx->sb, lx->sb->gptr(), lx->sb->egptr(), lx->ch, lx->line};
+    const bool more = lex_skip(&w);
+    int type = PCSL_EOF;
+    if (more) {
+        tok->line = w.line;
+        LexText t = {buf, 0};
+        type = lex_scan(&w, &t);
+    }
+    w.sync();
+    lx->ch = w.ch;
+    lx->line = w.line;
+    if (!more) {
         lx->ended = 1;
         tok->line = lx->line;
         return;
     }
-    tok->line = lx->line;
-    LexText t = {buf, 0};
-    int type = lex_scan(lx, &t);
     if (type == -2) {
         printf("Line %d: Token too long\n", lx->line);
         type = PCSL_EOF;

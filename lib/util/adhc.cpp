@@ -9,77 +9,43 @@
 enum { MAX = ADHC_MAX, NYT = ADHC_NYT, INTERNAL_NODE = ADHC_INTERNAL };
 
 // ---------------------------------------------------------------------
-// Blocks. Cells are recycled as weights change.
-
-static int16_t adhc_new_cell(AdhcState *h, int16_t leader)
-{
-    int16_t c;
-    if (h->free_cell != -1) {
-        c = h->free_cell;
-        h->free_cell = h->cell[c].next_free;
-    } else {
-        UTIL_ASSERT(h->next_allocation_ppnode < (MAX +2) *2, ADHC_MODULE);
-        c = h->next_allocation_ppnode++;
-    }
-    h->cell[c].leader = leader;
-    h->cell[c].count = 1;
-    h->cell[c].next_free = -1;
-    return c;
-}
-
-static void adhc_free_cell(AdhcState *h, int16_t c)
-{
-    h->cell[c].count = 0;
-    h->cell[c].leader = -1;
-    h->cell[c].next_free = h->free_cell;
-    h->free_cell = c;
-}
-
-// Takes rank k out of its block before its weight changes. k is the
-// block's leader, or its last node (a child passing its parent).
-static inline void adhc_leave_block(AdhcState *h, int k)
-{
-    int16_t c = h->block[k];
-    if (--h->cell[c].count == 0)
-        adhc_free_cell(h, c);
-    else if (h->cell[c].leader == k)
-        h->cell[c].leader = int16_t(k + 1);
-}
-
-// Puts rank k into the block of its weight: the block of the rank above
-// when that has the same weight, else a new block led by k. A rank below
-// of the same weight that sits in a block of its own (a child raised
-// just before its parent) is taken in as well, so that one weight is
-// never split over two blocks.
-static inline void adhc_join_block(AdhcState *h, int k)
-{
-    int16_t c;
-    if (k > 0 && h->weight[k - 1] == h->weight[k]) {
-        c = h->block[k - 1];
-        h->cell[c].count++;
-    } else {
-        c = adhc_new_cell(h, int16_t(k));
-    }
-    h->block[k] = c;
-    const int n = h->next_allocation_node;
-    for (int j = k + 1; j < n && h->weight[j] == h->weight[k] && h->block[j] != c; ++j) {
-        int16_t old = h->block[j];
-        if (--h->cell[old].count == 0)
-            adhc_free_cell(h, old);
-        else if (h->cell[old].leader == j)
-            h->cell[old].leader = int16_t(j + 1);
-        h->block[j] = c;
-        h->cell[c].count++;
-    }
-}
-
-// ---------------------------------------------------------------------
 // Tree update.
 
 static inline bool adhc_internal(const AdhcState *h, int k) { return h->link[k] >= 0; }
 static inline int adhc_symbol(const AdhcState *h, int k)
 {
     return h->link[k] >= 0 ? INTERNAL_NODE : ~h->link[k];
+}
+
+// The leader of the block of rank k, which weighs w as rank k - 1 does:
+// the lowest rank of that weight. The ranks above k are in weight order
+// whenever a leader is looked for (the update only ever reorders ranks
+// below the node it is at), so the search gallops up from k and then
+// halves the last step: a few probes for the usual small block, a
+// logarithmic number for a large one.
+static int adhc_leader(const AdhcState *h, int k, uint32_t w)
+{
+    const uint32_t *const weight = h->weight;
+    int hi = k - 1;     // weighs w
+    int lo = -1;        // weighs more than w, or before rank 0
+    for (int step = 1;; step <<= 1) {
+        const int probe = hi - step;
+        if (probe < 0)
+            break;
+        if (weight[probe] != w) {
+            lo = probe;
+            break;
+        }
+        hi = probe;
+    }
+    while (hi - lo > 1) {
+        const int mid = lo + (hi - lo) / 2;
+        if (weight[mid] == w)
+            hi = mid;
+        else
+            lo = mid;
+    }
+    return hi;
 }
 
 // Tells the children of rank k (or its symbol) where k now is.
@@ -95,8 +61,8 @@ static inline void adhc_relink(AdhcState *h, int k)
 }
 
 // Exchanges the subtrees at rank node and at its block leader lnode. Both
-// weigh the same, so the ranks keep their weights and blocks; what moves is
-// what hangs below them.
+// weigh the same, so the ranks keep their weights; what moves is what
+// hangs below them.
 static void adhc_swap_nodes(AdhcState *h, int node, int lnode)
 {
     UTIL_ASSERT(lnode != node, ADHC_MODULE);
@@ -124,20 +90,16 @@ static int adhc_add_symbol(AdhcState *h, int ch)
 
     // Weight 0 to 1 keeps the ranks ordered: every other node weighs at
     // least 1, and NYT is the last rank.
-    adhc_leave_block(h, inner);
     h->link[inner] = int16_t(leaf);
     h->weight[inner] = 1;
-    adhc_join_block(h, inner);
 
     h->weight[leaf] = 1;
     h->link[leaf] = int16_t(~ch);
     h->parent[leaf] = int16_t(inner);
-    adhc_join_block(h, leaf);
 
     h->weight[nyt] = 0;
     h->link[nyt] = int16_t(~NYT);
     h->parent[nyt] = int16_t(inner);
-    adhc_join_block(h, nyt);
 
     h->nyt = int16_t(nyt);
     h->leaf[ch] = int16_t(leaf);
@@ -145,44 +107,72 @@ static int adhc_add_symbol(AdhcState *h, int ch)
     return inner;
 }
 
+// One step of the climb at rank k of weight w, when rank k - 1 weighs w
+// too, so that k is not the leader of its block: k changes places with
+// the leader, unless that is k's parent (k is then the sibling of NYT and
+// passes its parent for a moment, until the parent's own step restores
+// the order). Raises the node and returns the rank it is at now.
+static int adhc_step_tied(AdhcState *h, int k, uint32_t w)
+{
+    const int leader = adhc_leader(h, k, w);
+    if (leader != h->parent[k]) {
+        adhc_swap_nodes(h, k, leader);
+        k = leader;
+    }
+    h->weight[k] = w + 1;
+    return k;
+}
+
 // Raises the weight of rank k and of its ancestors by one, keeping the
-// ranks ordered by weight (the sibling property). This runs for every
-// symbol coded; the neighbours' weights tell whether a node shares its
-// weight with another, so the common case, a node alone in its block
-// before and after, touches no block cell at all.
+// ranks ordered by weight (the sibling property). A node that leads its
+// weight just gets heavier: the rank above weighs more, so the order
+// holds; any other node first changes places with its leader.
 static void adhc_increment_path(AdhcState *h, int k)
 {
-    const int n = h->next_allocation_node;
+    uint32_t *const weight = h->weight;
     while (k > 0) {
-        uint32_t w = h->weight[k];
-        if (k > 0 && h->weight[k - 1] == w) {
-            // Not the highest-ordered of its weight: change places with
-            // the block's leader, unless that is the parent.
-            int leader = h->cell[h->block[k]].leader;
-            if (leader != h->parent[k]) {
-                adhc_swap_nodes(h, k, leader);
-                k = leader;
-            }
-        }
-        const bool alone_before = !(k > 0 && h->weight[k - 1] == w) && !(k + 1 < n && h->weight[k + 1] == w);
-        h->weight[k] = ++w;
-        const bool alone_after = !(k > 0 && h->weight[k - 1] == w) && !(k + 1 < n && h->weight[k + 1] == w);
-        if (!alone_before || !alone_after) {
-            adhc_leave_block(h, k);
-            adhc_join_block(h, k);
-        }
+        const uint32_t w = weight[k];
+        if (weight[k - 1] == w)
+            k = adhc_step_tied(h, k, w);
+        else
+            weight[k] = w + 1;
         k = h->parent[k];
     }
-    if (k == 0) {
-        // The root: the first rank, so always its block's leader.
-        uint32_t w = h->weight[0];
-        const bool shared = n > 1 && (h->weight[1] == w || h->weight[1] == w + 1);
-        h->weight[0] = w + 1;
-        if (shared) {
-            adhc_leave_block(h, 0);
-            adhc_join_block(h, 0);
-        }
+    if (k == 0)
+        weight[0]++;    // the root leads whatever weight it has
+}
+
+// The same climb for the decoder, which knows the ranks above the node
+// from its way down: path[0..i) runs from the root's child to the node.
+// Those ranks stay the node's ancestors until a swap moves the node
+// elsewhere; from there on the climb follows parent links. With tied
+// false no rank on the path shared its weight with the rank above it when
+// it was passed (and none of those ranks has changed since), so no step
+// can swap and the climb is one increment per rank.
+static void adhc_increment_along(AdhcState *h, const int16_t *path, int i, bool tied)
+{
+    uint32_t *const weight = h->weight;
+    if (!tied) {
+        while (i > 0)
+            weight[path[--i]]++;
+        weight[0]++;
+        return;
     }
+    while (i > 0) {
+        const int k = path[i - 1];
+        const uint32_t w = weight[k];
+        if (weight[k - 1] == w) {
+            const int at = adhc_step_tied(h, k, w);
+            if (at != k) {
+                adhc_increment_path(h, h->parent[at]);
+                return;
+            }
+        } else {
+            weight[k] = w + 1;
+        }
+        --i;
+    }
+    weight[0]++;
 }
 
 static void adhc_update(AdhcState *h, int ch)
@@ -201,7 +191,6 @@ void adhc_start(AdhcState *h, bool encode)
     memset(h, 0, sizeof *h);
     for (int i = 0; i < ADHC_MAX + 2; ++i)
         h->leaf[i] = -1;
-    h->free_cell = -1;
     // The tree starts as the NYT node alone, at rank 0.
     h->next_allocation_node = 1;
     h->weight[0] = 0;
@@ -209,7 +198,6 @@ void adhc_start(AdhcState *h, bool encode)
     h->parent[0] = -1;
     h->nyt = 0;
     h->leaf[NYT] = 0;
-    adhc_join_block(h, 0);
     // The end symbol is in the tree from the start, as if coded once.
     adhc_update(h, ADHC_EOD);
     h->encoding = encode ? 1 : 0;
@@ -318,6 +306,14 @@ int adhc_finish(AdhcState *h, uint8_t *out, size_t *out_count)
 // ---------------------------------------------------------------------
 // Decoder.
 
+// Adds delta to the root and to the ranks path[0..depth).
+static void adhc_tentative(uint32_t *weight, const int16_t *path, int depth, int delta)
+{
+    weight[0] += uint32_t(delta);
+    for (int i = 0; i < depth; ++i)
+        weight[path[i]] += uint32_t(delta);
+}
+
 int adhc_decode(AdhcState *h, const uint8_t *in, size_t *in_count, uint8_t *out, size_t *out_count)
 {
     size_t avail = *in_count, room = *out_count;
@@ -340,58 +336,116 @@ int adhc_decode(AdhcState *h, const uint8_t *in, size_t *in_count, uint8_t *out,
         h->zeros_left--;
     }
     // The bit reader and the position in the tree live in locals while
-    // the loop runs; cur is the link of the node reached so far.
-    unsigned bitbuf = h->bitbuf, bitcount = h->bitcount;
+    // the loop runs: bb holds the unread bits from its top down, cur is
+    // the link of the node reached so far, path the ranks passed.
+    uint64_t bb = h->bitbuf;
+    unsigned nb = h->bitcount;
     int walk = h->walk;
-    int cur = h->link[walk];
+    int depth = h->depth;
+    bool tied = h->tied != 0;
+    int16_t *const path = h->path;
+    const int16_t *const link = h->link;
+    uint32_t *const weight = h->weight;
+    // Inside a code the ranks passed so far (and the root) carry their
+    // tentative increment while this call runs; between calls the tree
+    // holds its true weights.
+    bool raised = depth > 0 && h->raw_left == 0;
+    if (raised)
+        adhc_tentative(weight, path, depth, 1);
+    int cur = link[walk];
     for (;;) {
-        if (bitcount == 0) {
-            if (consumed == avail)
-                break;
-            bitbuf = in[consumed++];
-            bitcount = 8;
+        // Whole bytes into the bit reader while they fit: one refill
+        // serves several codes.
+        while (nb <= 56 && consumed < avail) {
+            bb |= uint64_t(in[consumed++]) << (56 - nb);
+            nb += 8;
         }
-        // Any bit may complete a byte: take one only with room for it.
+        if (nb == 0)
+            break;
+        // Any bit may complete a byte: go on only with room for it.
         if (produced == room)
             break;
         if (h->raw_left > 0) {
-            unsigned bit = (bitbuf >> --bitcount) & 1;
-            h->raw_value = uint16_t((h->raw_value << 1) | bit);
-            if (--h->raw_left == 0) {
-                out[produced++] = uint8_t(h->raw_value);
-                adhc_update(h, h->raw_value & 0xFF);
-                cur = h->link[0];
+            // The byte after NYT, possibly split over calls.
+            unsigned take = h->raw_left < nb ? h->raw_left : nb;
+            h->raw_value = uint16_t((h->raw_value << take) | unsigned(bb >> (64 - take)));
+            bb <<= take;
+            nb -= take;
+            h->raw_left = uint8_t(h->raw_left - take);
+            if (h->raw_left == 0) {
+                const int sym = h->raw_value & 0xFF;
+                out[produced++] = uint8_t(sym);
+                if (h->leaf[sym] == -1) {
+                    // NYT, the end of the path, splits; its parent and
+                    // the ranks above are still on the path.
+                    adhc_add_symbol(h, sym);
+                    adhc_increment_along(h, path, depth - 1, tied);
+                } else {
+                    // A byte sent raw although it was known: foreign
+                    // data, decoded all the same.
+                    adhc_update(h, sym);
+                }
+                depth = 0;
+                tied = false;
+                cur = link[0];
             }
             continue;
         }
-        // Down the tree through the bits of this byte: right child for 1,
-        // left (the next rank) for 0; one load and no branch on the bit.
+        // Down the tree: right child for 1, left (the next rank) for 0;
+        // one load and no branch on the bit. Whether a rank passed shares
+        // its weight with the rank above is noted on the way, off the
+        // chain of loads, so that the update knows whether it may swap.
+        if (!raised) {
+            weight[0]++;
+            raised = true;
+        }
+        int prev = depth > 0 ? path[depth - 1] : 0;
         do {
-            unsigned b = (bitbuf >> --bitcount) & 1;
+            const unsigned b = unsigned(bb >> 63);
+            bb <<= 1;
+            --nb;
             walk = cur + int(b ^ 1);
-            cur = h->link[walk];
-        } while (cur >= 0 && bitcount > 0);
+            path[depth++] = int16_t(walk);
+            const uint32_t w = weight[walk];
+            // Only the parent can sit just above a rank among the ranks
+            // raised already; compare with its weight before the raise.
+            tied |= weight[walk - 1] - (walk - 1 == prev ? 1u : 0u) == w;
+            weight[walk] = w + 1;
+            prev = walk;
+            cur = link[walk];
+        } while (cur >= 0 && nb > 0);
         if (cur >= 0)
             continue;
-        int sym = ~cur;
+        const int sym = ~cur;
         walk = 0;
+        if (sym == NYT || sym == ADHC_EOD || tied) {
+            adhc_tentative(weight, path, depth, -1);
+        }
+        raised = false;
         if (sym == NYT) {
             h->raw_left = 8;
             h->raw_value = 0;
-            cur = h->link[0];
+            cur = link[0];
         } else if (sym == ADHC_EOD) {
             h->finished = 1;
             result = 1;
             break;
         } else {
             out[produced++] = uint8_t(sym);
-            adhc_update(h, sym);
-            cur = h->link[0];
+            if (tied)
+                adhc_increment_along(h, path, depth, true);
+            depth = 0;
+            tied = false;
+            cur = link[0];
         }
     }
-    h->bitbuf = uint8_t(bitbuf);
-    h->bitcount = uint8_t(bitcount);
+    if (raised)
+        adhc_tentative(weight, path, depth, -1);
+    h->bitbuf = bb;
+    h->bitcount = uint8_t(nb);
     h->walk = int16_t(walk);
+    h->depth = int16_t(depth);
+    h->tied = tied ? 1 : 0;
     *in_count = consumed;
     *out_count = produced;
     return result;
@@ -405,20 +459,8 @@ bool adhc_check(const AdhcState *h)
     const int n = h->next_allocation_node;
     if (n < 3 || n > ADHC_NODES || h->nyt != n - 1 || adhc_symbol(h, n - 1) != NYT || h->parent[0] != -1)
         return false;
-    int cells_counted[ADHC_NODES] = {};
     for (int k = 0; k < n; ++k) {
         if (k > 0 && h->weight[k - 1] < h->weight[k])
-            return false;
-        int16_t c = h->block[k];
-        if (c < 0 || c >= ADHC_NODES || h->cell[c].count <= 0)
-            return false;
-        cells_counted[c]++;
-        // The leader is the first rank of this weight; equal weights share
-        // one block.
-        bool first = k == 0 || h->weight[k - 1] != h->weight[k];
-        if (first != (h->cell[c].leader == k))
-            return false;
-        if (!first && h->block[k - 1] != c)
             return false;
         if (adhc_internal(h, k)) {
             int r = h->link[k];
@@ -430,9 +472,6 @@ bool adhc_check(const AdhcState *h)
             return false;
         }
     }
-    for (int c = 0; c < ADHC_NODES; ++c)
-        if (h->cell[c].count > 0 && h->cell[c].count != cells_counted[c])
-            return false;
     // Every rank but the root is some internal node's child.
     for (int k = 1; k < n; ++k) {
         int p = h->parent[k];

@@ -29,16 +29,11 @@ enum {
 // the root and higher ranks lower in the weight order, so the weight-ordered
 // node list is the array itself and weights never increase with the rank.
 // Siblings sit at neighbouring ranks, the right child (code bit 1) first.
-// Nodes of one weight form a block whose cell names its leader, the
-// lowest-ranked (highest-ordered) node of that weight. Moving a node means
-// exchanging what two ranks hold; the ranks' places in the tree stay.
-struct AdhcCell
-{
-    int16_t leader;
-    int16_t count;      // nodes in the block; 0 for a free cell
-    int16_t next_free;
-};
-
+// Nodes of one weight form a block, a run of neighbouring ranks; its leader
+// is the lowest-ranked (highest-ordered) of them, found in the ordered
+// weights themselves, so no block needs bookkeeping when a weight changes.
+// Moving a node means exchanging what two ranks hold; the ranks' places in
+// the tree stay.
 struct AdhcState
 {
     int16_t leaf[ADHC_MAX + 2];     // rank of each symbol's leaf, -1 when absent
@@ -48,21 +43,24 @@ struct AdhcState
     // the tree is one load.
     int16_t link[ADHC_NODES];
     int16_t parent[ADHC_NODES];     // -1 for the root
-    int16_t block[ADHC_NODES];      // cell of the node's weight block
-    AdhcCell cell[ADHC_NODES];
     int16_t next_allocation_node;   // ranks in use; NYT is the last of them
-    int16_t next_allocation_ppnode; // cells not yet used
-    int16_t free_cell;              // cells given back
     int16_t nyt;
 
     uint8_t encoding;               // 1 encoder, 0 decoder
     uint8_t finished;               // decoder met 257 / encoder wrote it
     uint8_t zeros_left;             // leading zero bytes to write or check
     uint8_t bitcount;               // decoder: bits left in bitbuf
-    uint8_t bitbuf;
     uint8_t raw_left;               // decoder: raw bits still to read after NYT
+    uint8_t tied;                   // decoder: a node on path shares its weight
     uint16_t raw_value;
     int16_t walk;                   // decoder: position inside a code
+    int16_t depth;                  // decoder: ranks in path
+    uint64_t bitbuf;                // decoder: unread bits, the next one highest
+    // Decoder: the ranks passed below the root on the way down to the
+    // current code's leaf, so that the update can climb back without
+    // following parent links. Every step down goes to a higher rank, so a
+    // path never holds more than ADHC_NODES ranks.
+    int16_t path[ADHC_NODES];
 
     // Encoder: bits produced but not yet handed out.
     uint8_t queue[ADHC_QUEUE_BYTES];
@@ -87,8 +85,7 @@ int adhc_finish(AdhcState *h, uint8_t *out, size_t *out_count);
 int adhc_decode(AdhcState *h, const uint8_t *in, size_t *in_count, uint8_t *out, size_t *out_count);
 
 // Checks the tree against the coder's invariants (weights add up, ranks
-// are ordered by weight, siblings are neighbours below their parent, blocks
-// and leaders are right). Returns true when all hold. For tests and fuzzing.
+// are ordered by weight, siblings are neighbours below their parent). Returns true when all hold. For tests and fuzzing.
 bool adhc_check(const AdhcState *h);
 
 #endif

@@ -13,7 +13,11 @@
 
 enum {
     ECHAIN_LZ77_BUFFER = 65536,     // window, input and output of the reader
-    ECHAIN_AHUF_BUFFER = 10,        // input and output of the Huffman stage
+    // Input and output of the Huffman stage of the reader: the LZ77 stage
+    // asks it for a whole buffer at a time, so each refill decodes a few
+    // thousand bytes instead of ten and the per-call work of the stream
+    // chain stays small against the decoding.
+    ECHAIN_AHUF_BUFFER = 4096,
 };
 
 // Read side: ELZ77Buf <- EAhufBuf <- EMemBuf over the coded bytes, with

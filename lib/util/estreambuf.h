@@ -60,6 +60,13 @@ public:
         return gcur_ < gend_ ? static_cast<unsigned char>(*gcur_++) : sbumpc();
     }
 
+    // The unread characters of the get area, for a reader that scans them
+    // itself instead of taking one at a time; gbump moves past n of them
+    // (n at most egptr() - gptr()).
+    const char *gptr() const { return gcur_; }
+    const char *egptr() const { return gend_; }
+    void gbump(size_t n) { gcur_ += n; }
+
 protected:
     char *gbeg_, *gcur_, *gend_;
     char *pbeg_, *pcur_, *pend_;

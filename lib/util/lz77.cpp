@@ -79,6 +79,19 @@ static void lz77_window_put(Lz77State *s, const uint8_t *p, size_t n)
     }
 }
 
+// o[0..have) holds a copy's first bytes, as many as its distance (or the
+// whole copy); fills o[have..n) so that each byte repeats the one a
+// distance before, as a byte-by-byte copy would. Each block copies what
+// is already there, so the blocks double and never overlap.
+static void lz77_repeat(uint8_t *o, size_t have, size_t n)
+{
+    while (have < n) {
+        size_t k = n - have < have ? n - have : have;
+        memcpy(o + have, o, k);
+        have += k;
+    }
+}
+
 int lz77_decode(Lz77State *s, const uint8_t *in, size_t *in_count, uint8_t *out, size_t *out_count)
 {
     size_t avail = *in_count, room = *out_count;
@@ -105,29 +118,30 @@ int lz77_decode(Lz77State *s, const uint8_t *in, size_t *in_count, uint8_t *out,
             continue;
         }
         if (s->pending_copy > 0) {
-            // A copy: byte by byte out of the window, so that a copy
-            // shorter than its distance's pattern repeats it.
+            // A copy out of the history; one longer than its distance
+            // repeats the pattern, as a byte-by-byte copy would.
             uint32_t dist = static_cast<uint32_t>(-s->pending_header);
             size_t n = s->pending_copy;
             if (n > room - produced) n = room - produced;
             // The output so far ends with the window's newest bytes, so
             // out itself serves as the source while it reaches back far
-            // enough; one byte at a time keeps overlaps repeating.
+            // enough. The first min(n, dist) bytes come from history; a
+            // copy longer than its distance then repeats those, which
+            // lz77_repeat does in growing blocks.
             uint8_t *o = out + produced;
+            const size_t head = n < dist ? n : dist;
             if (produced >= dist) {
-                const uint8_t *from = o - dist;
-                for (size_t k = 0; k < n; ++k)
-                    o[k] = from[k];
+                memcpy(o, o - dist, head);
             } else {
                 uint32_t src = s->window_pos >= dist ? s->window_pos - dist
                                                      : s->window_pos + s->window_size - dist;
-                for (size_t k = 0; k < n; ++k) {
-                    // Bytes copied in this call are not in the ring yet.
-                    o[k] = k >= dist ? o[k - dist] : s->window_start[src];
-                    if (++src == s->window_size)
-                        src = 0;
-                }
+                size_t first = s->window_size - src;
+                if (first > head)
+                    first = head;
+                memcpy(o, s->window_start + src, first);
+                memcpy(o + first, s->window_start, head - first);
             }
+            lz77_repeat(o, head, n);
             lz77_window_put(s, o, n);
             produced += n;
             s->pending_copy -= static_cast<uint32_t>(n);

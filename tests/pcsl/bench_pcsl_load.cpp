@@ -4,7 +4,7 @@
 // Huffman) into a payload that fills a 131071-byte configuration file, and
 // times what a panel does with it: the checksum, decoding through the
 // stream chain and parsing. Prints milliseconds per load and MB/s; the
-// target is a whole load under 10 ms.
+// target is a whole load under 5 ms.
 //
 //   bench_pcsl_load [ROUNDS]
 
@@ -198,7 +198,9 @@ int main(int argc, char **argv)
            text.size() / med / 1000.0);
     printf("throughput (best wall):   %.1f MB/s of file, %.1f MB/s of text\n",
            kFileSize / total_ms.front() / 1000.0, text.size() / total_ms.front() / 1000.0);
-    printf("target: whole load under 10 ms: %s (median wall), %s (best)\n", med < 10.0 ? "met" : "NOT met",
-           total_ms.front() < 10.0 ? "met" : "NOT met");
+    const double target = 5.0;
+    printf("target: whole load under %.0f ms: %s (median wall), %s (median processor time), %s (best)\n",
+           target, med < target ? "met" : "NOT met", cpu < target ? "met" : "NOT met",
+           total_ms.front() < target ? "met" : "NOT met");
     return 0;
 }

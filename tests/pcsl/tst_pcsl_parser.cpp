@@ -1,10 +1,12 @@
 #include "recording_semantics.h"
 
+#include "eahufbuf.h"
 #include "echain.h"
 
 #include <QTest>
 
 #include <memory>
+#include <vector>
 
 static const QByteArray kHashLine = QByteArray(43, '#') + '\n';
 
@@ -262,6 +264,59 @@ private slots:
         QCOMPARE(cap.text(), QByteArray("stream is not good\n"));
         QCOMPARE(sem.inits, 0);
         QCOMPARE(sem.starts, 0);
+    }
+
+    void smallGetAreasReadTheSame()
+    {
+        // The lexer scans the stream's get area itself; through a stream
+        // that hands out a few characters per refill every token, comment
+        // and run of white space straddles refills, and the result must be
+        // what the whole text in one block gives.
+        const QByteArray texts[] = {
+            kHashLine + "obj KnownMenus() {\n  object Menu(12) {\n    menuName = \"Main\nmenu\"\n"
+                        "    data Button(\"x y\") { bT = Source bV = -3 h = &1F g = 0x2a }\n"
+                        "  }\n#! block\n comment !# cmd Reset(4)\n  f(1, @glob_al, $1, x)\n}\n",
+            "a = 1\n\n\n  b = 2 )",
+            "obj A() { name = \"" + QByteArray(300, 'n') + "\" }",
+            "obj A() { " + QByteArray(254, 'k') + " = 1 " + QByteArray(255, 'k') + " = 2 }",
+            "obj A() { n = 12345 m = \"open string\n",
+            "x = 1\n y = 2 ;",
+            "# only a comment\n#",
+        };
+        const char *const args[] = {"arg"};
+        for (const QByteArray &text : texts) {
+            RecordingSemantics whole;
+            const ParseRun expected = parseText(text, &whole, 1, args);
+            // Huffman-code the text so that a decoder with a tiny output
+            // buffer can feed it back.
+            std::vector<char> sink(size_t(text.size()) * 2 + 64);
+            EMemBuf out;
+            out.setbuf(sink.data(), sink.size());
+            out.open("w");
+            char ein[10], eout[10];
+            EAhufBuf enc(ein, sizeof ein, eout, sizeof eout, 0);
+            enc.open(&out, "w");
+            QCOMPARE(enc.sputn(text.constData(), size_t(text.size())), size_t(text.size()));
+            QCOMPARE(enc.close(), 0);
+            for (size_t room : {size_t(1), size_t(2), size_t(3), size_t(7)}) {
+                EMemBuf src;
+                src.setbuf(sink.data(), out.written());
+                src.open("r");
+                char din[5];
+                std::vector<char> dout(room + 1);
+                EAhufBuf dec(din, sizeof din, dout.data(), dout.size(), 1);
+                dec.open(&src, "r");
+                RecordingSemantics sem;
+                Parser parser;
+                parser.attach(&dec, &sem);
+                StdoutCapture cap;
+                const int r = parser.parse(1, args);
+                const QByteArray messages = cap.text();
+                QCOMPARE(r, expected.result);
+                QCOMPARE(messages, expected.messages);
+                QCOMPARE(sem.events, whole.events);
+            }
+        }
     }
 
     void parsesThroughTheDecompressionChain()

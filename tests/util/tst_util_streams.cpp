@@ -78,6 +78,26 @@ private slots:
         // Continuing over pieces gives the checksum of the whole.
         const uint8_t *d = reinterpret_cast<const uint8_t *>("123456789");
         QCOMPARE(crc16_xmodem_update(crc16_xmodem(d, 4), d + 4, 5), uint16_t(0x31C3));
+
+        // Against the polynomial applied bit by bit, for every length and
+        // alignment a four-byte step can meet, and for pieces of any size.
+        uint8_t data[600];
+        uint32_t seed = 7;
+        for (uint8_t &b : data)
+            b = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
+        for (size_t off = 0; off < 4; ++off) {
+            for (size_t len = 0; off + len <= sizeof data; len += len < 20 ? 1 : 37) {
+                uint16_t ref = 0;
+                for (size_t i = 0; i < len; ++i) {
+                    ref = uint16_t(ref ^ (data[off + i] << 8));
+                    for (int b = 0; b < 8; ++b)
+                        ref = uint16_t(ref & 0x8000 ? (ref << 1) ^ 0x1021 : ref << 1);
+                }
+                QCOMPARE(crc16_xmodem(data + off, len), ref);
+                const size_t cut = len / 3;
+                QCOMPARE(crc16_xmodem_update(crc16_xmodem(data + off, cut), data + off + cut, len - cut), ref);
+            }
+        }
     }
 
     void compBufOpenCloseAndState()
