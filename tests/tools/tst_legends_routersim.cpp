@@ -61,7 +61,7 @@ private slots:
         QVERIFY(!file.isEmpty());
         RouterRig rig;
         QString why;
-        QVERIFY2(rig.start(model, QStringLiteral("127.0.0.71"), QStringLiteral("127.0.0.72"), port, file, {}, &why),
+        QVERIFY2(rig.start(model, QStringLiteral("127.0.0.171"), QStringLiteral("127.0.0.172"), port, file, {}, &why),
                  qPrintable(why));
         QStringList patterns;
         for (int k = 1; k <= keys; ++k) {

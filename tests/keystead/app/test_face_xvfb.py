@@ -28,7 +28,7 @@ ROUTERSIM = os.path.join(BUILD, "tools", "routersim", "routersim")
 PCSLPACK = os.path.join(BUILD, "tools", "pcslpack", "pcslpack")
 XSHOT = os.path.join(BUILD, "tools", "xshot", "xshot")
 VERSION_LINE = r"############VERSION 1\.1\.1\.7"
-ROUTER = "127.0.0.71"
+ROUTER = "127.0.0.175"
 # Top to bottom in the rack window: (uid, model, type index, port).
 FACES = [(1, "SK1400A", 4, 42711), (2, "SK2000A", 10, 42712)]
 RACK = "Mouse rack"

@@ -198,12 +198,12 @@ class TestLoopAlloc : public QObject
             QVERIFY(marker.open(QIODevice::WriteOnly));
         }
         QuietHost host;
-        Router router("127.0.0.71", "127.0.0.72", 42400);
+        Router router("127.0.0.173", "127.0.0.174", 42400);
         QVERIFY(router.bound());
         StartParams p;
         memset(&p, 0, sizeof p);
         memcpy(p.product_name, "SK2000A", 7);
-        const uint8_t ip[4] = {127, 0, 0, 72};
+        const uint8_t ip[4] = {127, 0, 0, 174};
         memcpy(p.ip_address, ip, 4);
         p.udp_port = 42400;
         p.version_major = 1;
