@@ -53,7 +53,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	tools/demo/run-demo.sh $(BUILD)
+	KEYSTEAD=$(abspath $(BUILD))/keystead/keystead tools/demo/run-demo.sh $(BUILD)
 
 # `make run` under a virtual screen with a demonstration directory of its
 # own: both demo panels must come online (CI runs it).

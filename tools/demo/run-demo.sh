@@ -4,7 +4,8 @@
 #
 #   tools/demo/run-demo.sh [BUILD_DIR] [keystead options...]
 #
-# BUILD_DIR (default build) holds the built programs. The demonstration base
+# BUILD_DIR (default build) holds the built programs; $KEYSTEAD names
+# another Keystead program to run (default BUILD_DIR/keystead/keystead). The demonstration base
 # directory is $DEMO_DIR, default BUILD_DIR/demo; on the first run it gets
 # cfg.xml (one rack: an SK2000A on 127.0.0.1 port 2011 and an SK1400A on
 # port 2012, both started at launch) and each panel's configuration, packed
@@ -22,7 +23,7 @@ build=${1:-build}
 build=$(cd "$build" && pwd)
 demo=${DEMO_DIR:-$build/demo}
 
-keystead=$build/keystead/keystead
+keystead=${KEYSTEAD:-$build/keystead/keystead}
 routersim=$build/tools/routersim/routersim
 pcslpack=$build/tools/pcslpack/pcslpack
 for p in "$keystead" "$routersim" "$pcslpack"; do
