@@ -26,7 +26,9 @@
 //
 // One table row per run: N, idle/storm, cores, floor cores, their ratio,
 // the two-thread floor and the ratio to it, tick lateness p99 (the median
-// over the panels of each panel's p99, and the worst panel's), the worst tick, memory per panel, and the load
+// over the panels of each panel's p99, and the worst panel's), the worst
+// tick, the same p99 pair for the one-thread floor's 10 ms timers (how late
+// any timer runs among that many threads), memory per panel, and the load
 // average when the measurement ended. Timings are only meaningful on an
 // otherwise quiet machine: compare the load average.
 //
@@ -35,6 +37,7 @@
 
 #include "panel_rack.h"
 #include "proc_stats.h"
+#include "tfw_tick_stats.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -66,13 +69,19 @@ public:
     explicit BareTimers(Which which = Both) : m_loop(this), m_service(this), m_which(which)
     {
         m_loop.setTimerType(Qt::PreciseTimer);
-        connect(&m_loop, &QTimer::timeout, this, [this] { ++m_ticks; });
+        tfw_tick_stats_reset(&m_stats, 10 * 1000000);
+        // The same lateness measure as a firmware thread's, so that the
+        // floor shows how late any 10 ms timer runs among this many threads.
+        connect(&m_loop, &QTimer::timeout, this, [this] { tfw_tick_stats_record(&m_stats, m_clock.nsecsElapsed()); });
         connect(&m_service, &QTimer::timeout, this, [this] { ++m_services; });
     }
     void start()
     {
-        if (m_which != ServiceOnly)
+        if (m_which != ServiceOnly) {
+            m_clock.start();
+            tfw_tick_stats_arm(&m_stats, 0);
             m_loop.start(10);
+        }
         if (m_which != LoopOnly)
             m_service.start(25);
     }
@@ -81,13 +90,16 @@ public:
         m_loop.stop();
         m_service.stop();
     }
+    // The loop timer's lateness (no ticks for a service-only thread).
+    const TFW_TickStats &stats() const { return m_stats; }
 
 private:
     QTimer m_loop;
     QTimer m_service;
     Which m_which;
-    long m_ticks = 0;
     long m_services = 0;
+    QElapsedTimer m_clock;
+    TFW_TickStats m_stats;
 };
 
 void pause(int ms)
@@ -127,11 +139,24 @@ int runFloor(int n, bool split, int settleS, int seconds)
         t->quit();
         t->wait();
     }
+    // Each loop thread's p99 as the panels report theirs: the median and the
+    // worst over the threads, and the worst tick.
+    std::vector<double> p99s;
+    double worst = 0;
+    for (const auto &b : timers) {
+        const TFW_TickStats &st = b->stats();
+        if (st.ticks == 0)
+            continue;
+        p99s.push_back(double(tfw_tick_stats_percentile(&st, 0.99)) / 1e6);
+        worst = std::max(worst, double(st.worstNs) / 1e6);
+    }
     for (size_t i = 0; i < timers.size(); ++i) {
         timers[i].reset();
         threads[i].reset();
     }
-    printf("floor %d cores %.4f mem %.0f\n", n, cores, perThread);
+    std::sort(p99s.begin(), p99s.end());
+    printf("floor %d cores %.4f mem %.0f p99 %.2f %.2f worst %.2f\n", n, cores, perThread,
+           p99s.empty() ? 0.0 : p99s[p99s.size() / 2], p99s.empty() ? 0.0 : p99s.back(), worst);
     return 0;
 }
 
@@ -163,6 +188,7 @@ struct Row
     double cores = 0;
     double floor = 0;
     double floor2 = 0; // two threads per panel
+    double floorP99Median = 0, floorP99Worst = 0; // the one-thread floor's 10 ms timers
     double p99Median = 0, p99Worst = 0, worst = 0;
     double mibPerPanel = 0;
     QString load;
@@ -186,7 +212,8 @@ template <typename Done> bool waitUntil(Done done, int timeoutMs)
     return done();
 }
 
-bool measureFloor(int n, bool split, const Settings &s, double *cores)
+bool measureFloor(int n, bool split, const Settings &s, double *cores, double *p99Median = nullptr,
+                  double *p99Worst = nullptr)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -198,10 +225,15 @@ bool measureFloor(int n, bool split, const Settings &s, double *cores)
         return false;
     }
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("floor \\d+ cores ([0-9.]+)")).match(QString::fromLatin1(p.readAll()));
+        QRegularExpression(QStringLiteral("floor \\d+ cores ([0-9.]+) mem [0-9.]+ p99 ([0-9.]+) ([0-9.]+)"))
+            .match(QString::fromLatin1(p.readAll()));
     if (!m.hasMatch())
         return false;
     *cores = m.captured(1).toDouble();
+    if (p99Median)
+        *p99Median = m.captured(2).toDouble();
+    if (p99Worst)
+        *p99Worst = m.captured(3).toDouble();
     return true;
 }
 
@@ -282,7 +314,8 @@ bool runPanels(int n, bool storm, const Settings &s, Row *row)
     if (!router.waitForFinished(5000))
         router.kill();
     router.waitForFinished(2000);
-    return ok && measureFloor(n, false, s, &row->floor) && measureFloor(n, true, s, &row->floor2);
+    return ok && measureFloor(n, false, s, &row->floor, &row->floorP99Median, &row->floorP99Worst) &&
+           measureFloor(n, true, s, &row->floor2);
 }
 
 QList<int> parseList(const QString &text, bool *ok)
@@ -304,10 +337,11 @@ FILE *s_table = stdout;
 
 void printRow(const Row &r)
 {
-    fprintf(s_table, "| %5d | %-5s | %7.3f | %7.3f | %5.2f | %8.3f | %5.2f | %5.2f / %5.2f | %7.2f | %6.2f | %-14s |\n",
+    fprintf(s_table,
+            "| %5d | %-5s | %7.3f | %7.3f | %5.2f | %8.3f | %5.2f | %5.2f / %5.2f | %7.2f | %5.2f / %5.2f | %6.2f | %-14s |\n",
             r.n, r.storm ? "storm" : "idle", r.cores, r.floor, r.floor > 0 ? r.cores / r.floor : 0.0, r.floor2,
-            r.floor2 > 0 ? r.cores / r.floor2 : 0.0, r.p99Median, r.p99Worst, r.worst, r.mibPerPanel,
-            qPrintable(r.load));
+            r.floor2 > 0 ? r.cores / r.floor2 : 0.0, r.p99Median, r.p99Worst, r.worst, r.floorP99Median,
+            r.floorP99Worst, r.mibPerPanel, qPrintable(r.load));
 }
 
 } // namespace
@@ -393,8 +427,8 @@ int main(int argc, char **argv)
 
     fprintf(s_table, "rackbench: %s panels, %d s measured after %d s settling, storm %d changes/s\n",
             qPrintable(s.type), s.seconds, s.settle, s.stormRate);
-    fprintf(s_table, "|     N | mode  |   cores |   floor | ratio | floor 2N | ratio | tick p99 ms   | worst ms | MiB/pn | load average   |\n");
-    fprintf(s_table, "|------:|-------|--------:|--------:|------:|---------:|------:|---------------|---------:|-------:|----------------|\n");
+    fprintf(s_table, "|     N | mode  |   cores |   floor | ratio | floor 2N | ratio | tick p99 ms   | worst ms | floor p99 ms  | MiB/pn | load average   |\n");
+    fprintf(s_table, "|------:|-------|--------:|--------:|------:|---------:|------:|---------------|---------:|---------------|-------:|----------------|\n");
     bool allOk = true;
     for (int n : s.idle) {
         Row r;
