@@ -172,6 +172,9 @@ def log_window_and_second_copy():
         ks = Proc([KEYSTEAD, "--basedir", box.base, "--logwindow"], env=env, cwd=box.root)
         ks.err.wait(VERSION_LINE, 60)
         find_window(env, r"^Tessaline log$")
+        # The window opens with the revision the program was built from.
+        ks.err.wait(r"source revision \S+", 10)
+        check(not ks.err.find(r"could not read revision\.info"), "no revision info in the log window")
         shot(env, box, "logwindow.png")
         # A second copy on a screen: the message box, until it is closed.
         second = Proc([KEYSTEAD, "--basedir", box.base], env=env, cwd=box.root)
