@@ -8,6 +8,9 @@ back to both panels; closing Keystead stops the router simulator.
     test_demo.py SOURCE_DIR BUILD_DIR --fresh-clone
                                                   `make run` itself in a clone
                                                   of HEAD (a full build)
+    test_demo.py SOURCE_DIR BUILD_DIR --make-run  `make run` itself in
+                                                  SOURCE_DIR on BUILD_DIR
+                                                  (CI, on its fresh checkout)
 
 TESS_SHOTS_DIR, when set, receives a screenshot of the running demo.
 """
@@ -29,6 +32,7 @@ from harness import (Fail, Sandbox, Xvfb, check, free_udp, lock_holder, run_test
 SRC = os.path.abspath(sys.argv[1])
 BUILD = os.path.abspath(sys.argv[2])
 FRESH = "--fresh-clone" in sys.argv[3:]
+MAKE_RUN = "--make-run" in sys.argv[3:]
 PANELS = {"SK2000A": 2011, "SK1400A": 2012}
 
 
@@ -68,6 +72,12 @@ def demo():
             cmd = ["make", "-C", clone, "run", "JOBS=" + env["JOBS"]]
             demo_dir = os.path.join(clone, "build", "demo")
             env.pop("DEMO_DIR", None)
+            online_timeout = 3 * 3600
+        elif MAKE_RUN:
+            # The build is brought up to date first, as `make run` does.
+            cmd = ["make", "-C", SRC, "run", "BUILD=" + BUILD, "JOBS=" + env["JOBS"]]
+            demo_dir = os.path.join(box.root, "demo")
+            env["DEMO_DIR"] = demo_dir
             online_timeout = 3 * 3600
         else:
             cmd = [os.path.join(SRC, "tools", "demo", "run-demo.sh"), BUILD]
