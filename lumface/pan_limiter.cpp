@@ -20,7 +20,9 @@ PAN_Limiter::PAN_Limiter(QObject *parent) : QObject(parent)
 {
     m_timer.setInterval(m_interval);
     // Batches pace the face's frames: a coarse timer would let them drift.
+    // Each start is for the time left to the next slot.
     m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &PAN_Limiter::timerUpdate);
     m_batchClock.start();
 }
@@ -109,19 +111,20 @@ void PAN_Limiter::enqueue(Connector *c)
         r->queued = true;
         m_queue.push_back(c->tag());
     }
-    // The next batch is due one interval after the last one, not one
+    // The next batch is due one interval after the last one's slot, not one
     // interval after this update: under a steady stream of updates the face
     // is drawn once per interval.
-    const qint64 since = m_batchClock.elapsed();
-    if (since > m_interval)
-        runBatch(m_batchSize);
+    const qint64 due = m_lastSlot + m_interval;
+    const qint64 now = m_batchClock.elapsed();
+    if (now >= due)
+        runBatch(m_batchSize, true);
     else if (!m_timer.isActive())
-        m_timer.start(int(m_interval - since));
+        m_timer.start(int(due - now));
 }
 
 void PAN_Limiter::timerUpdate()
 {
-    runBatch(m_batchSize);
+    runBatch(m_batchSize, true);
 }
 
 int PAN_Limiter::timerRemainingMs() const
@@ -144,12 +147,19 @@ void PAN_Limiter::setBatch(int size, int intervalMs)
 
 void PAN_Limiter::flush()
 {
-    runBatch(int(m_queue.size()));
+    runBatch(int(m_queue.size()), false);
 }
 
-void PAN_Limiter::runBatch(int maxCount)
+void PAN_Limiter::runBatch(int maxCount, bool onCadence)
 {
-    m_batchClock.restart();
+    // Batches keep to slots one interval apart: one that runs a little late
+    // (the GUI thread was busy) keeps its slot, so the lateness does not add
+    // up from batch to batch and the face keeps its frame rate. One more
+    // than an interval late, early, or out of turn (flush) starts the slots
+    // afresh from now.
+    const qint64 now = m_batchClock.elapsed();
+    const qint64 slot = m_lastSlot + m_interval;
+    m_lastSlot = onCadence && now >= slot && now - slot < m_interval ? slot : now;
     for (int n = 0; n < maxCount && !m_queue.empty(); ++n) {
         const int index = m_queue.front();
         m_queue.pop_front();
@@ -158,11 +168,10 @@ void PAN_Limiter::runBatch(int maxCount)
         if (r.connector)
             apply(r);
     }
-    // A timer started for the rest of an interval goes on at the full one.
     if (m_queue.empty())
         m_timer.stop();
-    else if (!m_timer.isActive() || m_timer.interval() != m_interval)
-        m_timer.start(m_interval);
+    else
+        m_timer.start(int(std::max<qint64>(1, m_lastSlot + m_interval - m_batchClock.elapsed())));
 }
 
 void PAN_Limiter::apply(Record &r)

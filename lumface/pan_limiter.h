@@ -83,7 +83,9 @@ private:
 
     Record *record(Connector *c, bool create);
     void enqueue(Connector *c);
-    void runBatch(int maxCount);
+    // onCadence: a batch of the timer or of an update, which keeps to the
+    // slots; otherwise (flush) the slots start again from now.
+    void runBatch(int maxCount, bool onCadence);
     void apply(Record &r);
 
     std::vector<Record> m_records; // indexed by the connector's tag
@@ -93,6 +95,7 @@ private:
     int m_interval = 1000;
     QTimer m_timer;
     QElapsedTimer m_batchClock;
+    qint64 m_lastSlot = 0; // the batch clock's time of the last batch's slot (ms)
 };
 
 #endif
