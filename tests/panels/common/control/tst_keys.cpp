@@ -3,6 +3,7 @@
 // the number of error beeps, a diagnostic line and the state left behind.
 
 #include "config/panel_tables.h"
+#include "control/displays.h"
 #include "control/pages.h"
 #include "key_harness.h"
 
@@ -72,6 +73,50 @@ QByteArray pagedConfig()
            "  obj Btn(7) { bT=\"Destination\" bV=4 } } } }\n";
 }
 
+// Keys whose single action a row looks at (LCD-key model with 48 keys).
+// Keys 5 and 6 select destinations 2 and 3 on the page of paging group 1,
+// which keys 7, 8 and 9 scroll and shift; keys 12 and up are free except
+// where a row gives one a definition of its own.
+QByteArray actionsConfig()
+{
+    return "obj Configsettings() { numSources=8 numDestinations=8 numLevels=3 }\n" + ROUTER_NAMES +
+           "obj KnownMenus() { obj Menu(1) { obj MenuButtons() {\n"
+           " obj Btn(1) { bT=\"Source Preset\" bV=3 } obj Btn(2) { bT=\"Next Source Preset\" bV=8 }\n"
+           " obj Btn(3) { bT=\"Take\" } obj Btn(4) { bT=\"Level\" bV=2 } obj Btn(13) { bT=\"Level\" bV=1 }\n"
+           " obj Btn(5) { bT=\"Destination\" bV=3 bP=1 } obj Btn(6) { bT=\"Destination\" bV=4 bP=1 }\n"
+           " obj Btn(7) { bT=\"Dst Scroll Down\" bP=1 } obj Btn(8) { bT=\"Dst Scroll Up\" bP=1 }\n"
+           " obj Btn(9) { bT=\"Dst Shift\" bV=4 bP=1 } obj Btn(10) { bT=\"Dest Src Display\" bV=6 }\n"
+           " obj Btn(11) { bT=\"No Such Function\" } obj Btn(15) { bL=\"ALT\" bP=1 } } } }\n";
+}
+
+// Take keys under the displays of the menu models: keys 1 to 8 are the
+// keys under displays 1 to 8 (key 5 a level take of level 2), key 9
+// presets VTR 1, key 10 is a Take key past the displays and key 11
+// selects destination 1.
+QByteArray displayConfig(const QByteArray &displays)
+{
+    return "obj Configsettings() { numSources=8 numDestinations=6 numLevels=3 }\n" + ROUTER_NAMES +
+           "obj KnownMenus() { obj Menu(1) { obj MenuButtons() {\n"
+           " obj Btn(1) { bT=\"Take\" } obj Btn(2) { bT=\"Take\" } obj Btn(3) { bT=\"Take\" }\n"
+           " obj Btn(4) { bT=\"Take\" } obj Btn(5) { bT=\"Take Level Preset\" bV=2 }\n"
+           " obj Btn(6) { bT=\"Take\" } obj Btn(7) { bT=\"Take\" } obj Btn(8) { bT=\"Take\" }\n"
+           " obj Btn(9) { bT=\"Source Preset\" bV=3 } obj Btn(10) { bT=\"Take\" }\n"
+           " obj Btn(11) { bT=\"Destination\" bV=2 } } } }\n" + displays;
+}
+
+// Displays 1, 5, 8 and 10 show fixed destinations 3, 4, 5 and 2 (disDest
+// is 1-based); display 2 shows subpanel 1's selected destination; display
+// 3 has no destination and display 4 shows a source.
+const QByteArray DISPLAYS =
+    "obj KnownDisplays() { obj Display(1) { disType=6 disDest=4 } obj Display(2) { disType=1 disDest=1 }\n"
+    " obj Display(3) { disType=6 disDest=0 } obj Display(4) { disType=3 disDest=1 }\n"
+    " obj Display(5) { disType=6 disDest=5 } obj Display(8) { disType=6 disDest=6 }\n"
+    " obj Display(10) { disType=6 disDest=3 } }\n";
+
+// The same, but the first display shows a source (type 3).
+const QByteArray DISPLAYS_FIRST_TYPE_3 =
+    "obj KnownDisplays() { obj Display(1) { disType=3 disDest=1 } obj Display(8) { disType=6 disDest=6 } }\n";
+
 // Panel state before the script.
 bool applySetup(const QByteArray &setup)
 {
@@ -110,6 +155,25 @@ bool applySetup(const QByteArray &setup)
             comms_set_state(COMMS_OFFLINE, 6);
         } else if (name == "takemode") {
             panel_tables()->take_mode = uint16_t(n);
+        } else if (name == "fixed") {     // the fixed take destination (0-based)
+            panel_tables()->fixed_take_dest = uint16_t(n);
+        } else if (name == "define") {    // key:type:value, a binary-only definition
+            const QList<QByteArray> f = arg.split(':');
+            const int slot = f.value(0).toInt() - 1;
+            if (f.size() != 3 || slot < 0 || slot >= PT_KEYS)
+                return false;
+            panel_tables()->type[slot] = uint8_t(f[1].toInt());
+            panel_tables()->value[slot] = uint16_t(f[2].toInt());
+            pg_evaluate();
+        } else if (name == "list") {      // a destination list key (key 16)
+            panel_tables()->type[15] = 42;
+            pg_evaluate();
+        } else if (name == "xpt") {       // level letter:destination:source, 1-based
+            const QList<QByteArray> f = arg.split(':');
+            if (f.size() != 3)
+                return false;
+            snprintf(text, sizeof text, ".U%s%03d,%03d\r", f[0].constData(), f[1].toInt(), f[2].toInt());
+            fromRouter(text);
         } else if (name == "locate") {
             panels_set_locate(1);
         } else {
@@ -152,6 +216,14 @@ QString checkState(const QByteArray &checks)
             have = QByteArray::number(f->panel_lock);
         else if (name == "setup")
             have = QByteArray::number(f->setup_active);
+        else if (name == "dstoffset")
+            have = QByteArray::number(s->pages[0].dst_offset);
+        else if (name == "list") {
+            QList<QByteArray> listed;
+            for (int i = 0; i < ds_list_count(); ++i)
+                listed.append(QByteArray::number(ds_list()[i]));
+            have = listed.join(',');
+        }
         else
             return QStringLiteral("unknown check %1").arg(QString::fromLatin1(name));
         if (have != want)
@@ -341,6 +413,174 @@ private slots:
             QVERIFY2(printed.contains(log), printed.constData());
         const QString bad = checkState(state);
         QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    }
+
+    // What single ButtonTypes do on an online panel: a key without a
+    // function, the automatic take onto the fixed destination, the
+    // destination list the level keys rebuild, and the keys that scroll,
+    // shift and select destinations.
+    void keyActions_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<int>("beeps");
+        QTest::addColumn<QByteArray>("state");
+
+        const QByteArray none;
+        // A key without a function (an unknown name, or no definition at
+        // all) only beeps, on every press and repeat, and disturbs nothing.
+        QTest::newRow("type 0: unknown function name")
+            << none << QByteArray("K1 K11 K3") << QStringList{"1 2 0 1 2"} << 1 << QByteArray("preset=2 dest=0");
+        QTest::newRow("type 0: undefined key held")
+            << none << QByteArray("P12 A12*2 R12") << QStringList() << 3 << QByteArray("preset=none");
+
+        // Take mode 2 of a binary configuration: every preset key takes
+        // onto the panel's fixed destination; Take keys keep taking onto
+        // the selected one.
+        const QByteArray fixed("takemode=2 fixed=4 mask=5");
+        QTest::newRow("auto take onto the fixed destination")
+            << fixed << QByteArray("K1") << QStringList{"1 2 4 5 2"} << 0 << QByteArray("preset=2 dest=0");
+        QTest::newRow("auto take: next preset, then a Take key")
+            << fixed << QByteArray("K1 K2 K3") << QStringList{"1 2 4 5 2", "1 3 4 5 2", "1 3 0 5 2"} << 0
+            << QByteArray("preset=3");
+        QTest::newRow("auto take: the fixed destination locked")
+            << QByteArray("takemode=2 fixed=4 dlock=5") << QByteArray("K1 K3") << QStringList{"1 2 0 1 2"} << 1
+            << QByteArray("preset=2");
+        QTest::newRow("auto take: no fixed destination")
+            << QByteArray("takemode=2 fixed=9999") << QByteArray("K1") << QStringList() << 0
+            << QByteArray("preset=2");
+        QTest::newRow("auto take: not in destination mode")
+            << QByteArray("takemode=2 fixed=4 destmode") << QByteArray("K1") << QStringList() << 0
+            << QByteArray("preset=2");
+        QTest::newRow("auto take: any other take mode presets only")
+            << QByteArray("takemode=3") << QByteArray("K1 K2") << QStringList() << 0 << QByteArray("preset=3");
+
+        // The destination list: the destinations carrying the preset
+        // source (VTR 1) on the first selected level, rebuilt by the level
+        // keys while a list key is on the page. VTR 1 is on destinations 0
+        // and 2 on level 0 and on 1 and 4 on level 1.
+        const QByteArray routed("xpt=V:1:3 xpt=V:3:3 xpt=V:4:2 xpt=A:2:3 xpt=A:5:3 xpt=A:1:1");
+        const QByteArray list = "list " + routed;
+        QTest::newRow("list: a level on lists by the first selected level")
+            << list << QByteArray("K1 K4") << QStringList{"4 0 2 0 2"} << 0 << QByteArray("mask=3 list=0,2");
+        QTest::newRow("list: the first level off lists by the next")
+            << list << QByteArray("K1 K4 K13") << QStringList{"4 0 2 0 2"} << 0 << QByteArray("mask=2 list=1,4");
+        QTest::newRow("list: no level left")
+            << list << QByteArray("K1 K4 K13 K4") << QStringList{"4 0 2 0 2"} << 0 << QByteArray("mask=0 list=");
+        QTest::newRow("list: no preset left")
+            << list << QByteArray("K1 K4 K1 K4") << QStringList{"4 0 2 0 2"} << 0
+            << QByteArray("mask=1 preset=none list=");
+        QTest::newRow("list: type 41 rebuilds it too")
+            << "define=14:41:1 " + list << QByteArray("K1 K14") << QStringList{"4 0 2 0 2"} << 0
+            << QByteArray("list=0,2");
+        QTest::newRow("list: not built without a list key")
+            << routed << QByteArray("K1 K4") << QStringList{"4 0 2 0 2"} << 0 << QByteArray("list=");
+
+        // One ButtonType each.
+        QTest::newRow("16 scrolls the destination keys up a page, not below 0")
+            << none << QByteArray("K7 K7 K8 K5 K8 K8 K5") << QStringList{"4 4 1 0 2", "4 2 1 0 2"} << 0
+            << QByteArray("dstoffset=0 dest=2");
+        QTest::newRow("25 shifts the destination keys by its value and back")
+            << none << QByteArray("K9 K5 K9 K6") << QStringList{"4 6 1 0 2", "4 3 1 0 2"} << 0
+            << QByteArray("dstoffset=0 dest=3");
+        QTest::newRow("41 toggles its level, interrogating it when on")
+            << QByteArray("define=14:41:1") << QByteArray("K14 K14 K14") << QStringList{"4 0 2 0 2", "4 0 2 0 2"}
+            << 0 << QByteArray("mask=3");
+        QTest::newRow("55 selects a destination of its page")
+            << QByteArray("define=15:55:2") << QByteArray("K15 K9 K15") << QStringList{"4 2 1 0 2", "4 6 1 0 2"}
+            << 0 << QByteArray("dest=6");
+        QTest::newRow("67 selects its destination once while held")
+            << none << QByteArray("P10 A10*3 R10") << QStringList{"4 5 1 0 2"} << 0
+            << QByteArray("dest=5 desttext=QC");
+    }
+
+    void keyActions()
+    {
+        QFETCH(QByteArray, setup);
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, state);
+
+        RecordingHost host;
+        QVERIFY(startPanel("SK1500A", actionsConfig()));
+        QVERIFY2(applySetup(setup), setup.constData());
+        requests().clear();
+        host.states.clear();
+        QVERIFY2(runScript(script), script.constData());
+
+        QTEST(requests(), "sent");
+        QTEST(beeps(host), "beeps");
+        const QString bad = checkState(state);
+        QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    }
+
+    // The models whose Take keys sit under destination displays take onto
+    // the destination of the display above the key: its configured
+    // destination, or for a display of the selected destination the one
+    // it last showed. "D" in a script redraws the displays.
+    void takeKeysUnderDisplays_data()
+    {
+        QTest::addColumn<QByteArray>("model");
+        QTest::addColumn<QByteArray>("displays");
+        QTest::addColumn<QByteArray>("setup");
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<int>("beeps");
+
+        const QByteArray none;
+        QTest::newRow("SK1900A: first and eighth display")
+            << QByteArray("SK1900A") << DISPLAYS << none << QByteArray("K9 K1 K8")
+            << QStringList{"1 2 3 1 2", "1 2 5 1 2"} << 0;
+        QTest::newRow("SK1900A: a Take key past the displays")
+            << QByteArray("SK1900A") << DISPLAYS << none << QByteArray("K9 K10") << QStringList{"1 2 0 1 2"} << 0;
+        QTest::newRow("SK1900A: level take under a display")
+            << QByteArray("SK1900A") << DISPLAYS << none << QByteArray("K9 K5") << QStringList{"1 2 4 2 2"} << 0;
+        QTest::newRow("SK1900A: on the level mask")
+            << QByteArray("SK1900A") << DISPLAYS << QByteArray("mask=3") << QByteArray("K9 K1")
+            << QStringList{"1 2 3 3 2"} << 0;
+        QTest::newRow("SK1900A: displays without a destination take nothing")
+            << QByteArray("SK1900A") << DISPLAYS << none << QByteArray("K9 K3 K4") << QStringList() << 0;
+        QTest::newRow("SK1900A: the selected destination a display shows")
+            << QByteArray("SK1900A") << DISPLAYS << none << QByteArray("K11 D K9 K2")
+            << QStringList{"4 1 1 0 2", "1 2 1 1 2"} << 0;
+        QTest::newRow("SK1900A: the display's destination locked")
+            << QByteArray("SK1900A") << DISPLAYS << QByteArray("dlock=4") << QByteArray("K9 K1 K10")
+            << QStringList{"1 2 0 1 2"} << 1;
+        QTest::newRow("SK2200A: first and eighth display")
+            << QByteArray("SK2200A") << DISPLAYS << none << QByteArray("K9 K1 K8")
+            << QStringList{"1 2 3 1 2", "1 2 5 1 2"} << 0;
+        QTest::newRow("SK1700A whose first display has type 6")
+            << QByteArray("SK1700A") << DISPLAYS << none << QByteArray("K9 K1 K8 K10")
+            << QStringList{"1 2 3 1 2", "1 2 5 1 2", "1 2 0 1 2"} << 0;
+        QTest::newRow("SK1700A whose first display has another type")
+            << QByteArray("SK1700A") << DISPLAYS_FIRST_TYPE_3 << none << QByteArray("K9 K1 K8")
+            << QStringList{"1 2 0 1 2", "1 2 0 1 2"} << 0;
+        QTest::newRow("SK2000A: the selected destination")
+            << QByteArray("SK2000A") << DISPLAYS << none << QByteArray("K9 K1 K8")
+            << QStringList{"1 2 0 1 2", "1 2 0 1 2"} << 0;
+    }
+
+    void takeKeysUnderDisplays()
+    {
+        QFETCH(QByteArray, model);
+        QFETCH(QByteArray, displays);
+        QFETCH(QByteArray, setup);
+        QFETCH(QByteArray, script);
+
+        RecordingHost host;
+        QVERIFY(startPanel(model.constData(), displayConfig(displays)));
+        QVERIFY2(applySetup(setup), setup.constData());
+        requests().clear();
+        host.states.clear();
+        for (const QByteArray &tok : script.split(' ')) {
+            if (tok == "D")
+                dsp_redraw_all();
+            else
+                QVERIFY2(runScript(tok), tok.constData());
+        }
+
+        QTEST(requests(), "sent");
+        QTEST(beeps(host), "beeps");
     }
 };
 
