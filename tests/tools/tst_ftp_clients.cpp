@@ -87,9 +87,11 @@ private slots:
         QTest::addColumn<QString>("client");
         QTest::addColumn<int>("hostByte");
         QTest::addColumn<int>("udpPort");
-        QTest::newRow("curl") << QStringLiteral("curl") << 71 << 2101;
-        QTest::newRow("ftplib") << QStringLiteral("ftplib") << 72 << 2102;
-        QTest::newRow("lftp") << QStringLiteral("lftp") << 73 << 2103;
+        // Panels at 127.0.0.161-163, their routers 20 above: addresses no
+        // other test binds port 2001 on, since tests run in parallel.
+        QTest::newRow("curl") << QStringLiteral("curl") << 161 << 2101;
+        QTest::newRow("ftplib") << QStringLiteral("ftplib") << 162 << 2102;
+        QTest::newRow("lftp") << QStringLiteral("lftp") << 163 << 2103;
     }
 
     void uploadIntoConfig()
@@ -102,7 +104,7 @@ private slots:
                  qPrintable(program + QStringLiteral(" is not installed (make test installs it)")));
 
         const QString panelIp = QStringLiteral("127.0.0.%1").arg(hostByte);
-        const QString routerIp = QStringLiteral("127.0.0.%1").arg(hostByte + 10);
+        const QString routerIp = QStringLiteral("127.0.0.%1").arg(hostByte + 20);
         const int ftpPort = 2 * udpPort + 10021;
         QTemporaryDir work;
 
