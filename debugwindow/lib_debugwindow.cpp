@@ -40,6 +40,9 @@ LIB_DebugWindow::LIB_DebugWindow() : QTextEdit(nullptr)
 {
     connect(this, &LIB_DebugWindow::log_signal, this, &LIB_DebugWindow::log_slot,
             Qt::AutoConnection);
+    m_batch.setSingleShot(true);
+    m_batch.setInterval(BatchMs);
+    connect(&m_batch, &QTimer::timeout, this, &LIB_DebugWindow::flush);
     setReadOnly(true);
     setUndoRedoEnabled(false);
     setLineWrapMode(QTextEdit::NoWrap);
@@ -72,13 +75,32 @@ void LIB_DebugWindow::logRevisionInfo()
 
 void LIB_DebugWindow::log_slot(QColor colour, QString text)
 {
+    m_pending.push_back({colour, text});
+    // The window shows its last MaxLines lines, two pieces a line (number
+    // and text): older pieces of a burst would only be trimmed again.
+    while (m_pending.size() > 2 * size_t(MaxLines))
+        m_pending.pop_front();
+    if (!m_batch.isActive())
+        m_batch.start();
+}
+
+void LIB_DebugWindow::flush()
+{
+    m_batch.stop();
+    if (m_pending.empty())
+        return;
     QScrollBar *bar = verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor cursor(document());
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat format;
-    format.setForeground(colour);
-    cursor.insertText(text, format);
+    for (const Piece &p : m_pending) {
+        format.setForeground(p.colour);
+        cursor.insertText(p.text, format);
+    }
+    cursor.endEditBlock();
+    m_pending.clear();
     if (atEnd)
         bar->setValue(bar->maximum());
 }

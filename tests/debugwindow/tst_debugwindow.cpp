@@ -58,6 +58,7 @@ struct Fragment
 // The window's lines, each as its coloured pieces.
 QList<QList<Fragment>> windowLines(LIB_DebugWindow *w)
 {
+    w->flush(); // the lines of the batch not yet due
     QList<QList<Fragment>> lines;
     for (QTextBlock b = w->document()->begin(); b.isValid(); b = b.next()) {
         QList<Fragment> line;
@@ -166,6 +167,16 @@ private slots:
         QVERIFY(e.contains("0,second line\n2,third line\n"));
         QCOMPARE(logText().count(QStringLiteral("could not read revision.info")), 1);
         QVERIFY(logText().contains(QStringLiteral("second line\nthird line\n")));
+
+        // A burst is appended in one batch, in order, without anyone
+        // asking: within the batch interval.
+        for (int i = 0; i < 300; ++i)
+            qDebug("burst line %d", i);
+        QVERIFY(!w->toPlainText().contains(QStringLiteral("burst line 0\n")));
+        QTRY_VERIFY_WITH_TIMEOUT(w->toPlainText().contains(QStringLiteral("burst line 299\n")), 2000);
+        const QString text = w->toPlainText();
+        const int first = text.indexOf(QStringLiteral("0004:burst line 0\n"));
+        QVERIFY(first > 0 && first < text.indexOf(QStringLiteral("0303:burst line 299\n")));
     }
 
     void hiddenOrDisabledWindowGetsNoLines()
