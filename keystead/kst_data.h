@@ -177,6 +177,9 @@ private:
     bool dropPanels(const QMimeData *data, int row, const QModelIndex &parent);
     bool dropRacks(const QMimeData *data, int row, const QModelIndex &parent);
     bool readFile(QString *problem);
+    QString dataDirectory() const;
+    int nextFreeUid();
+    void removeLeftoverTemporaries();
     void setAside(const QString &problem);
     void clearSet();
 
@@ -193,6 +196,7 @@ private:
     // Set when cfg.xml could not be read nor moved aside: writing would
     // destroy it.
     bool m_saveRefused = false;
+    bool m_renumbered = false; // load gave panels new uids
     std::unique_ptr<PAN_ImageContainer> m_ownImages;
     PAN_LayoutCache m_layouts;
     KST_FaceResources m_faces;

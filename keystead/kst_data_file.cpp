@@ -8,16 +8,76 @@
 #include "arch_archo.h"
 #include "arch_itemi.h"
 #include "arch_itemo.h"
+#include "kst_dirs.h"
 #include "kst_rack.h"
+#include "tess_savefile.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
 #include <QtDebug>
 
 // ---- Reading --------------------------------------------------------------------
+
+namespace {
+
+// The highest uid that names a directory data/p<uid> in the data
+// directory, 0 for none.
+int highestPanelDirectory(const QString &dataDir)
+{
+    int highest = 0;
+    if (dataDir.isEmpty())
+        return 0;
+    static const QRegularExpression name(QStringLiteral("^p([1-9][0-9]{0,8})$"));
+    const QStringList dirs = QDir(dataDir).entryList({QStringLiteral("p*")}, QDir::Dirs);
+    for (const QString &d : dirs) {
+        const QRegularExpressionMatch m = name.match(d);
+        if (m.hasMatch())
+            highest = qMax(highest, m.captured(1).toInt());
+    }
+    return highest;
+}
+
+} // namespace
+
+// Where the panels keep their directories (KST_PanelInstance).
+QString KST_Data::dataDirectory() const
+{
+    const QString base = baseDir();
+    return base.isEmpty() ? QString() : base + QStringLiteral("/data");
+}
+
+int KST_Data::nextFreeUid()
+{
+    // Above every uid handed out and every panel directory on disk: a new
+    // panel never finds files of another.
+    m_puid = qMax(m_puid, highestPanelDirectory(dataDirectory()));
+    return ++m_puid;
+}
+
+// A save killed half way leaves QSaveFile's temporary file, "cfg.xml."
+// and six characters, beside the panel set file. Only one program runs on
+// a base directory at a time, so any such file is left over.
+void KST_Data::removeLeftoverTemporaries()
+{
+    if (m_path.isEmpty())
+        return;
+    const QFileInfo file(m_path);
+    static const QRegularExpression temporary(QStringLiteral("^[A-Za-z0-9]{6}$"));
+    const QString prefix = file.fileName() + QLatin1Char('.');
+    const QStringList found = file.dir().entryList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : found) {
+        if (!temporary.match(name.mid(prefix.size())).hasMatch())
+            continue;
+        if (file.dir().remove(name))
+            qWarning("removed \"%s\", left over from a save that did not finish (%s,%d)",
+                     qPrintable(file.dir().filePath(name)), __FILE__, __LINE__);
+    }
+}
 
 void KST_Data::clearSet()
 {
@@ -63,16 +123,40 @@ bool KST_Data::readFile(QString *problem)
 
     // A uid names the panel's directory: a new panel must never get one that
     // is taken, whatever "puid" says.
+    for (KST_Rack *rack : qAsConst(m_racks))
+        for (KST_PanelInstance *p : rack->panels())
+            m_puid = qMax(m_puid, p->uid());
+
+    // Two panels on one uid would share one directory, one firmware copy
+    // and one configuration. The first in the file keeps it; a later one
+    // (and one without a valid uid) gets a uid and a directory of its own.
     QSet<int> uids;
     for (KST_Rack *rack : qAsConst(m_racks)) {
         connectRack(rack);
         for (KST_PanelInstance *p : rack->panels()) {
-            if (p->uid() <= 0 || uids.contains(p->uid()))
-                qWarning("panel \"%s\" in \"%s\" has uid %d, which is %s (%s,%d)",
-                         qPrintable(p->name()), qPrintable(rack->name()), p->uid(),
-                         p->uid() <= 0 ? "invalid" : "used twice", __FILE__, __LINE__);
-            uids.insert(p->uid());
-            m_puid = qMax(m_puid, p->uid());
+            if (p->uid() > 0 && !uids.contains(p->uid())) {
+                uids.insert(p->uid());
+            } else {
+                const int old = p->uid();
+                const int uid = nextFreeUid();
+                p->renumber(uid, &m_panelInfo);
+                uids.insert(uid);
+                m_renumbered = true;
+                qWarning("panel \"%s\" in \"%s\" has uid %d, which is %s: it gets uid %d and "
+                         "a new directory \"%s\" (%s,%d)",
+                         qPrintable(p->name()), qPrintable(rack->name()), old,
+                         old <= 0 ? "invalid" : "used twice", uid,
+                         qPrintable(p->dataDirectory() + QLatin1Char('/') + p->panelDir()),
+                         __FILE__, __LINE__);
+            }
+            // Values no panel can use keep the panel, in error, unstarted.
+            const QString unusable = p->settingsProblem();
+            if (!unusable.isEmpty()) {
+                qWarning("panel \"%s\" in \"%s\" cannot be started: %s (%s,%d)",
+                         qPrintable(p->name()), qPrintable(rack->name()), qPrintable(unusable),
+                         __FILE__, __LINE__);
+                p->markUnusable(unusable);
+            }
         }
         rack->refresh();
     }
@@ -104,6 +188,8 @@ void KST_Data::load()
     beginResetModel();
     clearSet();
     m_saveRefused = false;
+    m_renumbered = false;
+    removeLeftoverTemporaries();
     if (!m_path.isEmpty() && QFileInfo::exists(m_path)) {
         QString problem;
         if (!readFile(&problem)) {
@@ -112,6 +198,9 @@ void KST_Data::load()
         }
     }
     endResetModel();
+    // New uids are kept at once: the directories made for them are theirs.
+    if (m_renumbered)
+        save();
 }
 
 // ---- Writing --------------------------------------------------------------------
@@ -149,9 +238,11 @@ void KST_Data::save()
         m_changed = true;
         return;
     }
-    if (!file.commit()) {
+    tess::SaveError error;
+    if (!tess::commitSaveFile(file, &error)) {
+        // The old file stays as it was.
         qCritical("failed to save to archo: %s %s (%s,%d)", qPrintable(m_path),
-                  qPrintable(file.errorString()), __FILE__, __LINE__);
+                  qPrintable(error.text), __FILE__, __LINE__);
         // Tried again by the autosaver.
         m_changed = true;
     }

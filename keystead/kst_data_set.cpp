@@ -8,6 +8,7 @@
 #include "kst_rackwidget.h"
 #include "pan_imagecontainer.h"
 
+#include <QSet>
 #include <QWidget>
 #include <QtDebug>
 
@@ -107,7 +108,7 @@ KST_PanelInstance *KST_Data::addPanel(int rackRow, int panelRow)
     if (!rack->window())
         createRackWindow(rack, nullptr);
 
-    auto *panel = new KST_PanelInstance(++m_puid);
+    auto *panel = new KST_PanelInstance(nextFreeUid());
     rack->initPanel(panel, m_firmwareSource);
     insertPanel(rack, panelRow, panel);
     rack->updateLayout();
@@ -217,12 +218,31 @@ void KST_Data::setUiData(int key, const QByteArray &bytes)
 namespace {
 
 // Two panels cannot share a port on one address, and "*" (every address)
-// shares it with every address.
-bool sameEndpoint(const KST_PanelInstance *a, const KST_PanelInstance *b)
+// shares it with every address. Besides its UDP port a panel binds TCP
+// ports derived from it (FTP control and data, the injector), and those of
+// two different UDP ports can meet: 2001 and 34769 have the same FTP
+// control port, the FTP data port of 5000 is the injector port of 20. The
+// text of why a collides with b, or empty.
+QString collision(const KST_PanelInstance *a, const KST_PanelInstance *b)
 {
     const QString star = QStringLiteral("*");
-    const bool ip = a->ip() == b->ip() || a->ip() == star || b->ip() == star;
-    return ip && a->panelPort() == b->panelPort();
+    if (a->ip() != b->ip() && a->ip() != star && b->ip() != star)
+        return QString();
+    if (a->panelPort() == b->panelPort())
+        return QStringLiteral("IP - PanelPort already used.");
+    const QList<int> tcpA = KST_PanelInstance::tcpPorts(a->panelPort(), a->injectorEnabled());
+    const QList<int> tcpB = KST_PanelInstance::tcpPorts(b->panelPort(), b->injectorEnabled());
+    for (int port : tcpA)
+        if (tcpB.contains(port))
+            return QStringLiteral("IP - PanelPort: TCP port %1 is used by panel %2 as well.")
+                .arg(port)
+                .arg(b->name());
+    return QString();
+}
+
+bool sameEndpoint(const KST_PanelInstance *a, const KST_PanelInstance *b)
+{
+    return !collision(a, b).isEmpty();
 }
 
 } // namespace
@@ -238,6 +258,12 @@ bool KST_Data::validatePanel(KST_PanelInstance *panel, QString *errorText)
         return fail("No panel selected.");
     if (panel->panelType() == 0)
         return fail("No panel type selected.");
+    const QString unusable = panel->settingsProblem();
+    if (!unusable.isEmpty()) {
+        if (errorText)
+            *errorText = unusable;
+        return false;
+    }
     if (panel->ip().isEmpty())
         return fail("No IP selected.");
     if (panel->ip() != QLatin1String("*") && !m_ipList.list().contains(panel->ip()))
@@ -247,9 +273,22 @@ bool KST_Data::validatePanel(KST_PanelInstance *panel, QString *errorText)
             // A panel never collides with itself, whatever its state.
             if (other == panel || other->state() == KST_PanelInstance::Stopped)
                 continue;
-            if (sameEndpoint(other, panel))
-                return fail("IP - PanelPort already used.");
+            const QString why = collision(panel, other);
+            if (!why.isEmpty()) {
+                if (errorText)
+                    *errorText = why;
+                return false;
+            }
         }
+    }
+    // The panel's own FTP server and injector on one port (UDP port 9979
+    // or 9980).
+    const QList<int> own = KST_PanelInstance::tcpPorts(panel->panelPort(), panel->injectorEnabled());
+    if (QSet<int>(own.begin(), own.end()).size() != own.size()) {
+        if (errorText)
+            *errorText = QStringLiteral("IP - PanelPort: the panel's FTP server and injector "
+                                        "would share a TCP port.");
+        return false;
     }
     return true;
 }
@@ -286,9 +325,9 @@ void KST_Data::timer_init_panels()
             QString why;
             bool ok = validatePanel(p, &why);
             for (KST_PanelInstance *s : qAsConst(starting))
-                if (ok && sameEndpoint(s, p)) {
+                if (ok && sameEndpoint(p, s)) {
                     ok = false;
-                    why = QStringLiteral("IP - PanelPort already used.");
+                    why = collision(p, s);
                 }
             if (!ok) {
                 p->setShouldAutostart(false);

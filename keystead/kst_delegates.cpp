@@ -162,11 +162,20 @@ QWidget *KST_PanelManagerItemDelegate::createEditor(QWidget *parent,
         QStringList addresses = it.data->ipListGetter()->list();
         addresses.removeAll(QStringLiteral("*"));
         addresses.append(QStringLiteral("*"));
-        for (const QString &a : qAsConst(addresses))
-            box->addItem(a, a == it.panel->ip() ? int(CurrentEntry) : int(OtherEntry));
-        const int current = int(addresses.indexOf(it.panel->ip()));
-        if (current >= 0)
-            box->setCurrentIndex(current);
+        const QString ip = it.panel->ip();
+        // An address this machine does not have (the panel set came from
+        // another one) is offered as what it is, so that leaving the editor
+        // keeps it.
+        if (!ip.isEmpty() && !addresses.contains(ip)) {
+            box->addItem(tr("%1 (not on this machine)").arg(ip), int(CurrentEntry));
+            box->setItemData(0, ip, ValueRole);
+        }
+        for (const QString &a : qAsConst(addresses)) {
+            box->addItem(a, a == ip ? int(CurrentEntry) : int(OtherEntry));
+            box->setItemData(box->count() - 1, a, ValueRole);
+        }
+        // No address yet: no entry is chosen until the user picks one.
+        box->setCurrentIndex(ip.isEmpty() ? -1 : box->findData(ip, ValueRole));
         box->setItemDelegate(new IPItemDelegate(box));
         connect(box, &QComboBox::textActivated, this,
                 &KST_PanelManagerItemDelegate::comboBoxItemSelected);
@@ -185,11 +194,12 @@ QWidget *KST_PanelManagerItemDelegate::createEditor(QWidget *parent,
         const KST_PanelInfo *info = it.data->panelInfo();
         const QString currentName = info->typeName(it.panel->panelType());
         const QStringList names = info->typeNames();
-        for (const QString &n : names)
+        for (const QString &n : names) {
             box->addItem(n, n == currentName ? int(CurrentEntry) : int(OtherEntry));
-        const int current = int(names.indexOf(currentName));
-        if (current >= 0)
-            box->setCurrentIndex(current);
+            box->setItemData(box->count() - 1, n, ValueRole);
+        }
+        // Type none: no entry is chosen until the user picks one.
+        box->setCurrentIndex(int(names.indexOf(currentName)));
         box->setItemDelegate(new PanelTypeItemDelegate(box));
         connect(box, &QComboBox::textActivated, this,
                 &KST_PanelManagerItemDelegate::comboBoxItemSelected);
@@ -232,10 +242,20 @@ void KST_PanelManagerItemDelegate::setModelData(QWidget *editor, QAbstractItemMo
     if (it.panel) {
         switch (index.column()) {
         case KST_Data::ColType:
-        case KST_Data::ColIP:
-            if (auto *box = qobject_cast<QComboBox *>(editor))
-                model->setData(index, box->currentText(), Qt::EditRole);
+        case KST_Data::ColIP: {
+            // An editor left without a choice keeps the value.
+            auto *box = qobject_cast<QComboBox *>(editor);
+            if (!box || box->currentIndex() < 0)
+                return;
+            const QString value = box->currentData(ValueRole).toString();
+            const QString current = index.column() == KST_Data::ColIP
+                                        ? it.panel->ip()
+                                        : it.data->panelInfo()->typeName(it.panel->panelType());
+            if (value.isEmpty() || value == current)
+                return;
+            model->setData(index, value, Qt::EditRole);
             return;
+        }
         case KST_Data::ColVisible:
             // Visibility changes through a click on the cell.
             return;

@@ -25,6 +25,9 @@ class KST_PanelManagerItemDelegate : public QItemDelegate
 
 public:
     enum { CurrentEntry = 2, OtherEntry = 0 };
+    // The role of a combo box entry that holds the value it stands for (its
+    // text may say more, as "(not on this machine)").
+    enum { ValueRole = Qt::UserRole + 1 };
     enum { MinPort = 2001, MaxPort = 65535 };
 
     explicit KST_PanelManagerItemDelegate(QObject *parent = nullptr);

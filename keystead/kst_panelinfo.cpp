@@ -24,6 +24,7 @@ void KST_PanelInfo::fillTable()
         ++index;
     }
     m_count = int(m_types.size());
+    Q_ASSERT(m_count == TypeCount);
 }
 
 QString KST_PanelInfo::typeName(int index) const

@@ -19,6 +19,8 @@ public:
         int id;
         QString name;
     };
+    // Number of panel models in the table: indexes 1 to TypeCount.
+    static constexpr int TypeCount = 12;
 
     // The firmware source path is derived from the given directories; by
     // default from this process.

@@ -23,6 +23,8 @@
 #include <QMenu>
 #include <QtDebug>
 
+#include <algorithm>
+
 namespace {
 
 qint64 monotonicMs()
@@ -95,6 +97,8 @@ void KST_PanelInstance::init(QWidget *parent, KST_PanelInfo *info,
     collector::registerMetaType();
     connect(m_face, &PAN_Widget::collector_msg, this, &KST_PanelInstance::collector_msg,
             Qt::QueuedConnection);
+    // The driver points into the face: it never outlives it.
+    connect(m_face, &QObject::destroyed, this, [this] { m_buttonSetter.reset(); });
     m_face->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_face, &QWidget::customContextMenuRequested, this, &KST_PanelInstance::showFaceMenu);
 
@@ -105,17 +109,26 @@ void KST_PanelInstance::init(QWidget *parent, KST_PanelInfo *info,
 
     if (m_uid != 0 && !m_dataDir.isEmpty())
         m_face->setDataDirectory(m_dataDir + QLatin1Char('/') + panelDir());
-    m_face->setFiles(layoutFileName(), QString(), QString());
-    if (!m_face->loadLayout(m_face->layoutFile())) {
-        qCritical("prepare layout failed (%s,%d)", __FILE__, __LINE__);
-        return;
-    }
-    if (!loadFace()) {
-        qCritical("load panel layout failed (%s,%d)", __FILE__, __LINE__);
-        return;
-    }
-    rebuildButtonSetter();
+    buildFace();
     update_tooltip();
+}
+
+// The face of the panel's type, with the driver over its buttons. Without a
+// readable layout the face stays empty and the panel refuses to start, for
+// the reason logged here once.
+void KST_PanelInstance::buildFace()
+{
+    m_face->setFiles(layoutFileName(), QString(), QString());
+    m_faceProblem.clear();
+    if (!m_face->loadLayout(m_face->layoutFile())) {
+        m_faceProblem = QStringLiteral("no layout %1 of type %2 could be read")
+                            .arg(layoutFileName(), typeName());
+        qCritical("prepare layout failed: %s (%s,%d)", qPrintable(m_faceProblem), __FILE__,
+                  __LINE__);
+    }
+    if (!loadFace())
+        qCritical("load panel layout failed (%s,%d)", __FILE__, __LINE__);
+    rebuildButtonSetter();
 }
 
 void KST_PanelInstance::showFaceMenu(const QPoint &pos)
@@ -249,11 +262,10 @@ bool KST_PanelInstance::setPanelType(int type)
     m_paneltype = type;
     bool ok = true;
     if (m_face) {
-        m_face->setFiles(layoutFileName(), QString(), QString());
-        ok = loadFace();
+        buildFace();
+        ok = m_faceProblem.isEmpty();
         if (!ok)
             qCritical("load layout failed (%s,%d)", __FILE__, __LINE__);
-        rebuildButtonSetter();
     }
     update_tooltip();
     return ok;
@@ -316,6 +328,50 @@ bool KST_PanelInstance::configExists() const
     return !path.isEmpty() && QFileInfo::exists(path);
 }
 
+// ---- Stored values a panel can run with ----------------------------------------
+
+QString KST_PanelInstance::settingsProblem() const
+{
+    if (m_panelPort < 0 || m_panelPort > 65535)
+        return QStringLiteral("Port %1 is not a UDP port (0 to 65535).").arg(m_panelPort);
+    if (!m_firmwareIp.isEmpty() && m_firmwareIp != QLatin1String("*")) {
+        // Four decimal numbers of 0 to 255, nothing else: the firmware
+        // binds IPv4 only.
+        const QStringList parts = m_firmwareIp.split(QLatin1Char('.'));
+        bool ok = parts.size() == 4;
+        for (const QString &part : parts) {
+            bool number = false;
+            const int v = part.toInt(&number, 10);
+            ok = ok && number && part.size() <= 3 && v >= 0 && v <= 255
+                 && std::all_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); });
+        }
+        if (!ok)
+            return QStringLiteral("IP %1 is not an IPv4 address.").arg(m_firmwareIp);
+    }
+    if (m_paneltype < 0 || m_paneltype > KST_PanelInfo::TypeCount)
+        return QStringLiteral("Panel type %1 is unknown.").arg(m_paneltype);
+    return QString();
+}
+
+void KST_PanelInstance::markUnusable(const QString &why)
+{
+    m_refusalText = why;
+    m_lastError = SettingsError;
+    m_state = Error;
+    update_tooltip();
+}
+
+QList<int> KST_PanelInstance::tcpPorts(int udpPort, bool injector)
+{
+    // FTP control 2p + 10021 and data 2p + 10020 in 16 bits (21 and 20 for
+    // port 0), the injector p + 20000.
+    QList<int> ports{udpPort ? (2 * udpPort + 10021) % 65536 : 21,
+                     udpPort ? (2 * udpPort + 10020) % 65536 : 20};
+    if (injector)
+        ports.append((udpPort + 20000) % 65536);
+    return ports;
+}
+
 // ---- Texts ------------------------------------------------------------------
 
 QString KST_PanelInstance::stateText(int state)
@@ -352,6 +408,8 @@ QString KST_PanelInstance::errorText() const
     case UnknownError:
         return QStringLiteral("Unknown error.");
     case OpenFilesError:
+    case SettingsError:
+    case LayoutError:
         return m_refusalText;
     }
     qCritical("unhandled switch %d (%s,%d)", int(m_lastError), __FILE__, __LINE__);

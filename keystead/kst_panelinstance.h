@@ -24,6 +24,7 @@
 #include "tfw_interface.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -65,7 +66,12 @@ public:
         NoError = 0, UdpBindError = 1, FtpBindError = 2, FtpError = 3, UnknownError = 4,
         // The start was refused: its descriptors would not fit under the
         // process's open-files limit.
-        OpenFilesError = 5
+        OpenFilesError = 5,
+        // Stored values no panel can use (from the panel set file): the
+        // panel is kept but does not start until they are mended.
+        SettingsError = 6,
+        // No layout of the panel's type could be read: no face to drive.
+        LayoutError = 7
     };
     // Comm channels of commLevel.
     enum CommChannel { CommTransmit = 0, CommReceive = 1, CommSendFailure = 2, CommChannels = 3 };
@@ -121,12 +127,29 @@ public:
     int commLevelCount() const { return m_commLevelCount; }
 
     QString errorText() const;
+    // Why the stored values cannot run a panel (a port outside 0 to 65535,
+    // an address that is not "*" nor IPv4 dotted decimal, a type not in the
+    // table), or empty.
+    QString settingsProblem() const;
+    // For a panel read from the panel set file with such values: it is
+    // kept in the error state with the reason, and never started so.
+    void markUnusable(const QString &why);
+    // Why the face could not be built from a layout (the panel then does
+    // not start), or empty.
+    QString faceProblem() const { return m_faceProblem; }
+    // The UDP port and the TCP ports (FTP control and data, and the
+    // injector's when enabled) a panel on udpPort binds.
+    static QList<int> tcpPorts(int udpPort, bool injector);
     static QString stateText(int state);
     // "name[rack],type,ip" for start-up messages.
     QString summary() const;
     QString toolTip() const { return m_toolTip; }
-    // Deletes the panel's files and directory.
+    // Deletes the panel's directory with everything in it.
     void removeFiles();
+    // A panel read from the panel set file under a uid another panel has:
+    // it takes uid, gets its own directory and, for a known type, that
+    // type's default configuration there. Before init only.
+    bool renumber(int uid, KST_PanelInfo *info);
 
     int uid() const { return m_uid; }
     QString name() const { return m_name; }
@@ -187,6 +210,10 @@ private:
     // Whether this start's descriptors fit; otherwise the panel goes to
     // its error state with the reason.
     bool startFitsOpenFiles();
+    // Refuses a start for a reason of the panel's own: error state, red
+    // face, the reason logged and shown.
+    bool refuseStart(PanelError error, const QString &why);
+    void buildFace();
     void connectFirmware();
     void errorReported(PanelError error);
     bool createPanelDir();
@@ -229,7 +256,8 @@ private:
     bool m_configLoaded = false;
     bool m_stopOnError = false;
     PanelError m_lastError = NoError;
-    QString m_refusalText; // why the last start was refused (OpenFilesError)
+    QString m_refusalText; // why the last start was refused (OpenFilesError and on)
+    QString m_faceProblem; // no layout could be read
     // Panels of this process in Starting: their firmware threads have yet
     // to open their descriptors. GUI thread only.
     static int s_startingPanels;

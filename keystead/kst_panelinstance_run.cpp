@@ -10,12 +10,12 @@
 #include "kst_open_files.h"
 #include "kst_panel_firmware.h"
 #include "kst_panelinfo.h"
+#include "tess_savefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QTimer>
 #include <QtDebug>
 
@@ -86,6 +86,13 @@ bool KST_PanelInstance::startNow()
     // Whatever the last run left undecided (an error whose thread end was
     // never heard of) does not reach into this one.
     m_stopOnError = false;
+    // Values no panel can run with, and a panel without a face, never get
+    // as far as the firmware.
+    const QString unusable = settingsProblem();
+    if (!unusable.isEmpty())
+        return refuseStart(SettingsError, unusable);
+    if (!m_faceProblem.isEmpty())
+        return refuseStart(LayoutError, QStringLiteral("panel start refused: ") + m_faceProblem);
     if (!startFitsOpenFiles())
         return false;
 
@@ -130,6 +137,17 @@ bool KST_PanelInstance::startFitsOpenFiles()
     m_shouldAutostart = false;
     showFaceState(FaceFailed);
     m_lastError = OpenFilesError;
+    setState(Error);
+    return false;
+}
+
+bool KST_PanelInstance::refuseStart(PanelError error, const QString &why)
+{
+    qCritical("panel %s: %s (%s,%d)", qPrintable(m_name), qPrintable(why), __FILE__, __LINE__);
+    m_refusalText = why;
+    m_shouldAutostart = false;
+    showFaceState(FaceFailed);
+    m_lastError = error;
     setState(Error);
     return false;
 }
@@ -448,13 +466,22 @@ bool KST_PanelInstance::copyDefaultConfig()
         return false;
     }
     const QByteArray data = in.readAll();
-    QSaveFile out(dest);
-    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
+    tess::SaveError error;
+    if (!tess::writeFileAtomically(dest, data, &error)) {
         qCritical("could not copy default config file %s %s %s (%s,%d)", qPrintable(resource),
-                  qPrintable(dest), qPrintable(out.errorString()), __FILE__, __LINE__);
+                  qPrintable(dest), qPrintable(error.text), __FILE__, __LINE__);
         return false;
     }
     return true;
+}
+
+bool KST_PanelInstance::renumber(int uid, KST_PanelInfo *info)
+{
+    m_uid = uid;
+    m_panelInfo = info;
+    if (!createPanelDir())
+        return false;
+    return m_paneltype < 1 || m_paneltype > KST_PanelInfo::TypeCount || copyDefaultConfig();
 }
 
 void KST_PanelInstance::removeFiles()
@@ -471,7 +498,11 @@ void KST_PanelInstance::removeFiles()
             qCritical("could not remove %s %s (%s,%d)", qPrintable(path),
                       qPrintable(file.errorString()), __FILE__, __LINE__);
     }
+    // Everything else the panel left there goes too (configurations of
+    // earlier types, its network settings, traces): a later panel given
+    // this uid starts afresh. Links inside are removed, never followed.
     const QString dir = m_dataDir + QLatin1Char('/') + panelDir();
-    if (QFileInfo::exists(dir) && !QDir().rmdir(dir))
+    QDir panel(dir);
+    if (QFileInfo::exists(dir) && !panel.removeRecursively())
         qCritical("could not remove dir %s (%s,%d)", qPrintable(dir), __FILE__, __LINE__);
 }

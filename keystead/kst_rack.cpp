@@ -131,24 +131,38 @@ KST_PanelInstance *KST_Rack::takePanel(int row)
     KST_PanelInstance *panel = m_panels.takeAt(row);
     disconnect(panel, nullptr, this, nullptr);
     panel->setParentItem(nullptr);
-    if (KST_RackWidget *w = window())
-        if (panel->face() && w->hasFace(panel->face()))
-            w->removeFace(panel->face());
+    // The face goes with its panel: a face left a child of this window
+    // (a hidden panel's) would be deleted with the window while its panel
+    // lives on in another rack.
+    if (PAN_Widget *face = panel->face()) {
+        KST_RackWidget *w = window();
+        if (w && w->hasFace(face)) {
+            w->removeFace(face);
+        } else {
+            face->hide();
+            face->setParent(nullptr);
+        }
+    }
     return panel;
 }
 
 // A panel's face (once it has one) sits in the window in the panel's order
-// while the panel is visible.
+// while the panel is visible; hidden, it still belongs to this window, so
+// that it lives as long as the window holds its panel.
 void KST_Rack::placeFace(KST_PanelInstance *panel)
 {
     KST_RackWidget *w = window();
     // A panel not inserted yet is placed when it is.
     if (!w || !panel->face() || !m_panels.contains(panel))
         return;
-    if (panel->isVisible())
+    if (panel->isVisible()) {
         showPanel(int(m_panels.indexOf(panel)), true);
-    else if (!w->hasFace(panel->face()))
-        panel->face()->hide();
+    } else if (!w->hasFace(panel->face())) {
+        PAN_Widget *face = panel->face();
+        face->hide();
+        if (face->parentWidget() != w->content())
+            face->setParent(w->content());
+    }
 }
 
 // ---- Window -------------------------------------------------------------------

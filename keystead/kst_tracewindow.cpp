@@ -16,6 +16,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+
+#include "tess_savefile.h"
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTextBlock>
@@ -368,8 +370,9 @@ bool KST_TraceWindow::saveTo(const QString &path, QString *error)
         f.write(l.toUtf8());
         f.write("\n", 1);
     }
-    if (!f.commit()) {
-        *error = tr("cannot write %1: %2").arg(path, f.errorString());
+    tess::SaveError failure;
+    if (!tess::commitSaveFile(f, &failure)) {
+        *error = tr("cannot write %1: %2").arg(path, failure.text);
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include <QRegion>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -59,6 +60,11 @@ const QRect &PAN_ImageContainer::StoredImage::opaqueRect()
 {
     derive();
     return m_rect;
+}
+
+qint64 PAN_ImageContainer::StoredImage::bytes() const
+{
+    return qint64(m_pixmap.width()) * m_pixmap.height() * std::max(1, m_pixmap.depth() / 8);
 }
 
 // ---- PAN_ImageContainer ----------------------------------------------------
@@ -125,8 +131,10 @@ PAN_ImageContainer::StoredImage *PAN_ImageContainer::get(const QString &name, in
     }
     const quint32 key = sizeKey(width, height);
     QHash<quint32, StoredImage *> &sizes = m_scaled[name];
-    if (StoredImage *s = sizes.value(key, nullptr))
+    if (StoredImage *s = sizes.value(key, nullptr)) {
+        s->m_lastUse = ++m_useCounter;
         return s;
+    }
 
     QImage scaled;
     if (name == QLatin1String(kDisplayBackground)) {
@@ -154,8 +162,49 @@ PAN_ImageContainer::StoredImage *PAN_ImageContainer::get(const QString &name, in
         return nullptr;
     }
     StoredImage *s = new StoredImage(pm, this);
+    s->m_lastUse = ++m_useCounter;
     sizes.insert(key, s);
+    m_scaledBytes += s->bytes();
+    if (m_scaledBytes > m_budget)
+        trim(s);
     return s;
+}
+
+void PAN_ImageContainer::setScaledBudget(qint64 bytes)
+{
+    m_budget = std::max<qint64>(bytes, 0);
+    if (m_scaledBytes > m_budget)
+        trim(nullptr);
+}
+
+void PAN_ImageContainer::trim(const StoredImage *keep)
+{
+    struct Entry
+    {
+        quint64 lastUse;
+        QString name;
+        quint32 key;
+    };
+    std::vector<Entry> entries;
+    for (auto n = m_scaled.cbegin(); n != m_scaled.cend(); ++n)
+        for (auto s = n.value().cbegin(); s != n.value().cend(); ++s)
+            if (s.value() != keep)
+                entries.push_back({s.value()->m_lastUse, n.key(), s.key()});
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry &a, const Entry &b) { return a.lastUse < b.lastUse; });
+    // Down to three quarters, so that the next pictures do not trim again
+    // at once.
+    const qint64 target = m_budget - m_budget / 4;
+    for (const Entry &e : entries) {
+        if (m_scaledBytes <= target)
+            break;
+        auto sizes = m_scaled.find(e.name);
+        StoredImage *s = sizes.value().take(e.key);
+        m_scaledBytes -= s->bytes();
+        delete s;
+        if (sizes.value().isEmpty())
+            m_scaled.erase(sizes);
+    }
 }
 
 void PAN_ImageContainer::reset()
@@ -163,6 +212,7 @@ void PAN_ImageContainer::reset()
     for (auto &sizes : m_scaled)
         qDeleteAll(sizes);
     m_scaled.clear();
+    m_scaledBytes = 0;
 }
 
 int PAN_ImageContainer::scaledCount() const
@@ -178,11 +228,7 @@ qint64 PAN_ImageContainer::memoryBytes() const
     qint64 bytes = 0;
     for (const QImage &img : m_originals)
         bytes += img.sizeInBytes();
-    for (const auto &sizes : m_scaled)
-        for (const StoredImage *s : sizes)
-            bytes += qint64(s->pixmap().width()) * s->pixmap().height()
-                     * std::max(1, s->pixmap().depth() / 8);
-    return bytes;
+    return bytes + m_scaledBytes;
 }
 
 QImage PAN_ImageContainer::makeDisplayBackground(int width, int height)

@@ -6,7 +6,11 @@
 // found once, from the image directory or else from the built-in set
 // (":/images2/"), and handed out scaled to the sizes the items ask for; a
 // scaled picture is made once per name and size and shared by every item of
-// that size until reset() drops them all.
+// that size until reset() drops them all. The scaled pictures are held up
+// to a budget of bytes: beyond it the least recently used go (items keep
+// the pixmaps they took; a size asked for again is scaled again), so that
+// resizing windows through many widths does not pile up pictures of sizes
+// no face shows any more.
 
 #include <QHash>
 #include <QImage>
@@ -27,6 +31,9 @@ public:
     // Scaled pictures are refused beyond this many pixels a side; the size
     // key packs both sides into 16 bits each, and no face is that large.
     enum { MaxSide = 8192 };
+    // The default budget of the scaled pictures: the pictures of a few
+    // hundred faces at a few sizes.
+    static constexpr qint64 DefaultBudgetBytes = 48 * 1024 * 1024;
 
     // One picture at one size, with what items derive from it: the region
     // its opaque pixels cover (the shape of a key) and their bounding
@@ -39,6 +46,7 @@ public:
         {
         }
         const QPixmap &pixmap() const { return m_pixmap; }
+        qint64 bytes() const;
         // The outline of the pixels with alpha of at least half.
         const QPainterPath &opaqueShape();
         const QRect &opaqueRect();
@@ -46,7 +54,9 @@ public:
     private:
         void derive();
 
+        friend class PAN_ImageContainer;
         QPixmap m_pixmap;
+        quint64 m_lastUse = 0; // the container's use counter at the last get()
         bool m_derived = false;
         QPainterPath m_shape;
         QRect m_rect;
@@ -73,6 +83,11 @@ public:
     int scaledCount() const;
     // Bytes held by the scaled pictures and the originals.
     qint64 memoryBytes() const;
+    // Bytes held by the scaled pictures alone, and their budget. A pointer
+    // from get() stays valid until the next get() or reset().
+    qint64 scaledBytes() const { return m_scaledBytes; }
+    qint64 scaledBudget() const { return m_budget; }
+    void setScaledBudget(qint64 bytes);
 
     // The display background: a dark, opaque window with a soft border.
     static QImage makeDisplayBackground(int width, int height);
@@ -83,10 +98,16 @@ public slots:
 
 private:
     QImage load(const QString &name) const;
+    // Drops the least recently used scaled pictures, never keep, until the
+    // rest fit three quarters of the budget.
+    void trim(const StoredImage *keep);
 
     QString m_imageDir;
     QHash<QString, QImage> m_originals;
     QHash<QString, QHash<quint32, StoredImage *>> m_scaled;
+    qint64 m_scaledBytes = 0;
+    qint64 m_budget = DefaultBudgetBytes;
+    quint64 m_useCounter = 0;
 };
 
 #endif

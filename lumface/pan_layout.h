@@ -98,7 +98,8 @@ private:
     QList<Group> m_groups;
 };
 
-// Layouts several faces share, read once per path.
+// Layouts several faces share, read once per file: the key is the file the
+// layout was read from (an absolute path, or the built-in ":/" name).
 class PAN_LayoutCache
 {
 public:

@@ -137,42 +137,72 @@ Connector *PAN_Widget::connector(int id) const
 
 // ---- Building the face ------------------------------------------------------
 
+// The layout is the panel's own file of that name (in its data directory)
+// when there is one, else the built-in one. A panel's own file that cannot
+// be read gives way to the built-in layout, with one warning. Layouts are
+// shared through the cache under the file they were read from, so one
+// panel's own layout never stands in for another panel's.
 bool PAN_Widget::loadLayout(const QString &path)
 {
-    if (m_layout && path == m_layoutPath)
+    // The same name in the same directory as the layout in use: nothing to
+    // read (nor to warn about again).
+    const QString request = resolve(path);
+    if (m_layout && !m_layoutPath.isEmpty() && request == m_layoutRequest)
         return true;
-    if (m_layoutCache) {
-        if (std::shared_ptr<const PAN_Layout> cached = m_layoutCache->find(path)) {
-            m_layout = cached;
-            m_layoutPath = path;
-            return true;
-        }
+    QStringList files;
+    QString own;
+    if (!path.isEmpty()) {
+        const QFileInfo local(request);
+        if (local.isFile())
+            own = local.absoluteFilePath();
+        if (!own.isEmpty())
+            files.append(own);
+        files.append(QStringLiteral(":/") + path.toLower());
     }
-    QFile file(resolve(path));
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        file.setFileName(QStringLiteral(":/") + path.toLower());
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-            qCritical("failed to load layout %s (%s,%d)", qPrintable(path), __FILE__, __LINE__);
-            qCritical("UIBuilder load failed (%s,%d)", __FILE__, __LINE__);
-            m_layout = std::make_shared<PAN_Layout>();
-            m_layoutPath.clear();
-            return false;
+
+    std::shared_ptr<PAN_Layout> partial;
+    for (const QString &name : std::as_const(files)) {
+        std::shared_ptr<const PAN_Layout> layout = m_layoutCache ? m_layoutCache->find(name) : nullptr;
+        if (!layout) {
+            QFile file(name);
+            if (!file.open(QIODevice::ReadOnly)) {
+                if (name == own)
+                    qWarning("layout %s cannot be opened: %s (%s,%d)", qPrintable(name),
+                             qPrintable(file.errorString()), __FILE__, __LINE__);
+                continue;
+            }
+            auto read = std::make_shared<PAN_Layout>();
+            if (!read->load(&file)) {
+                if (!partial)
+                    partial = read;
+                continue;
+            }
+            if (m_layoutCache)
+                m_layoutCache->insert(name, read);
+            layout = read;
         }
+        if (!own.isEmpty() && name != own)
+            qWarning("layout %s cannot be read; the built-in layout %s is used instead (%s,%d)",
+                     qPrintable(own), qPrintable(name), __FILE__, __LINE__);
+        m_layout = layout;
+        m_layoutPath = name;
+        m_layoutRequest = request;
+        return true;
     }
-    auto layout = std::make_shared<PAN_Layout>();
-    const bool ok = layout->load(&file);
-    m_layout = layout;
-    if (!ok) {
-        // The face is built from what could be read; the path is not taken
-        // as current, so a later load reads the file again.
+
+    m_layoutPath.clear();
+    m_layoutRequest.clear();
+    if (partial) {
+        // Nothing better to fall back on: the face is built from what could
+        // be read, and the load reports failure.
         qCritical("UIBuilder load failed (%s,%d)", __FILE__, __LINE__);
-        m_layoutPath.clear();
+        m_layout = partial;
         return false;
     }
-    m_layoutPath = path;
-    if (m_layoutCache)
-        m_layoutCache->insert(path, layout);
-    return true;
+    qCritical("failed to load layout %s (%s,%d)", qPrintable(path), __FILE__, __LINE__);
+    qCritical("UIBuilder load failed (%s,%d)", __FILE__, __LINE__);
+    m_layout = std::make_shared<PAN_Layout>();
+    return false;
 }
 
 void PAN_Widget::deleteConnectors()

@@ -109,7 +109,9 @@ public:
     bool setupUI();
     bool isInitialised() const { return m_initialised; }
     // Reads the layout at path (the data directory first, then the built-in
-    // ":/" + path in lower case); nothing happens if it is the current one.
+    // ":/" + path in lower case, which also stands in, with a warning, for
+    // a file of the data directory that cannot be read); nothing happens if
+    // it is the current one. False when no layout could be read whole.
     bool loadLayout(const QString &path);
 
     // Adds a Connector for every LED, LCD key and text display with an id of
@@ -181,7 +183,8 @@ private:
     PAN_UIBuilder *m_builder;
     PAN_LayoutCache *m_layoutCache;
     std::shared_ptr<const PAN_Layout> m_layout;
-    QString m_layoutPath;
+    QString m_layoutPath;    // the file the layout in use was read from
+    QString m_layoutRequest; // the name it was asked for, as resolved then
     QSplashScreen *m_splash = nullptr;
 
     QString m_dataDir;

@@ -4,6 +4,8 @@
 #include <QIODevice>
 #include <QSaveFile>
 
+#include "tess_savefile.h"
+
 namespace arch {
 
 Archo::Archo(QObject *parent) : QObject(parent), m_root(new Itemo(QStringLiteral("arch"))) {}
@@ -97,9 +99,10 @@ bool Archo::saveFile(const QString &path) const
         file.cancelWriting();
         return false;
     }
-    if (!file.commit()) {
-        qCritical("failed to write '%s': %s (%s,%d)", qPrintable(path),
-                  qPrintable(file.errorString()), __FILE__, __LINE__);
+    tess::SaveError error;
+    if (!tess::commitSaveFile(file, &error)) {
+        qCritical("failed to write '%s': %s (%s,%d)", qPrintable(path), qPrintable(error.text),
+                  __FILE__, __LINE__);
         return false;
     }
     return true;

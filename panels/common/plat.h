@@ -147,11 +147,24 @@ void plat_udp_close_all();
 const uint8_t *plat_config_read(uint32_t *len);
 // Writes a received configuration (starting with its "CONFIG" header) to the
 // configuration file: the total length goes big-endian into bytes 6 to 9,
-// the file is replaced as a whole, *len becomes 0, and a reload is requested
-// whether or not the write succeeded. Callable from the firmware thread (a
+// the file is replaced as a whole (the old one stays when the new one cannot
+// be written whole), *len becomes 0, and a reload is requested whether or
+// not the write succeeded. Returns 1 when the new file is in place, 0 when
+// it could not be written (logged). Callable from the firmware thread (a
 // router-link download) and the FTP thread (an upload); each caller passes
 // a buffer of its own (config/config_asm.h), never one the other writes.
-void plat_config_write(uint8_t *buf, uint32_t *len);
+int plat_config_write(uint8_t *buf, uint32_t *len);
+
+// An FTP upload is written in two steps, so that its client can be told
+// whether it was stored while the data connection is still being answered:
+// plat_config_stage writes it (header length filled in as above) to a
+// temporary file beside the configuration file and syncs it, *len becomes
+// 0; plat_config_place puts that file in place of the configuration file
+// and requests a reload (keep non-zero, returns 1 when placed), or drops it
+// (keep 0). FTP thread only.
+enum { PLAT_STORE_OK = 0, PLAT_STORE_NO_SPACE = 1, PLAT_STORE_FAILED = 2 };
+int plat_config_stage(uint8_t *buf, uint32_t *len);
+int plat_config_place(int keep);
 
 // ---- FTP server (ftp_sock) ----------------------------------------------------
 

@@ -110,19 +110,31 @@ int f_send(int s, const uint8_t *buf, int len)
 void f_close(int) {}
 void f_nothing() {}
 
-void f_store(uint8_t *buf, uint32_t *len)
+// A staged upload is put in place only while one is staged.
+bool s_staged;
+
+int f_stage(uint8_t *buf, uint32_t *len)
 {
     FUZZ_CHECK(*len >= FTPD_CONFIG_HEADER && *len <= FTPD_UPLOAD_MAX);
     FUZZ_CHECK(memcmp(buf, "CONFIG\0\0\0\0", 10) == 0);
     *len = 0;
+    s_staged = true;
+    return FTPD_STORE_OK;
+}
+
+int f_place(int keep)
+{
+    FUZZ_CHECK(!keep || s_staged);
+    s_staged = false;
+    return keep;
 }
 
 void f_locate(int on) { FUZZ_CHECK(on == 0 || on == 1); }
 void f_message(const char *) {}
 
 const FtpdPlatform s_platform = {f_open,  f_reuse, f_bind,  f_listen,  f_accept, f_connect,
-                                 f_recv,  f_send,  f_close, f_nothing, f_nothing, f_store,
-                                 f_locate, f_nothing, f_message};
+                                 f_recv,  f_send,  f_close, f_nothing, f_nothing, f_stage,
+                                 f_place, f_locate, f_nothing, f_message};
 
 } // namespace
 

@@ -2,7 +2,8 @@
 // of "B" messages through the block handler, and configuration images
 // through the image apply path. Checks the replies (at most one per
 // message, "y" or "n", none for what is ignored), that the configuration
-// file is written only after an accepted last block of a file, that the
+// file is written only at the last block of a file and that block is
+// refused when the write fails, that the
 // assembly buffers never exceed their capacity and that the runtime tables
 // stay within their bounds.
 //
@@ -95,9 +96,13 @@ void block(const std::vector<uint8_t> &msg)
         const int kind = (data[1] << 8) | data[2];
         if (kind != NETCFG_KIND_FILE && kind != NETCFG_KIND_IMAGE)
             FUZZ_CHECK(reply == 'n');
-        // Only an accepted last block of a file writes the file.
+        // Only the last block of a file writes the file, and it is accepted
+        // only when the file was stored (never here: the harness gives the
+        // panel no configuration path, so every write fails and is refused).
         const bool wrote = s_host->reloads != reloads;
-        FUZZ_CHECK(!wrote || (reply == 'y' && kind == NETCFG_KIND_FILE && len > 6 && (data[5] & NETCFG_LAST)));
+        FUZZ_CHECK(!wrote || (kind == NETCFG_KIND_FILE && len > 6 && (data[5] & NETCFG_LAST)));
+        if (wrote)
+            FUZZ_CHECK(reply == 'n' && netcfg_file_len() == 0 && !netcfg_receiving());
         if (reply == 'y' && kind == NETCFG_KIND_FILE && (data[5] & NETCFG_LAST))
             FUZZ_CHECK(wrote && netcfg_file_len() == 0);
         if (reply == 'y' && (data[5] & NETCFG_LAST))

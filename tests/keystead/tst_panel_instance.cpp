@@ -701,16 +701,14 @@ private slots:
         QVERIFY(writeFile(p->configPath(), "cfg"));
         p->removeFiles();
         QVERIFY(!QFileInfo::exists(dir));
-        // A directory that holds more than the panel's files is left.
+        // Whatever else the panel left in its directory goes with it.
         QVERIFY(QDir().mkpath(dir));
         QVERIFY(writeFile(dir + QStringLiteral("/other"), "x"));
         QVERIFY(writeFile(p->configPath(), "cfg"));
         log_recorder::clear();
         p->removeFiles();
-        QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("could not remove dir")), 1);
-        QVERIFY(!QFileInfo::exists(p->configPath()));
-        QVERIFY(QFileInfo::exists(dir + QStringLiteral("/other")));
-        QVERIFY(QDir(dir).removeRecursively());
+        QVERIFY(!QFileInfo::exists(dir));
+        QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("could not remove dir")), 0);
         // The data directory itself is never taken.
         log_recorder::clear();
         none.removeFiles();

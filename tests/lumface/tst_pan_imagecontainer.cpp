@@ -14,6 +14,7 @@ private slots:
     void imageDirectoryFromArguments();
     void directoryPicturesReplaceBuiltInOnes();
     void scaledPicturesAreSharedPerSize();
+    void scaledPicturesStayWithinTheirBudget();
     void missingAndHostileNames();
     void displayBackgroundIsGenerated();
     void derivedShapeAndWindow();
@@ -81,6 +82,39 @@ void TstPanImageContainer::scaledPicturesAreSharedPerSize()
     QCOMPARE(c.scaledCount(), 0);
     QVERIFY(c.get("key.png", 40, 40));
     QCOMPARE(c.scaledCount(), 1);
+}
+
+// A window resized through many widths asks for a picture at every width;
+// the pictures of widths no longer shown go, least recently used first,
+// and what is still in use stays.
+void TstPanImageContainer::scaledPicturesStayWithinTheirBudget()
+{
+    QTemporaryDir dir;
+    writePicture(dir.filePath("key.png"), Qt::blue, QSize(100, 50));
+    writePicture(dir.filePath("bk.png"), Qt::red, QSize(100, 50));
+    PAN_ImageContainer c(dir.path(), nullptr);
+    QCOMPARE(c.scaledBudget(), PAN_ImageContainer::DefaultBudgetBytes);
+    const qint64 budget = 4 * 1024 * 1024;
+    c.setScaledBudget(budget);
+    PAN_ImageContainer::StoredImage *kept = c.get("bk.png", 300, 200);
+    QVERIFY(kept);
+    const QPixmap held = c.get("key.png", 300, 300)->pixmap();
+    for (int width = 301; width < 500; ++width) {
+        QVERIFY(c.get("key.png", width, 300));
+        QCOMPARE(c.get("bk.png", 300, 200), kept); // in use all along
+        QVERIFY(c.scaledBytes() <= budget);
+    }
+    // 200 sizes of 300 x 300 to 500 x 300 would hold about 100 MB.
+    QVERIFY(c.scaledCount() < 50);
+    QVERIFY(c.memoryBytes() < budget + 100 * 50 * 4 * 2);
+    // A picture an item took stays drawable after its entry went.
+    QCOMPARE(held.size(), QSize(300, 300));
+    QCOMPARE(held.toImage().pixelColor(5, 5), QColor(Qt::blue));
+    // A size asked for again is made again.
+    QCOMPARE(c.get("key.png", 300, 300)->pixmap().size(), QSize(300, 300));
+    c.setScaledBudget(0);
+    QCOMPARE(c.scaledCount(), 0);
+    QCOMPARE(c.scaledBytes(), 0);
 }
 
 void TstPanImageContainer::missingAndHostileNames()

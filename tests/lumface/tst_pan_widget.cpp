@@ -85,6 +85,7 @@ private slots:
     void buttonDriverPaintsTheFace();
     void displayOfTwoLinesOfEight();
     void layoutFilesAndFailures();
+    void ownLayoutServesItsPanelOnly();
     void droppedKeyPictures();
     void sizeFadeInAndFlashing();
     void shippedFacesBuild();
@@ -434,6 +435,49 @@ void TstPanWidget::displayOfTwoLinesOfEight()
     QCOMPARE(log.starting("critical unhandled vacuum line count case").size(), 1);
 }
 
+// A panel's own layout file is that panel's: faces sharing the cache read
+// the built-in one of that name from their own directories. An own file
+// that cannot be read gives way to the built-in layout, with one warning.
+void TstPanWidget::ownLayoutServesItsPanelOnly()
+{
+    PAN_LayoutCache cache;
+    QTemporaryDir own;
+    QString wide = QString::fromUtf8(readFile(kData + "/face_small.xml"));
+    wide.replace(QStringLiteral("<width>400</width>"), QStringLiteral("<width>800</width>"));
+    QFile f(own.filePath("layout_testface.xml"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(wide.toUtf8()) > 0);
+    f.close();
+
+    auto face = [&](const QString &dir, PAN_LayoutCache *layouts) {
+        auto w = std::make_unique<PAN_Widget>(nullptr, noFade(), m_images.get(), layouts);
+        w->setDataDirectory(dir);
+        w->setFiles("layout_testface.xml", QString(), QString());
+        return w;
+    };
+    auto a = face(own.path(), &cache);
+    QVERIFY(a->setupUI());
+    auto b = face(m_data->path(), &cache);
+    QVERIFY(b->setupUI());
+    QCOMPARE(a->panelSize(), QSize(800, 100));
+    QCOMPARE(b->panelSize(), QSize(400, 100));
+    auto c = face(own.path(), &cache);
+    QVERIFY(c->setupUI());
+    QCOMPARE(c->builder()->layout(), a->builder()->layout());
+
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write("<KTPPanel><group>") > 0);
+    f.close();
+    bdtest::LogCapture log;
+    auto d = face(own.path(), nullptr);
+    QVERIFY(d->setupUI());
+    QCOMPARE(d->panelSize(), QSize(400, 100));
+    QCOMPARE(d->builder()->items().size(), 9);
+    QCOMPARE(log.starting("warning layout " + own.filePath("layout_testface.xml")
+                          + " cannot be read; the built-in layout :/layout_testface.xml is used")
+                 .size(),
+             1);
+    QVERIFY(log.starting("critical UIBuilder").isEmpty());
+}
+
 void TstPanWidget::layoutFilesAndFailures()
 {
     {
@@ -485,7 +529,8 @@ void TstPanWidget::layoutFilesAndFailures()
         a.setDataDirectory(m_data->path());
         a.setFiles("face_small.xml", QString(), QString());
         QVERIFY(a.setupUI());
-        QFile::remove(m_data->filePath("face_small.xml"));
+        // Read once: the second face does not read the file again.
+        writeLayout("face_small.xml", QStringLiteral("<KTPPanel><broken"));
         PAN_Widget b(nullptr, noFade(), m_images.get(), &cache);
         b.setDataDirectory(m_data->path());
         b.setFiles("face_small.xml", QString(), QString());

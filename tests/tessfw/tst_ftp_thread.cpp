@@ -5,6 +5,8 @@
 // Each test uses a loopback address of its own, so tests may run in
 // parallel with others.
 
+#include "../support/full_disk.h"
+#include "../support/log_recorder.h"
 #include "bd_records.h"
 #include "ftp_test_client.h"
 #include "plat.h"
@@ -29,9 +31,10 @@ struct RunningPanel {
     QTemporaryDir dir;
     QString config;
 
-    bool start(const QString &ip, int port)
+    // The configuration file in configDir when given.
+    bool start(const QString &ip, int port, const QString &configDir = QString())
     {
-        config = dir.filePath(QStringLiteral("cfgSK2000A"));
+        config = (configDir.isEmpty() ? dir.path() : configDir) + QStringLiteral("/cfgSK2000A");
         thread.setCallback(&cb);
         thread.start(QStringLiteral("SK2000A"), ip, port, config);
         return cb.waitFor(State::ST_RUNNING) && cb.waitForText(QStringLiteral("Ftp using ports:"));
@@ -69,7 +72,11 @@ class TestFtpThread : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { tfw_register_meta_types(); }
+    void initTestCase()
+    {
+        tfw_register_meta_types();
+        log_recorder::install();
+    }
 
     void uploadIsStoredAndLoaded()
     {
@@ -116,6 +123,60 @@ private slots:
         QVERIFY(panel.thread.stop());
         QVERIFY(!panel.cb.has(State::ST_FTP_ERROR));
         QVERIFY(!panel.cb.has(State::ST_FTP_BIND_ERROR));
+    }
+
+    // On a full file system an upload, small (within the write buffer) or
+    // large, is answered 452 instead of 226 and the panel keeps its
+    // configuration file as it was; with room again the upload is stored.
+    void fullDiskUploadIsRefused()
+    {
+        FullDisk disk;
+        QString why;
+        if (!disk.setUp(&why))
+            QSKIP(qPrintable(why));
+        const QString config = disk.filePath(QStringLiteral("cfgSK2000A"));
+        QFile old(QStringLiteral(RESOURCE_DIR "/cfgSK2000A"));
+        QVERIFY(old.copy(config));
+        QFile(config).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        const QByteArray before = defaultPayload();
+        RunningPanel panel;
+        QVERIFY(panel.start(QStringLiteral("127.0.0.47"), 2013, disk.path()));
+        const QByteArray file = panel.configFile();
+        QCOMPARE(file.mid(10), before);
+
+        QVERIFY(disk.fill());
+        log_recorder::clear();
+        for (int size : {5322, 65 * 1024}) {
+            FtpTestClient c;
+            login(c, QStringLiteral("127.0.0.47"), 14047);
+            c.cmd("CWD config");
+            c.port();
+            const QByteArray replies = c.stor(QByteArray(size, '#'));
+            if (disk.kind() == FullDisk::Tmpfs)
+                QCOMPARE(replies, QByteArray("150 Opening data connection.\r\n452 Requested action not "
+                                             "taken. Insufficient storage space in system.\r\n"));
+            else
+                QVERIFY2(replies.contains("\r\n45"), replies.constData());
+            QCOMPARE(c.cmd("QUIT"), QByteArray("221 Goodbye.\r\n"));
+            QVERIFY(c.waitClosed(2000));
+        }
+        QTest::qWait(100);
+        QCOMPARE(panel.configFile(), file);
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList{QStringLiteral("cfgSK2000A")});
+        QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("could not write config file")), 2);
+
+        disk.release();
+        const QByteArray payload = before + "\n# uploaded\n";
+        FtpTestClient c;
+        login(c, QStringLiteral("127.0.0.47"), 14047);
+        c.cmd("CWD config");
+        c.port();
+        QVERIFY(c.stor(payload).endsWith("226 Transfer complete.\r\n"));
+        c.cmd("QUIT");
+        QVERIFY(c.waitClosed(2000));
+        QTRY_COMPARE(panel.configFile().mid(10), payload);
+        QVERIFY(panel.thread.stop());
+        QVERIFY(!panel.cb.has(State::ST_FTP_ERROR));
     }
 
     void siteSwitchesLocateAndLamps()

@@ -24,7 +24,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QGuiApplication>
-#include <QSaveFile>
+#include "tess_savefile.h"
 #include <QXmlStreamWriter>
 
 #include <cstdio>
@@ -35,9 +35,9 @@ namespace {
 
 bool writeFile(const QString &path, const QByteArray &data)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
-        fprintf(stderr, "facegen: cannot write %s: %s\n", qPrintable(path), qPrintable(f.errorString()));
+    tess::SaveError failure;
+    if (!tess::writeFileAtomically(path, data, &failure)) {
+        fprintf(stderr, "facegen: cannot write %s: %s\n", qPrintable(path), qPrintable(failure.text));
         return false;
     }
     return true;

@@ -15,7 +15,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
+#include "tess_savefile.h"
 #include <QStringList>
 
 #include <cstdio>
@@ -59,9 +59,9 @@ static bool readFile(const QString &path, QByteArray *data, QString *error)
 
 static bool writeFile(const QString &path, const QByteArray &data, QString *error)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
+    tess::SaveError failure;
+    if (!tess::writeFileAtomically(path, data, &failure)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, failure.text);
         return false;
     }
     return true;

@@ -25,9 +25,10 @@ bool cfgasm_append(CfgAssembly *a, const uint8_t *bytes, size_t n)
     return true;
 }
 
-void cfgasm_write(CfgAssembly *a)
+bool cfgasm_write(CfgAssembly *a)
 {
-    plat_config_write(a->data, &a->len);
+    const bool stored = plat_config_write(a->data, &a->len) != 0;
     // The platform empties it; an assembly is empty after every write.
     a->len = 0;
+    return stored;
 }

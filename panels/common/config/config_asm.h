@@ -36,7 +36,7 @@ void cfgasm_begin(CfgAssembly *a);
 bool cfgasm_append(CfgAssembly *a, const uint8_t *bytes, size_t n);
 // Writes the assembly to the configuration file (its length goes into the
 // header), empties it and has the configuration reloaded at the next loop
-// tick.
-void cfgasm_write(CfgAssembly *a);
+// tick. False when the file could not be written (the old one stays).
+bool cfgasm_write(CfgAssembly *a);
 
 #endif

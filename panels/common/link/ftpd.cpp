@@ -15,6 +15,8 @@ std::atomic<int> g_ftpd_stopping{0};
 
 static const char NO_DATA_CONNECTION[] = "Can't open data connection.";
 static const char ABORTED[] = "Requested file action aborted, internal error %d.";
+static const char NOT_STORED[] = "Requested action aborted: local error in processing.";
+static const char NO_SPACE[] = "Requested action not taken. Insufficient storage space in system.";
 
 static const char BANNER[] =
     "220-Pellam FTP Server.\r\n"
@@ -48,6 +50,8 @@ void ftpd_init(const FtpdPlatform *plat, const uint8_t ip[4], uint32_t udp_port)
     ftpd_session_reset();
     g_ftpd_stopping.store(0, std::memory_order_relaxed);
     plat->sock_rearm();
+    // An upload staged by a run that ended before its session did.
+    plat->place_config(0);
 }
 
 int ftpd_error(void) { return g_ftpd.error; }
@@ -270,14 +274,42 @@ static void step_data_connect(void)
     printf("serviceFtp: data session with %u.%u.%u.%u opened\n", a[0], a[1], a[2], a[3]);
     s.stopwatch = msc_now();
     s.upload_len = 0;
-    s.transfer_complete = 0;
     ftpd_reply(150, "Opening data connection.");
+    // A new upload replaces one the session finished before.
+    if (s.transfer_complete && s.upload_in_config)
+        s.plat->place_config(0);
+    s.transfer_complete = 0;
     s.upload_in_config = !s.at_root;
     if (s.upload_in_config) {
         memcpy(s.upload, CONFIG_HEADER, FTPD_CONFIG_HEADER);
         s.upload_len = FTPD_CONFIG_HEADER;
     }
     s.state = FTPD_ST_DATA_RECV;
+}
+
+// The client has sent the whole file: a configuration is written to disk
+// now, so that the client learns whether it was kept; it takes the old
+// one's place when the session ends.
+static void finish_upload(void)
+{
+    FtpdState &s = g_ftpd;
+    if (!s.upload_in_config) {
+        s.transfer_complete = 1;
+        ftpd_reply(226, "Transfer complete.");
+        return;
+    }
+    const int r = s.plat->stage_config(s.upload, &s.upload_len);
+    s.upload_len = 0;
+    if (r == FTPD_STORE_OK) {
+        s.transfer_complete = 1;
+        ftpd_reply(226, "Transfer complete.");
+        return;
+    }
+    printf("serviceFtp: the upload could not be stored\n");
+    if (r == FTPD_STORE_NO_SPACE)
+        ftpd_reply(452, NO_SPACE);
+    else
+        ftpd_reply(451, NOT_STORED);
 }
 
 static void step_data_recv(void)
@@ -318,8 +350,7 @@ static void step_data_recv(void)
     if (n == 0) {
         printf("netftpd_rxdata: client closed session\n");
         printf("serviceFtp: closing client data socket\n");
-        s.transfer_complete = 1;
-        ftpd_reply(226, "Transfer complete.");
+        finish_upload();
     } else {
         printf("serviceFtp: socket error %d\n", err);
         ftpd_reply(451, ABORTED, err);
@@ -343,7 +374,7 @@ static void step_session_end(void)
     if (s.transfer_complete) {
         s.transfer_complete = 0;
         if (s.upload_in_config)
-            s.plat->store_config(s.upload, &s.upload_len);
+            s.plat->place_config(1);
         else
             printf("Invalid panel image file, please try again...\n");
     }

@@ -3,8 +3,11 @@
 
 // The panel's FTP server: one client at a time, active-mode data
 // connections, uploads only. A configuration tool changes to "config" and
-// stores the panel's configuration there; the file is written when the
-// control session ends. SITE LOCATEON makes the panel face flash.
+// stores the panel's configuration there. When the data connection closes
+// the upload is written and synced to a temporary file, and the client
+// hears 226 only once that worked (451, or 452 for a full disk, otherwise);
+// the file takes the configuration's place when the control session ends.
+// SITE LOCATEON makes the panel face flash.
 //
 // The service is a state machine advanced one step at a time (every 25 ms
 // by the FTP thread). Everything it needs from the machine (sockets, the
@@ -53,6 +56,9 @@ enum {
     FTPD_ERR_DATA_RECV = 4     // data receive error
 };
 
+// Results of FtpdPlatform::stage_config.
+enum { FTPD_STORE_OK = 0, FTPD_STORE_NO_SPACE = 1, FTPD_STORE_FAILED = 2 };
+
 // Results of FtpdPlatform::sock_connect besides 0 (connected by this call)
 // and a positive system error number.
 enum { FTPD_NET_PENDING = -1, FTPD_NET_ISCONN = -2 };
@@ -84,9 +90,14 @@ struct FtpdPlatform {
     void (*sock_shutdown_all)(void);
     void (*sock_rearm)(void);
 
-    // Stores an uploaded configuration file (buf starts with its header);
-    // sets *len to 0 and has the panel reload it.
-    void (*store_config)(uint8_t *buf, uint32_t *len);
+    // Writes an uploaded configuration file (buf starts with its header)
+    // to a temporary file and syncs it; sets *len to 0. FTPD_STORE_OK, or
+    // why it failed (nothing is left of it then).
+    int (*stage_config)(uint8_t *buf, uint32_t *len);
+    // keep non-zero: puts the staged file in place of the configuration
+    // file and has the panel reload it. keep 0: drops the staged file, if
+    // any.
+    int (*place_config)(int keep);
     // Locate flashing on or off.
     void (*locate)(int on);
     // Every lamp of the panel off.

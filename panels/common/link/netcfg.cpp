@@ -203,11 +203,19 @@ static void file_block(uint8_t control, const uint8_t *block, size_t n)
         return;
     }
     s_last_block = control & NETCFG_NUMBER;
-    reply('y');
-    if (!(control & NETCFG_LAST))
+    if (!(control & NETCFG_LAST)) {
+        reply('y');
         return;
+    }
     printf("received last block\n");
-    cfgasm_write(&s_file);
+    // The last block is acknowledged once the file is stored: a file that
+    // could not be written (a full disk) is refused, and the controller
+    // knows the panel still has its old configuration.
+    if (!cfgasm_write(&s_file)) {
+        abandon("Config: could not store the configuration\n");
+        return;
+    }
+    reply('y');
     s_rx_error = 1;
     comms_clear_first_poll();
     comms_set_config_complete(1);

@@ -201,7 +201,13 @@ static void ftp_message(const char *text)
 static const FtpdPlatform s_platform = {
     ftp_open,  ftp_reuse, ftp_bind,          ftp_listen, ftp_accept,
     ftp_connect, ftp_recv, ftp_send,         ftp_close,  ftp_shutdown_all,
-    ftp_rearm, plat_config_write, ftp_locate, panels_request_leds_off, ftp_message};
+    ftp_rearm, plat_config_stage, plat_config_place, ftp_locate, panels_request_leds_off,
+    ftp_message};
+
+static_assert(int(PLAT_STORE_OK) == int(FTPD_STORE_OK)
+                  && int(PLAT_STORE_NO_SPACE) == int(FTPD_STORE_NO_SPACE)
+                  && int(PLAT_STORE_FAILED) == int(FTPD_STORE_FAILED),
+              "the FTP server reads the platform's store results as its own");
 
 const FtpdPlatform *plat_ftpd()
 {

@@ -11,9 +11,11 @@
 void plat_send_record(const QByteArray &record);
 
 // Replaces the file at path with total bytes of data as a whole: the old
-// file stays unless the new one was written completely. Failures are logged
-// as "could not open <what> for writing" or "could not write <what>".
-bool plat_store_file(const QString &path, const char *what, const char *data, uint32_t total);
+// file stays unless every byte of the new one reached the disk. Failures
+// are logged as "could not write <what> , wrote/total" with the reason;
+// *noSpace (when given) tells a full file system from other failures.
+bool plat_store_file(const QString &path, const char *what, const char *data, uint32_t total,
+                     bool *noSpace = nullptr);
 
 // Forgets what every button and lamp shows (after the key test drew over
 // them): the next colour, legend, picture and lamp state of each is sent.

@@ -28,10 +28,13 @@ struct FakeFtpd {
     std::deque<int> connectResults;      // empty: pending, then 0, then connected
     std::deque<QByteArray> data;         // chunks, nothing(), closed(), error()
     int sendError = 0;
+    int stageResult = FTPD_STORE_OK;     // what writing an upload gives
 
     // Record
     QByteArray sent;                     // everything sent on the control connection
-    QList<QByteArray> stored;            // each configuration written
+    QList<QByteArray> stored;            // each configuration put in place
+    QByteArray staged;                   // written, waiting for the session's end
+    int dropped = 0;                     // staged uploads dropped
     QList<int> locates;
     int ledsOff = 0;
     QList<QByteArray> messages;
@@ -65,7 +68,8 @@ struct FakeFtpd {
     static const FtpdPlatform *platform()
     {
         static const FtpdPlatform p = {open, reuse, bind, listen, accept, connect, recv, send, close,
-                                       shutdownAll, rearm, store, locate, ledsOffFn, message};
+                                       shutdownAll, rearm, stage, place, locate, ledsOffFn,
+                                       message};
         return &p;
     }
 
@@ -155,10 +159,24 @@ private:
     static void close(int s) { f().closedSockets.append(s); }
     static void shutdownAll() { f().shutDown = true; }
     static void rearm() { f().shutDown = false; }
-    static void store(uint8_t *buf, uint32_t *len)
+    static int stage(uint8_t *buf, uint32_t *len)
     {
-        f().stored.append(QByteArray(reinterpret_cast<const char *>(buf), int(*len)));
+        f().staged.clear();
+        if (f().stageResult == FTPD_STORE_OK)
+            f().staged = QByteArray(reinterpret_cast<const char *>(buf), int(*len));
         *len = 0;
+        return f().stageResult;
+    }
+    static int place(int keep)
+    {
+        if (f().staged.isNull())
+            return 0;
+        if (keep)
+            f().stored.append(f().staged);
+        else
+            ++f().dropped;
+        f().staged = QByteArray();
+        return keep;
     }
     static void locate(int on) { f().locates.append(on); }
     static void ledsOffFn() { ++f().ledsOff; }

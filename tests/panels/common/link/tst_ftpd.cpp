@@ -421,6 +421,34 @@ private slots:
         QCOMPARE(fake.stored, QList<QByteArray>{QByteArray("CONFIG\0\0\0\0", 10)});
     }
 
+    // An upload that cannot be written is answered 452 (a full disk) or
+    // 451 (any other failure) instead of 226, and nothing replaces the
+    // configuration; a new upload drops the one staged before it.
+    void uploadThatCannotBeWritten()
+    {
+        FakeFtpd fake;
+        login(fake);
+        say(fake, this, "CWD config");
+        fake.stageResult = FTPD_STORE_NO_SPACE;
+        QCOMPARE(upload(fake, "full"),
+                 QByteArray("200 PORT command successful.\r\n150 Opening data connection.\r\n"
+                            "452 Requested action not taken. Insufficient storage space in system.\r\n"));
+        fake.stageResult = FTPD_STORE_FAILED;
+        QVERIFY(upload(fake, "broken").endsWith("\r\n451 Requested action aborted: local error in processing.\r\n"));
+        say(fake, this, "QUIT");
+        QVERIFY(fake.stored.isEmpty());
+
+        fake.pendingClients = 1;
+        drive(fake);
+        say(fake, this, "CWD config");
+        fake.stageResult = FTPD_STORE_OK;
+        QVERIFY(upload(fake, "first").endsWith("226 Transfer complete.\r\n"));
+        upload(fake, "second");
+        QCOMPARE(fake.dropped, 1);
+        say(fake, this, "QUIT");
+        QCOMPARE(fake.stored, QList<QByteArray>{QByteArray("CONFIG\0\0\0\0second", 16)});
+    }
+
     void uploadsThatAreNotStored()
     {
         FakeFtpd fake;

@@ -14,6 +14,7 @@
 #include "panels_main.h"
 #include "plat.h"
 #include "recording_host.h"
+#include "../../../support/full_disk.h"
 #include "../../../support/stdout_capture.h"
 
 #include <QFile>
@@ -149,9 +150,10 @@ class TestNetcfg : public QObject
     QByteArray m_initial; // the configuration file the panel starts with
 
     // Starts the panel on the default SK2000A configuration file.
-    void startPanel()
+    // The configuration file in dir when given.
+    void startPanel(const QString &dir = QString())
     {
-        m_path = m_dir.filePath(QStringLiteral("cfgSK2000A"));
+        m_path = (dir.isEmpty() ? m_dir.path() : dir) + QStringLiteral("/cfgSK2000A");
         QFile::remove(m_path);
         QVERIFY(QFile::copy(QStringLiteral(RESOURCE_DIR "/cfgSK2000A"), m_path));
         QFile(m_path).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
@@ -333,6 +335,39 @@ private slots:
         // A single-block file of one byte: 11 bytes with length 11.
         QCOMPARE(sendBlock(block(NETCFG_KIND_FILE, NETCFG_FIRST | NETCFG_LAST, "#")), 'y');
         QCOMPARE(readFile(m_path), QByteArray("CONFIG\0\0\0\x0b#", 11));
+    }
+
+    // A file download that cannot be stored (a full disk) gets "n" to its
+    // last block, and the panel keeps its configuration file as it was;
+    // the same download goes through once there is room.
+    void fullDiskRefusesTheLastBlock()
+    {
+        FullDisk disk;
+        QString why;
+        if (!disk.setUp(&why))
+            QSKIP(qPrintable(why));
+        RecordingHost host;
+        startPanel(disk.path());
+        QFile def(QStringLiteral(RESOURCE_DIR "/cfgSK1100A"));
+        QVERIFY(def.open(QIODevice::ReadOnly));
+        const QByteArray payload = def.readAll().mid(10);
+        const int blocks = int((payload.size() + 199) / 200);
+
+        QVERIFY(disk.fill());
+        StdoutCapture out;
+        QCOMPARE(download(NETCFG_KIND_FILE, payload), QByteArray(blocks - 1, 'y') + 'n');
+        QVERIFY(out.text().contains("Config: could not store the configuration\n"));
+        QCOMPARE(readFile(m_path), m_initial);
+        QCOMPARE(comms_config_complete(), 0);
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList{QStringLiteral("cfgSK2000A")});
+        // The next block is no continuation of a download that failed.
+        QCOMPARE(sendBlock(block(NETCFG_KIND_FILE, 1, "x")), 'n');
+
+        disk.release();
+        QCOMPARE(download(NETCFG_KIND_FILE, payload), QByteArray(blocks, 'y'));
+        QCOMPARE(readFile(m_path), container(payload));
+        QCOMPARE(comms_config_complete(), 1);
+        panels_close_sockets();
     }
 
     // Refused blocks: "n" (or no reply at all for what is ignored), and
