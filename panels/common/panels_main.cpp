@@ -124,6 +124,7 @@ void panels_loop()
     for (int i = 0; i < 25; ++i)
         comms_refresh_step();
     eth_receive();
+    netcfg_check_progress();
     comms_keepalive_check();
     menu_timers();
     eth_timers_expire();
