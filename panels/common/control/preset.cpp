@@ -72,7 +72,11 @@ void pre_preset_clear(int sp)
     if (!s)
         return;
     pre_end_category(sp);
+    // Nothing left that a take could route: neither the preset source nor
+    // a name it would look up. In destination mode the typed destination
+    // goes as well.
     s->preset = CTL_NONE;
+    ctl_entry_clear(&s->preset_entry);
     ctl_entry_clear(pre_active_entry(s));
     ctl_flags()->take_error = 0;
 }
@@ -203,12 +207,9 @@ void pre_delete_last(int sp)
         text[7] = '\0';
     else if (n > 0)
         text[n - 1] = '\0';
+    // Deleted down to nothing (the preset text, or in destination mode the
+    // destination text): the preset is cleared with it.
     if (text[0] || category)
         return;
-    if (ctl_flags()->dest_mode) {
-        e->complete = 0;
-        e->in_progress = 0;
-    } else {
-        pre_preset_clear(sp);
-    }
+    pre_preset_clear(sp);
 }

@@ -294,6 +294,9 @@ private slots:
         QTest::newRow("take clear forgets the preset")
             << QByteArray("lcd") << none << QByteArray("K5 K13 K7") << QStringList{"1 5 0 1 2"} << 0 << none
             << QByteArray("preset=none");
+        QTest::newRow("take clear refused for a lock still forgets the preset")
+            << QByteArray("lcd") << QByteArray("dlock=1") << QByteArray("K5 K13 K2 K7")
+            << QStringList{"4 2 1 0 2"} << 1 << none << QByteArray("preset=none dest=2");
         QTest::newRow("dest src take")
             << QByteArray("lcd") << none << QByteArray("K6 K15") << QStringList{"1 6 4 1 2"} << 0 << none << none;
         QTest::newRow("automatic take of a binary take mode")
@@ -369,6 +372,15 @@ private slots:
         QTest::newRow("delete last: the empty text clears the preset")
             << QByteArray("name") << none << QByteArray("K12 K10 K10 K10 K10") << QStringList() << 0 << none
             << QByteArray("text= preset=none");
+        QTest::newRow("delete last: the empty destination text clears the preset")
+            << QByteArray("name") << none << QByteArray("K12 K8 K18 K10 K10 K8 K7") << QStringList() << 0 << none
+            << QByteArray("preset=none text= destmode=0 take_error=1");
+        QTest::newRow("destination mode on a locked subpanel: the mode changes, the selection is refused")
+            << QByteArray("name") << QByteArray("sublock") << QByteArray("K8 K18 K8") << QStringList() << 1 << none
+            << QByteArray("destmode=0 dest=0 desttext=MON1");
+        QTest::newRow("destination take on a locked subpanel leaves destination mode")
+            << QByteArray("name") << QByteArray("sublock destmode") << QByteArray("K18 K9") << QStringList() << 1
+            << none << QByteArray("destmode=0 dest=0");
         QTest::newRow("dest src take resolves the typed name")
             << QByteArray("name") << none << QByteArray("K3 K6 K20") << QStringList{"1 1 2 1 2"} << 0 << none
             << none;
