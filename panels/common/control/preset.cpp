@@ -108,8 +108,11 @@ void pre_step_preset(int sp, int forward, int key)
     if (!s)
         return;
     const PanelTables *pt = panel_tables();
+    // From the source of a typed name. A text that names the last preset
+    // itself (a key put both there) stands for that source: another
+    // source of the same name, spaces aside, must not replace it.
     int base = s->last_preset;
-    if (s->preset_entry.text[0]) {
+    if (s->preset_entry.text[0] && !ns_names(s->preset_entry.text, NS_SOURCES, base)) {
         const int m = ns_search(s->preset_entry.text, NS_SOURCES, 0, 1, 0);
         if (m != NS_NOT_FOUND)
             base = m;
