@@ -4,6 +4,7 @@
 #include "config/config_load.h"
 #include "link/eth.h"
 #include "link/netcfg.h"
+#include "link/router_cmd.h"
 #include "link/trace.h"
 #include "key_queue.h"
 #include "control/lcd_button.h"
@@ -124,6 +125,8 @@ void panels_loop()
     for (int i = 0; i < 25; ++i)
         comms_refresh_step();
     eth_receive();
+    rcmd_send_held();
+    netcfg_check_progress();
     comms_keepalive_check();
     menu_timers();
     eth_timers_expire();

@@ -2,16 +2,21 @@
 // simulator's own classes against the panel core on its real loopback
 // socket. OFF POLL restarts the session on both sides even when the panel
 // refuses the first "N", and after OFF POLL and ON POLL the panel learns the
-// routing again by interrogating the simulator's matrix.
+// routing again by interrogating the simulator's matrix. What a panel asks
+// before any router has spoken reaches the simulator once it polls.
 
 #include "link/comms.h"
+#include "link/reliable.h"
 #include "link/router_cmd.h"
 #include "panels_main.h"
+#include "pcsl_file.h"
 #include "recording_host.h"
 #include "router_peer.h"
 #include "router_sim.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -66,6 +71,51 @@ private slots:
         const QList<QByteArray> msgs = peer.receive(fromPanel(0, QByteArray("O\0\0", 3)), &ack);
         QCOMPARE(msgs, QList<QByteArray>{QByteArray("O\0\0", 3)});
         QCOMPARE(ack.left(3), QByteArray("\x01\x00\x00", 3)); // acknowledges id 0
+    }
+
+    // A panel that loads its configuration at start is online at once and
+    // asks for its joystick destinations' routing before any router has
+    // spoken. Nothing goes towards no address; the simulator's first poll
+    // is answered and the interrogations follow it.
+    void interrogationsBeforeTheRouter()
+    {
+        const uint8_t *peer = rl_destination();
+        QVERIFY2(peer[0] == 0, "a panel starts with no router heard");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cfgSK2000A"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pcslConfigFile("obj Configsettings() { numSources=8 numDestinations=8 numLevels=1 }\n"
+                               "obj KnownSubpanels() { obj Subpanel(1) { defDest=1 defLvl=1 } }\n"
+                               "obj JoyStick() { obj jsMapping(1) { jsDest=3 jsSrc=1 jsLevel=1 }"
+                               " obj jsMapping(2) { jsDest=5 jsSrc=2 jsLevel=1 } }\n"));
+        f.close();
+
+        RouterSim sim(1, 8, 8);
+        QString error;
+        QVERIFY2(sim.bind(QHostAddress(QStringLiteral("127.0.0.86")), 2001, &error), qPrintable(error));
+        sim.addPanel(QHostAddress(QStringLiteral("127.0.0.85")), 42414);
+        sim.setPollInterval(0);
+        StartParams p;
+        memset(&p, 0, sizeof p);
+        memcpy(p.product_name, "SK2000A", 7);
+        const uint8_t ip[4] = {127, 0, 0, 85};
+        memcpy(p.ip_address, ip, 4);
+        p.udp_port = 42414;
+        p.version_major = 1;
+        const QByteArray cfg = path.toLocal8Bit();
+        memcpy(p.config_path, cfg.constData(), size_t(std::min<qsizetype>(cfg.size(), SP_PATH_LEN)));
+        QCOMPARE(panels_loop_init(p), 0);
+        QCOMPARE(comms_state(), int(COMMS_ONLINE));
+        pump([] { return false; }, 200);
+
+        QVERIFY(sim.command(QStringLiteral("poll")));
+        QVERIFY2(pump([] { return rcmd_source(0, 2) == 0 && rcmd_source(0, 4) == 0; }, 5000),
+                 "the interrogations never reached the simulator");
+        QVERIFY(comms_state() == COMMS_ONLINE);
+        for (const QString &t : m_host.texts)
+            QVERIFY2(!t.contains(QStringLiteral("addr is invalid")), qPrintable(t));
+        panels_close_sockets();
     }
 
     void offPollOnPollAndTheMatrixAgain()

@@ -116,9 +116,10 @@ static void take_key(const KeyDef *d)
         return;
     }
     const int result = take(d->sp, d->type == BT_TAKE_LEVEL, d->value, d->key, TAKE_KEY);
-    // Take Clear forgets the preset after the take, but keeps a typed name
-    // that matched nothing so that it can be corrected.
-    if (d->type == BT_TAKE_CLEAR && result != TAKE_NAME_FAILED && result != TAKE_REFUSED)
+    // Take Clear forgets the preset after the take, whether it routed or
+    // was refused (a lock, the Enable key), but keeps a typed name that
+    // matched nothing so that it can be corrected.
+    if (d->type == BT_TAKE_CLEAR && result != TAKE_NAME_FAILED)
         pre_take_clear(d->sp);
 }
 

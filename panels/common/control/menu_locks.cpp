@@ -35,6 +35,11 @@ void menu_panel_lock(int)
 {
     PanelFlags *f = ctl_flags();
     f->panel_lock = !f->panel_lock;
+    // A toggle or chop key held for programming: its release would come to
+    // a locked panel and be refused, leaving it programmed by every Source
+    // key after the unlock.
+    if (f->panel_lock)
+        menu_end_programming();
 }
 
 // The router's two bits of dest as the panel keeps them until the router

@@ -176,6 +176,7 @@ void menu_timers()
 {
     reset_hold();
     return_timer();
+    menu_programming_timer();
 }
 
 int menu_return_armed()

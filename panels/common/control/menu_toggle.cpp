@@ -5,7 +5,10 @@
 // released again, stops) switching between its two sources at its interval
 // (the top 3 bits of its second value, in seconds; 0 is half a second).
 // Held down long enough to repeat, either key is being programmed instead:
-// each Source key pressed meanwhile sets one of its two sources.
+// each Source key pressed meanwhile sets one of its two sources. The key's
+// release ends the programming; so does the panel lock going on, and 5 s
+// without a repeat of the key (its release was lost: the panel locked or
+// offline meanwhile), so that the Source keys route again.
 //
 // The preset toggle makes every take swap the preset with the source it
 // replaces; the preset chop then takes again onto the recorded
@@ -31,7 +34,8 @@
 enum {
     CHOP_SOURCE_MASK = 0x1FFF,
     CHOP_INTERVAL_SHIFT = 13,
-    CHOP_HALF_SECOND = 500
+    CHOP_HALF_SECOND = 500,
+    PROGRAM_TIMEOUT_MS = 5000   // a held key repeats far more often
 };
 
 struct Chop {
@@ -52,6 +56,8 @@ static uint8_t s_program_first;
 // The slot of a key that was programmed while held: its release ends the
 // programming and does not toggle or chop.
 static int s_programmed_slot = -1;
+// The last press or repeat of the key being programmed.
+static uint32_t s_program_ms;
 
 void mtog_init()
 {
@@ -117,10 +123,12 @@ static int programming_event(uint8_t kind, int slot)
             s_programmed_slot = slot;
             s_program_first = 0;
         }
+        s_program_ms = msc_now();
         return 1;
     }
     if (kind == KEY_PRESS) {
         s_programmed_slot = -1;
+        s_program_ms = msc_now();
         return 1;
     }
     // Release.
@@ -129,6 +137,19 @@ static int programming_event(uint8_t kind, int slot)
         s_program_slot = -1;
     s_programmed_slot = -1;
     return programmed;
+}
+
+void menu_end_programming()
+{
+    // s_programmed_slot stays: the key's release, should it still come,
+    // ends a programming and does not toggle or chop.
+    s_program_slot = -1;
+}
+
+void menu_programming_timer()
+{
+    if (s_program_slot >= 0 && msc_now() - s_program_ms >= PROGRAM_TIMEOUT_MS)
+        menu_end_programming();
 }
 
 // The subpanel may route to its destination now: not locked, the

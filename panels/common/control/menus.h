@@ -80,14 +80,21 @@ void menu_take_held_lock(int kind, int dest, int sp);
 // press).
 int menu_programming_active();
 int menu_program_source(int source, int sp);
+// Ends the programming (the panel lock went on); the key's release, when
+// it comes, then does nothing.
+void menu_end_programming();
+// Run by menu_timers: ends a programming whose key has not repeated for
+// 5 s (its release was lost).
+void menu_programming_timer();
 
 // Category entry: the category of the typed category text is looked up;
 // Previous/Next Destination step through the category.
 void menu_category_lookup(int sp);
 void menu_category_step(int sp, int forward);
 
-// Timers driven by the quarter-second flag: return to the first page, the
-// reset-key hold, the salvo and toggle lamps.
+// Timers of every loop pass: return to the first page and the reset-key
+// hold (both counted in quarter-second flags), the end of a toggle or
+// chop programming whose release was lost.
 void menu_timers();
 // Non-zero while the return to the first page is armed.
 int menu_return_armed();

@@ -47,6 +47,11 @@ int ns_search(const char *text, int table, int prefix, int forward, int start)
     return NS_NOT_FOUND;
 }
 
+bool ns_names(const char *text, int table, int index)
+{
+    return index >= 0 && index < PT_NAMES && ns_search(text, table, 0, 1, index) == index;
+}
+
 void ns_copy(char *out, const char *in)
 {
     out[0] = '\0';

@@ -12,6 +12,8 @@ enum { NS_SOURCES = 0, NS_DESTS = 1, NS_NOT_FOUND = 9999 };
 // NS_NOT_FOUND. An exact match consumes the whole name, a prefix match only
 // the whole text.
 int ns_search(const char *text, int table, int prefix, int forward, int start);
+// Whether entry index of the table has text as its whole display name.
+bool ns_names(const char *text, int table, int index);
 
 // Copies in into out (CTL_TEXT_LEN bytes) without its spaces, at most
 // CTL_TEXT_MAX characters, terminated.

@@ -72,7 +72,11 @@ void pre_preset_clear(int sp)
     if (!s)
         return;
     pre_end_category(sp);
+    // Nothing left that a take could route: neither the preset source nor
+    // a name it would look up. In destination mode the typed destination
+    // goes as well.
     s->preset = CTL_NONE;
+    ctl_entry_clear(&s->preset_entry);
     ctl_entry_clear(pre_active_entry(s));
     ctl_flags()->take_error = 0;
 }
@@ -104,8 +108,11 @@ void pre_step_preset(int sp, int forward, int key)
     if (!s)
         return;
     const PanelTables *pt = panel_tables();
+    // From the source of a typed name. A text that names the last preset
+    // itself (a key put both there) stands for that source: another
+    // source of the same name, spaces aside, must not replace it.
     int base = s->last_preset;
-    if (s->preset_entry.text[0]) {
+    if (s->preset_entry.text[0] && !ns_names(s->preset_entry.text, NS_SOURCES, base)) {
         const int m = ns_search(s->preset_entry.text, NS_SOURCES, 0, 1, 0);
         if (m != NS_NOT_FOUND)
             base = m;
@@ -203,12 +210,9 @@ void pre_delete_last(int sp)
         text[7] = '\0';
     else if (n > 0)
         text[n - 1] = '\0';
+    // Deleted down to nothing (the preset text, or in destination mode the
+    // destination text): the preset is cleared with it.
     if (text[0] || category)
         return;
-    if (ctl_flags()->dest_mode) {
-        e->complete = 0;
-        e->in_progress = 0;
-    } else {
-        pre_preset_clear(sp);
-    }
+    pre_preset_clear(sp);
 }

@@ -171,12 +171,14 @@ void sel_dest_mode_toggle(int sp)
         return;
     PanelFlags *f = ctl_flags();
     if (f->dest_mode && s->dest_entry.text[0]) {
+        const int m = s->locked ? int(NS_NOT_FOUND) : ns_search(s->dest_entry.text, NS_DESTS, 1, 1, 0);
         if (s->locked) {
+            // Selecting the typed destination is refused, as every
+            // selection on a locked subpanel is; the mode still changes.
+            // The text goes back to the destination still selected.
             ctl_beep();
-            return;
-        }
-        const int m = ns_search(s->dest_entry.text, NS_DESTS, 1, 1, 0);
-        if (m == NS_NOT_FOUND) {
+            ns_copy(s->dest_entry.text, pt_dest_name(s->dest));
+        } else if (m == NS_NOT_FOUND) {
             s->dest_entry.text[0] = '\0';
             f->dest_error = 1;
         } else {
@@ -201,11 +203,8 @@ void sel_destination_take(int sp)
     SubpanelState *s = ctl_subpanel(sp);
     if (!s)
         return;
-    // The name selects the destination: refused as a selection is.
-    if (s->locked) {
-        ctl_beep();
-        return;
-    }
+    // On a locked subpanel the selection by name is refused (in the mode
+    // toggle), but the key still leaves destination mode.
     PanelFlags *f = ctl_flags();
     if (!f->dest_mode) {
         ns_copy(s->dest_entry.text, s->preset_entry.text);

@@ -42,8 +42,12 @@ static int apply_held_lock(int dest, int sp)
     return 0;
 }
 
-// Name-entry models take the source whose name was typed. Returns non-zero
-// when the preset now holds it.
+// Name-entry models take the source the preset text names. A text that
+// names the preset source itself (a Source Preset key, a preset step, a
+// memory or the last take put both there) stands for that source by its
+// number: another source of the same name, spaces aside, must not replace
+// it. Any other text was typed, and is looked up. Returns non-zero when the
+// preset now holds the source.
 static int resolve_typed_name(SubpanelState *s)
 {
     PanelFlags *f = ctl_flags();
@@ -51,6 +55,10 @@ static int resolve_typed_name(SubpanelState *s)
     if (!e->text[0]) {
         f->take_error = 1;
         return 0;
+    }
+    if (ns_names(e->text, NS_SOURCES, s->preset)) {
+        f->take_error = 0;
+        return 1;
     }
     const int m = ns_search(e->text, NS_SOURCES, 0, 1, 0);
     if (m == NS_NOT_FOUND) {

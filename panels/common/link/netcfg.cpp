@@ -9,6 +9,7 @@
 #include "link/comms.h"
 #include "link/rlink.h"
 #include "link/router_cmd.h"
+#include "ms_clock.h"
 #include "panels_main.h"
 
 #include <cstdio>
@@ -22,6 +23,12 @@ static uint8_t s_last_block;
 // Kind of the download in progress: a block of the other kind does not
 // continue it.
 static int s_kind;
+// A download holds the keepalive off until its last block. One that stops
+// coming (the router gone, its blocks refused, the link cut) must not hold
+// it off for good: s_watching while a download has started and not ended,
+// s_progress_ms when its last block was taken.
+static int s_watching;
+static uint32_t s_progress_ms;
 
 // The file being received. The FTP upload assembles into one of its own.
 static CfgAssembly s_file;
@@ -40,6 +47,7 @@ void netcfg_init()
     s_rx_error = 1;
     s_last_block = 0;
     s_kind = 0;
+    s_watching = 0;
     cfgasm_clear(&s_file);
     s_image_fill = 0;
     s_applied_len = 0;
@@ -174,16 +182,25 @@ static void abandon(const char *why)
     reply('n');
 }
 
+// A block was taken: the download goes on.
+static void progress(uint8_t control)
+{
+    s_last_block = control & NETCFG_NUMBER;
+    s_watching = !(control & NETCFG_LAST);
+    s_progress_ms = msc_now();
+    reply('y');
+}
+
 static void image_block(uint8_t control, const uint8_t *block, size_t n)
 {
-    if (n > NETCFG_IMAGE_MAX - s_image_fill) {
-        abandon("Config: Received config too big!\n");
-        return;
-    }
+    // What does not fit is dropped; the blocks are still taken, and the
+    // image, shorter than its header says, is then not applied.
+    const size_t room = NETCFG_IMAGE_MAX - s_image_fill;
+    if (n > room)
+        n = room;
     memcpy(s_image + s_image_fill, block, n);
     s_image_fill += uint32_t(n);
-    s_last_block = control & NETCFG_NUMBER;
-    reply('y');
+    progress(control);
     if (!(control & NETCFG_LAST))
         return;
     // The new configuration may route differently: nothing the panel knew
@@ -202,11 +219,13 @@ static void file_block(uint8_t control, const uint8_t *block, size_t n)
         abandon("Config: Received config too big!\n");
         return;
     }
-    s_last_block = control & NETCFG_NUMBER;
     if (!(control & NETCFG_LAST)) {
-        reply('y');
+        progress(control);
         return;
     }
+    // The last block: the download is over whatever the store does.
+    s_last_block = control & NETCFG_NUMBER;
+    s_watching = 0;
     printf("received last block\n");
     // The last block is acknowledged once the file is stored: a file that
     // could not be written (a full disk) is refused, and the controller
@@ -249,6 +268,8 @@ void netcfg_block(const uint8_t *data, int len)
         s_kind = kind;
         s_last_block = number;
         s_rx_error = 0;
+        s_watching = 1;
+        s_progress_ms = msc_now();
     } else if (s_rx_error) {
         printf("bug 4\n");
         reply('n');
@@ -263,6 +284,21 @@ void netcfg_block(const uint8_t *data, int len)
         image_block(control, block, n);
     else
         file_block(control, block, n);
+}
+
+void netcfg_check_progress()
+{
+    if (!s_watching || msc_now() - s_progress_ms < NETCFG_STALL_MS)
+        return;
+    // Over, as if it had never started: the keepalive counts again (an
+    // online panel the router stopped polling goes offline), an offline
+    // panel comes online on the next ON POLL, and the blocks that come
+    // late are refused.
+    printf("Config: no block for %d s, download ended\n", NETCFG_STALL_MS / 1000);
+    s_watching = 0;
+    s_rx_error = 1;
+    cfgasm_clear(&s_file);
+    comms_set_config_complete(1);
 }
 
 int netcfg_receiving()

@@ -14,14 +14,17 @@
 // Every block that is not ignored is answered "y" (taken) or "n" (refused),
 // sequenced. A file (kind 1) is assembled behind a "CONFIG" header and
 // written to the configuration file after its last block; the loop then
-// loads it. An image (kind 2) is collected in memory and applied directly
-// after its last block: a 12-byte header (total length big-endian at offset
-// 2, flags at offset 10) and a body of configuration text or a binary
-// configuration.
+// loads it. An image (kind 2) is collected in memory (at most 76800 bytes;
+// what comes beyond is dropped, and the image is then too short to apply)
+// and applied directly after its last block: a 12-byte header (total length
+// big-endian at offset 2, flags at offset 10) and a body of configuration
+// text or a binary configuration.
 //
 // Nothing is stored or applied before the last block: a download that stops
 // halfway, or that is refused, leaves the configuration file and the
-// configuration in use as they were.
+// configuration in use as they were. While a download runs the keepalive
+// is held off; one that takes no block for 10 s ends and lets it count
+// again.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +34,8 @@ enum {
     NETCFG_KIND_IMAGE = 2,
     NETCFG_BLOCK_DATA = 6,          // offset of the block data
     NETCFG_IMAGE_MAX = 76800,       // image buffer
-    NETCFG_IMAGE_HEADER = 12
+    NETCFG_IMAGE_HEADER = 12,
+    NETCFG_STALL_MS = 10000         // a download without a block this long ends
 };
 
 // Block control bits.
@@ -45,6 +49,10 @@ void netcfg_init();
 
 // The "B" handler: one block with its data length.
 void netcfg_block(const uint8_t *data, int len);
+// Run every loop pass: a download that has taken no block for
+// NETCFG_STALL_MS ends (refused, cut off or abandoned by the router), so
+// that it no longer holds the keepalive off.
+void netcfg_check_progress();
 
 // Applies a received configuration image of fill bytes (the image buffer's
 // contents after the last block).

@@ -158,6 +158,13 @@ int rl_send(int sequenced, const uint8_t *payload, int len, int timeout_ms, int 
         return 1;
     }
 
+    // No peer has spoken yet: a message queued now could only go to an
+    // address that is none, and would hold up every message behind it
+    // until its resends ran out.
+    if (s_destination[0] == 0) {
+        printf("rl_send: no peer yet, message dropped\n");
+        return 0;
+    }
     if (s_free < 0) {
         rl_reset();
         rl_neterror(1);

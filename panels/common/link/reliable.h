@@ -37,7 +37,9 @@ rl_send_fn rl_set_send(rl_send_fn send);
 // Frees every pending message; the next message carries id 0.
 void rl_reset();
 // Queues a sequenced message (or sends an unsequenced one at once) to the
-// current destination. Returns 1 on success, 0 on failure or empty input.
+// current destination. Returns 1 on success, 0 on failure or empty input,
+// and for a sequenced message while no peer has spoken (the destination's
+// first byte is 0): nothing is queued towards no address.
 int rl_send(int sequenced, const uint8_t *payload, int len, int timeout_ms, int max_resends);
 // One received datagram.
 void rl_receive(const uint8_t *data, int len, const uint8_t addr[4]);

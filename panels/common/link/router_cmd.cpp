@@ -2,6 +2,7 @@
 
 #include "link/comms.h"
 #include "config/names.h"
+#include "link/reliable.h"
 #include "link/rlink.h"
 
 #include <cstdio>
@@ -12,6 +13,21 @@ static const char LEVEL_LETTERS[] = "VABCDEFGHIJKLMNOPQRSTUWXYZ";
 static uint16_t s_xpt[RCMD_LEVELS][RCMD_DESTS];
 static uint8_t s_lock[RCMD_DESTS];
 static int s_sender_installed;
+
+// Interrogations asked for before any router has spoken: there is nowhere
+// to send them yet, and a message queued towards no address would hold up
+// every message behind it until its resends ran out. Each destination is
+// kept once, with the levels of every request for it merged, and asked
+// for as soon as a router has been heard (the panel's own answer to that
+// router goes first). Takes, locks, protects and salvos asked for then are
+// dropped: carried out later, when nobody is looking, they would change
+// the routing by surprise.
+struct HeldInterrogation {
+    uint16_t dest;
+    uint32_t levels;
+};
+static HeldInterrogation s_held[RCMD_HELD_MAX];
+static int s_held_count;
 
 // ---- levels and numbers ----------------------------------------------------------
 
@@ -74,6 +90,7 @@ void rcmd_clear_state()
 void rcmd_init()
 {
     s_sender_installed = 1;
+    s_held_count = 0;
     rcmd_clear_state();
 }
 
@@ -101,11 +118,56 @@ static void send_error()
     send_text(".E\r");
 }
 
+// A router has spoken: the destination record holds its address (an
+// address whose first byte is 0 is no address).
+static bool router_known()
+{
+    return rl_destination()[0] != 0;
+}
+
+static void hold_interrogation(int dest, uint32_t levels)
+{
+    for (int i = 0; i < s_held_count; ++i)
+        if (s_held[i].dest == dest) {
+            s_held[i].levels |= levels;
+            return;
+        }
+    if (s_held_count == RCMD_HELD_MAX) {
+        printf("No router yet: interrogate of destination %d dropped\n", dest + 1);
+        return;
+    }
+    s_held[s_held_count].dest = uint16_t(dest);
+    s_held[s_held_count].levels = levels;
+    ++s_held_count;
+}
+
+void rcmd_send_held()
+{
+    if (!s_held_count || !router_known())
+        return;
+    const int n = s_held_count;
+    s_held_count = 0;
+    for (int i = 0; i < n; ++i)
+        rcmd_request(RREQ_INTERROGATE, s_held[i].dest, int(s_held[i].levels), 0);
+}
+
+int rcmd_held_count()
+{
+    return s_held_count;
+}
+
 void rcmd_request(int type, int a, int b, int c)
 {
     if (!s_sender_installed) {
         if (type == RREQ_ROUTE)
             printf("pellam_common sendFunct NULL\n");
+        return;
+    }
+    if (!router_known()) {
+        if (type == RREQ_INTERROGATE && a >= 0 && a < RCMD_DESTS)
+            hold_interrogation(a, uint32_t(b));
+        else
+            printf("No router yet: request %d dropped\n", type);
         return;
     }
     char levels[RCMD_LEVELS + 1];

@@ -17,7 +17,8 @@ enum {
     RCMD_UNKNOWN = 9999,      // no source known
     RCMD_LOCKED = 2,          // lock table flags
     RCMD_PROTECTED = 4,
-    RCMD_TEXT_MAX = 512
+    RCMD_TEXT_MAX = 512,
+    RCMD_HELD_MAX = 256       // interrogations held until a router speaks
 };
 
 // Request types of the panel logic's router requests.
@@ -30,7 +31,13 @@ void rcmd_init();
 void rcmd_clear_state();
 
 // A request of the panel logic: type, then its numbers (see RREQ_*).
+// Until a router has spoken nothing is sent: interrogations are held, one
+// per destination, the other requests dropped.
 void rcmd_request(int type, int a, int b, int c);
+// Run every loop pass: once a router has spoken, the held interrogations
+// go out.
+void rcmd_send_held();
+int rcmd_held_count();
 
 // A "Q" message: router command text.
 void rcmd_receive(const uint8_t *text, int len);

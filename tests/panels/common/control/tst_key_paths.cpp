@@ -239,6 +239,8 @@ private slots:
         rreq_set_protocol(nullptr);
         const rl_send_fn old = rl_set_send(captureWire);
         rl_reset();
+        const uint8_t router[4] = {127, 0, 0, 1};
+        rl_set_destination(router);
         s_wire.clear();
         routerRequest(ROP_SHARED_SELECT, 3, 1, 0, RPRIO_NORMAL);
         routerRequest(ROP_KEY_REPORT, 1, 4, 0, RPRIO_REPORT);

@@ -57,6 +57,15 @@ QByteArray nameConfig()
            " } } }\n";
 }
 
+// The name-entry model with two sources of one name, spaces aside: source
+// 7 is "CAM1" beside source 1 "CAM 1", preset by key 22.
+QByteArray sameNamesConfig()
+{
+    return nameConfig() + "obj KnownSources() { obj Src(7) { sN=\"CAM1\" } }\n"
+                          "obj KnownMenus() { obj Menu(1) { obj MenuButtons() {\n"
+                          " obj Btn(22) { bT=\"Source Preset\" bV=7 } } } }\n";
+}
+
 // Paged keys written out of key order: the first menu has keys 5 and 2 in
 // group 1 (5 written first, and marked twice) and key 7 in group 2; the
 // second menu gives them their page-2 definitions.
@@ -249,7 +258,7 @@ private slots:
 
     void keyHandler_data()
     {
-        QTest::addColumn<QByteArray>("config");   // lcd, name or paged
+        QTest::addColumn<QByteArray>("config");   // lcd, name, same or paged
         QTest::addColumn<QByteArray>("setup");
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QStringList>("sent");    // "op a b c priority"
@@ -294,6 +303,9 @@ private slots:
         QTest::newRow("take clear forgets the preset")
             << QByteArray("lcd") << none << QByteArray("K5 K13 K7") << QStringList{"1 5 0 1 2"} << 0 << none
             << QByteArray("preset=none");
+        QTest::newRow("take clear refused for a lock still forgets the preset")
+            << QByteArray("lcd") << QByteArray("dlock=1") << QByteArray("K5 K13 K2 K7")
+            << QStringList{"4 2 1 0 2"} << 1 << none << QByteArray("preset=none dest=2");
         QTest::newRow("dest src take")
             << QByteArray("lcd") << none << QByteArray("K6 K15") << QStringList{"1 6 4 1 2"} << 0 << none << none;
         QTest::newRow("automatic take of a binary take mode")
@@ -369,6 +381,21 @@ private slots:
         QTest::newRow("delete last: the empty text clears the preset")
             << QByteArray("name") << none << QByteArray("K12 K10 K10 K10 K10") << QStringList() << 0 << none
             << QByteArray("text= preset=none");
+        QTest::newRow("delete last: the empty destination text clears the preset")
+            << QByteArray("name") << none << QByteArray("K12 K8 K18 K10 K10 K8 K7") << QStringList() << 0 << none
+            << QByteArray("preset=none text= destmode=0 take_error=1");
+        QTest::newRow("destination mode on a locked subpanel: the mode changes, the selection is refused")
+            << QByteArray("name") << QByteArray("sublock") << QByteArray("K8 K18 K8") << QStringList() << 1 << none
+            << QByteArray("destmode=0 dest=0 desttext=MON1");
+        QTest::newRow("destination take on a locked subpanel leaves destination mode")
+            << QByteArray("name") << QByteArray("sublock destmode") << QByteArray("K18 K9") << QStringList() << 1
+            << none << QByteArray("destmode=0 dest=0");
+        QTest::newRow("source preset key: its own source, not another of the same name")
+            << QByteArray("same") << none << QByteArray("K22 K7") << QStringList{"1 6 0 1 2"} << 0 << none
+            << QByteArray("preset=6 text=CAM1");
+        QTest::newRow("preset step from a key's source, not another of the same name")
+            << QByteArray("same") << none << QByteArray("K22 K15") << QStringList() << 0 << none
+            << QByteArray("preset=5 text=BARS");
         QTest::newRow("dest src take resolves the typed name")
             << QByteArray("name") << none << QByteArray("K3 K6 K20") << QStringList{"1 1 2 1 2"} << 0 << none
             << none;
@@ -397,9 +424,12 @@ private slots:
         QFETCH(QByteArray, state);
 
         RecordingHost host;
-        const bool name = config == "name";
+        const bool name = config == "name" || config == "same";
         QVERIFY(startPanel(name ? "SK2000A" : "SK1100A",
-                           name ? nameConfig() : config == "paged" ? pagedConfig() : lcdConfig()));
+                           config == "same"    ? sameNamesConfig()
+                           : name              ? nameConfig()
+                           : config == "paged" ? pagedConfig()
+                                               : lcdConfig()));
         QVERIFY2(applySetup(setup), setup.constData());
         host.states.clear();
         StdoutCapture out;

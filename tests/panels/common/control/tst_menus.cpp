@@ -429,6 +429,35 @@ private slots:
         QCOMPARE(beeps(host), 2);
     }
 
+    // A toggle or chop key held for programming whose release is lost stops
+    // being programmed when the panel lock goes on, or 5 s after its last
+    // repeat: the Source keys route again, and a late release does nothing.
+    void programmingWithoutRelease()
+    {
+        RecordingHost host;
+        QVERIFY(startPanel("SK1100A",
+                           config(menu(1, " obj Btn(1) { bT=\"Source Toggle\" bV=1 bV2=2 } obj Btn(2) { bT=\"Source\" bV=4 }\n"
+                                          " obj Btn(3) { bT=\"Panel Lock\" } obj Btn(5) { bT=\"Source Chop\" bV=1 bV2=3 }\n"))));
+        QVERIFY(runScript("P1 A1*3 K3"));
+        QVERIFY(!menu_programming_active());
+        QVERIFY(runScript("K3 K2 R1 K1"));
+        QCOMPARE(requests(), (QStringList{"1 3 0 1 2", "1 1 0 1 2"}));
+        QCOMPARE(int(panel_tables()->value2[0]), 1);
+
+        requests().clear();
+        QVERIFY(runScript("P5 A5*3"));
+        now() += 4980;
+        menu_timers();
+        QVERIFY(menu_programming_active());
+        now() += 20;
+        menu_timers();
+        QVERIFY(!menu_programming_active());
+        QVERIFY(runScript("K2"));
+        QCOMPARE(requests(), QStringList{"1 3 0 1 2"});
+        QCOMPARE(int(panel_tables()->value2[4] & 0x1FFF), 2);
+        QCOMPARE(beeps(host), 0);
+    }
+
     // Source Chop: released, it routes its first source and then switches
     // at its interval each time the key is redrawn, until released again;
     // a locked subpanel pauses it. The interval bits survive programming.

@@ -275,8 +275,11 @@ private slots:
         rl_set_send(s_socketSend); // back to the socket layer
         const uint8_t none[4] = {0, 0, 0, 0};
         rl_set_destination(none);
-        comms_query();
+        comms_off_poll(); // its "y" is unsequenced: nothing sequenced is queued towards no address
         QVERIFY(host.texts.contains(QStringLiteral("send_udp_data ,addr is invalid 0.0.0.0")));
+        QCOMPARE(rl_pending(), 0);
+        comms_query();
+        QCOMPARE(rl_pending(), 0);
         QCOMPARE(plat_udp_send(reinterpret_cast<const uint8_t *>("x"), 1, nullptr, 2001), 0);
         QVERIFY(host.texts.contains(QStringLiteral("send_udp_data, addr is NULL")));
         panels_close_sockets();

@@ -417,14 +417,17 @@ private slots:
         QCOMPARE(text.count("bug 3\n"), 4);
         verifyUnchanged(host);
         // The download that ended with an error leaves the keepalive
-        // suspended until a new download or an OFF POLL.
+        // suspended until a new download, an OFF POLL or 10 s without a
+        // block.
         QCOMPARE(comms_config_complete(), 0);
         fromRouter('N');
         QCOMPARE(comms_config_complete(), 1);
     }
 
-    // More than a file or an image may hold is refused with "n" at the
-    // block that does not fit, and nothing is stored or applied.
+    // More than a file may hold is refused with "n" at the block that does
+    // not fit; an image's bytes beyond 76800 are dropped, its blocks taken,
+    // and the image, shorter than its header says, is not applied. Nothing
+    // is stored or applied.
     void oversizedDownloads()
     {
         RecordingHost host;
@@ -455,17 +458,53 @@ private slots:
         QVERIFY(QFile::copy(QStringLiteral(RESOURCE_DIR "/cfgSK2000A"), m_path));
         host.reloads = 0;
 
-        // An image: 76800 bytes at most; its header says 76800.
-        QByteArray img = image(QByteArray(NETCFG_IMAGE_MAX - NETCFG_IMAGE_HEADER, '#'), NETCFG_TEXT);
-        QCOMPARE(sendBlock(block(NETCFG_KIND_IMAGE, NETCFG_FIRST, img.left(500))), 'y');
-        number = 1;
-        while (netcfg_image_fill() < NETCFG_IMAGE_MAX)
-            QCOMPARE(sendBlock(block(NETCFG_KIND_IMAGE, uint8_t(number++ & 63),
-                                     img.mid(int(netcfg_image_fill()), 500))), 'y');
-        QCOMPARE(sendBlock(block(NETCFG_KIND_IMAGE, uint8_t(number & 63) | NETCFG_LAST, "#")), 'n');
+        // An image of 91802 bytes: every block taken, 76800 bytes kept.
+        const QByteArray img = image(QByteArray(91802 - NETCFG_IMAGE_HEADER, '#'), NETCFG_TEXT);
+        QCOMPARE(download(NETCFG_KIND_IMAGE, img, 500), QByteArray((img.size() + 499) / 500, 'y'));
+        QCOMPARE(netcfg_image_fill(), uint32_t(NETCFG_IMAGE_MAX));
         const QByteArray text = out.text();
-        QCOMPARE(text.count("Config: Received config too big!\n"), 2);
+        QVERIFY(text.contains("Config: Specified length 91802 Received 76800\nConfig: Received config too small!\n"));
+        QCOMPARE(text.count("Config: Received config too big!\n"), 1);
         QVERIFY(!text.contains("panel_config"));
+        QCOMPARE(comms_config_complete(), 1);
+        verifyUnchanged(host);
+    }
+
+    // A download that takes no block for 10 s ends: the keepalive counts
+    // again (an online panel the router stopped polling goes offline), an
+    // offline panel comes online on the next ON POLL, late blocks are
+    // refused.
+    void stalledDownloadEnds()
+    {
+        RecordingHost host;
+        startPanel();
+        const QByteArray payload(2000, '#');
+        StdoutCapture out;
+
+        // Cut off after 3 blocks, online: 15 s without ON POLL.
+        QCOMPARE(download(NETCFG_KIND_FILE, payload, 250, 0, 3), QByteArray("yyy"));
+        s_now += 9990;
+        panels_loop();
+        QCOMPARE(comms_state(), int(COMMS_ONLINE));
+        s_now += 10;
+        panels_loop();
+        QCOMPARE(comms_state(), int(COMMS_OFFLINE));
+        QVERIFY(out.text().contains("Keepalive poll missed"));
+        QCOMPARE(comms_config_complete(), 1);
+        QCOMPARE(sendBlock(block(NETCFG_KIND_FILE, 3, payload.left(250))), 'n');
+
+        // Offline, a download refused halfway ("bug 3"): ON POLL waits for
+        // it until it has made no progress for 10 s.
+        QCOMPARE(download(NETCFG_KIND_IMAGE, image(TEXT_A, NETCFG_TEXT), 10, 0, 2), QByteArray("yy"));
+        QCOMPARE(sendBlock(block(NETCFG_KIND_IMAGE, 5, "x")), 'n');
+        s_now += 9000;
+        panels_loop();
+        fromRouter('O');
+        QCOMPARE(comms_state(), int(COMMS_OFFLINE));
+        s_now += 1000;
+        panels_loop();
+        fromRouter('O');
+        QCOMPARE(comms_state(), int(COMMS_ONLINE));
         verifyUnchanged(host);
     }
 

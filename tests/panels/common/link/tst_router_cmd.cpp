@@ -244,6 +244,37 @@ private slots:
             command(r.left(int(seed % 64)));
         }
     }
+
+    // Before any router has spoken nothing is queued: interrogations wait,
+    // one per destination with their levels merged, and go out behind the
+    // answer to the router's first message; other requests are dropped.
+    void requestsBeforeAnyRouter()
+    {
+        RecordingHost host;
+        const uint8_t none[4] = {0, 0, 0, 0};
+        rl_set_destination(none);
+        rcmd_request(RREQ_INTERROGATE, 3, 0x1, 0);
+        rcmd_request(RREQ_ROUTE, 1, 3, 0x1);
+        rcmd_request(RREQ_LOCK, 3, 1, 0);
+        rcmd_request(RREQ_SALVO, 2, 0, 0);
+        rcmd_request(RREQ_INTERROGATE, 5, 0x1, 0);
+        rcmd_request(RREQ_INTERROGATE, 3, 0x2, 0);
+        panels_loop();
+        QCOMPARE(rl_pending(), 0);
+        QVERIFY(s_wire.empty());
+
+        // The router's first message, an ON POLL with id 0.
+        const uint8_t router[4] = {127, 0, 0, 1};
+        const QByteArray poll("\x01\0\0\0\0O\0\0", 8);
+        eth_router_receive(ETH_ROUTER_PORT, reinterpret_cast<const uint8_t *>(poll.constData()), int(poll.size()),
+                           router);
+        panels_loop();
+        QCOMPARE(int(s_wire.size()), 1);
+        QCOMPARE(s_wire[0].mid(RL_HEADER), QByteArray("y\0\0", 3));
+        QCOMPARE(command(QByteArray()), (QList<QByteArray>{".IVA004\r", ".BI004\r", ".IV006\r", ".BI006\r"}));
+        panels_loop();
+        QCOMPARE(rl_pending(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRouterCmd)
