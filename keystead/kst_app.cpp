@@ -3,6 +3,7 @@
 #include "kst_data.h"
 #include "kst_dirs.h"
 #include "kst_panelmanager.h"
+#include "kst_remoteaccess.h"
 #include "kst_version.h"
 #include "lib_debugwindow.h"
 #include "pan_imagecontainer.h"
@@ -44,7 +45,9 @@ KST_App::KST_App(int &argc, char **argv, const QString &applicationName)
         m_images = std::make_unique<PAN_ImageContainer>(m_commandLine.imageDir, nullptr);
         m_data->setImageContainer(m_images.get());
     }
+    m_remote = std::make_unique<KST_RemoteAccess>(m_data);
     m_mainWindow = new KST_PanelManager(m_data);
+    m_mainWindow->setRemoteAccess(m_remote.get());
     m_data->setMainWindow(m_mainWindow);
     connect(m_mainWindow, &QObject::destroyed, this, &KST_App::mainWindowDestroyed);
     initialize(applicationName);
@@ -95,6 +98,7 @@ KST_App::~KST_App()
         disconnect(m_mainWindow, nullptr, this, nullptr);
         m_mainWindow->shutdown();
     }
+    m_remote.reset(); // it reads the panel set
     delete m_data;
     m_data = nullptr;
     if (m_mainWindow) {

@@ -23,6 +23,7 @@
 #include <memory>
 
 class KST_Data;
+class KST_RemoteAccess;
 class PAN_ImageContainer;
 class KST_PanelManager;
 
@@ -41,6 +42,7 @@ public:
     // there is no panel set and no main window).
     const KST_CommandLine &commandLine() const { return m_commandLine; }
     KST_Data *data() const { return m_data; }
+    KST_RemoteAccess *remoteAccess() const { return m_remote.get(); }
     // Null when its initialisation failed.
     KST_PanelManager *mainWindow() const { return m_mainWindow; }
     LIB_DebugWindow *logWindow() const { return m_logWindow; }
@@ -64,6 +66,7 @@ private:
     QString m_initError;
     // The face pictures of --imdir; outlives the panel set.
     std::unique_ptr<PAN_ImageContainer> m_images;
+    std::unique_ptr<KST_RemoteAccess> m_remote;
 };
 
 #endif

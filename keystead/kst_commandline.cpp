@@ -30,6 +30,17 @@ struct Parser
                                                "built-in ones (default ./images2)."),
                                 QStringLiteral("DIR")};
 
+    QCommandLineOption http{QStringLiteral("http"),
+                            QStringLiteral("Serve the remote API (JSON over HTTP, events over "
+                                           "WebSocket) on ADDR:PORT; loopback unless told "
+                                           "otherwise."),
+                            QStringLiteral("ADDR:PORT")};
+    QCommandLineOption httpToken{QStringLiteral("http-token"),
+                                 QStringLiteral("Token every remote request must carry: the first "
+                                                "line of FILE, or \"new\" for a random one kept in "
+                                                "<base dir>/http-token. Required beyond loopback."),
+                                 QStringLiteral("FILE")};
+
     Parser()
     {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -37,7 +48,7 @@ struct Parser
             QStringLiteral("Keystead hosts emulated router control panels: racks of panels "
                            "whose faces are used with the mouse, each running its own "
                            "firmware and talking to a router controller over UDP."));
-        parser.addOptions({help, version, logWindow, baseDir, imageDir});
+        parser.addOptions({help, version, logWindow, baseDir, imageDir, http, httpToken});
     }
 };
 
@@ -76,6 +87,12 @@ KST_CommandLine KST_CommandLine::parse(const QStringList &arguments)
         }
     }
     line.imageDir = p.parser.value(p.imageDir);
+    line.httpAddress = p.parser.value(p.http);
+    line.httpToken = p.parser.value(p.httpToken);
+    if (p.parser.isSet(p.httpToken) && !p.parser.isSet(p.http)) {
+        line.action = Error;
+        line.error = QStringLiteral("--http-token needs --http.");
+    }
     return line;
 }
 
@@ -84,7 +101,8 @@ KST_CommandLine::Action KST_CommandLine::earlyAction(const QStringList &argument
     // Options of this program and of Qt that take the next argument as
     // their value.
     static const QStringList withValue = {
-        QStringLiteral("basedir"), QStringLiteral("imdir"), QStringLiteral("platform"),
+        QStringLiteral("basedir"), QStringLiteral("imdir"), QStringLiteral("http"),
+        QStringLiteral("http-token"), QStringLiteral("platform"),
         QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
         QStringLiteral("plugin"), QStringLiteral("display"), QStringLiteral("style"),
         QStringLiteral("stylesheet"), QStringLiteral("session"), QStringLiteral("qwindowgeometry"),

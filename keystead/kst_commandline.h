@@ -6,6 +6,9 @@
 //   --basedir DIR   keep cfg.xml and the panel directories in DIR
 //   -imdir DIR      look for face pictures in DIR first (read by the face
 //                   picture container itself)
+//   --http ADDR:PORT        serve the remote API there
+//   --http-token FILE|new   the token it requires (a file's first line, or a
+//                           new random one kept in <base dir>/http-token)
 //   -h, --help      print the usage and exit
 //   -v, --version   print the version and build date and exit
 // Options of Qt itself (-platform, -display, ...) are taken out by the
@@ -23,6 +26,8 @@ struct KST_CommandLine
     bool logWindow = false;
     QString baseDir;  // empty: not given
     QString imageDir; // empty: not given
+    QString httpAddress; // empty: the remote API stays off
+    QString httpToken;   // empty: none
     QString error;    // for Error: what is wrong, one line
 
     // Reads arguments (the program name first).

@@ -159,6 +159,8 @@ void KST_PanelInstance::rebuildButtonSetter()
 {
     m_buttonSetter.reset();
     m_buttonSetter = std::make_unique<buttondriver::ButtonSetterImpl>();
+    connect(m_buttonSetter.get(), &buttondriver::ButtonSetterImpl::applied, this,
+            [this](const QList<qint32> &ids) { emit faceChanged(this, ids); });
     QMap<qint32, buttondriver::IButton *> buttons;
     if (m_face)
         m_face->collectButtons(buttons);
@@ -166,16 +168,23 @@ void KST_PanelInstance::rebuildButtonSetter()
     showFaceState(FaceStopped);
 }
 
-void KST_PanelInstance::showFaceState(int kind)
+std::vector<QByteArray> KST_PanelInstance::faceStateBatch(int kind)
 {
     static const quint8 colours[3][3] = {{0, 0, 0}, {0, 0, 64}, {64, 0, 0}};
     if (kind < 0 || kind > 2) {
         qCritical("unhandled switch %d (%s,%d)", kind, __FILE__, __LINE__);
-        return;
+        return {};
     }
     const quint8 *c = colours[kind];
-    sendToFace({buttondriver::makeText(buttondriver::ALL_BUTTONS, QByteArray(), 0),
-                buttondriver::makeColor(buttondriver::ALL_BUTTONS, c[0], c[1], c[2])});
+    return {buttondriver::makeText(buttondriver::ALL_BUTTONS, QByteArray(), 0),
+            buttondriver::makeColor(buttondriver::ALL_BUTTONS, c[0], c[1], c[2])};
+}
+
+void KST_PanelInstance::showFaceState(int kind)
+{
+    const std::vector<QByteArray> batch = faceStateBatch(kind);
+    if (!batch.empty())
+        sendToFace(batch);
 }
 
 void KST_PanelInstance::sendToFace(const std::vector<QByteArray> &batch)
@@ -455,6 +464,13 @@ int KST_PanelInstance::commLevelAfter(qint64 elapsedMs, int levelCount, int fade
         return 0;
     const qint64 level = levelCount - elapsedMs * levelCount / fadeMs;
     return level < 1 ? 0 : int(level);
+}
+
+int KST_PanelInstance::commLevelNow(int channel) const
+{
+    if (channel < 0 || channel >= CommChannels || m_state != Started)
+        return 0;
+    return commLevelAfter(m_clock() - m_commEvent[channel], m_commLevelCount, m_commFadeMs);
 }
 
 int KST_PanelInstance::commLevel(int channel, bool peek)

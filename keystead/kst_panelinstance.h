@@ -125,6 +125,11 @@ public:
     static int commLevelAfter(qint64 elapsedMs, int levelCount, int fadeMs);
     // The level right after an event.
     int commLevelCount() const { return m_commLevelCount; }
+    // A comm indication's level now (0 outside Started), leaving what
+    // commLevel reports as changed alone.
+    int commLevelNow(int channel) const;
+    // The two records that show a face kind (FaceKind) on every button.
+    static std::vector<QByteArray> faceStateBatch(int kind);
 
     QString errorText() const;
     // Why the stored values cannot run a panel (a port outside 0 to 65535,
@@ -184,6 +189,10 @@ signals:
     void panelStateChanged(KST_PanelInstance *panel);
     void onlineStateChanged(KST_PanelInstance *panel);
     void configLoaded(KST_PanelInstance *panel);
+    // The button driver applied records: what these items show changed.
+    void faceChanged(KST_PanelInstance *panel, const QList<qint32> &ids);
+    // The firmware sounded the buzzer.
+    void beeped(KST_PanelInstance *panel);
 
 private slots:
     void firm_stateMsg(TFW_IFirmwareCallback::StateMsg stateMsg);

@@ -361,6 +361,7 @@ void KST_PanelInstance::firm_stateMsg(TFW_IFirmwareCallback::StateMsg stateMsg)
         if (KST_Buzzer *buzzer = KST_Buzzer::instance())
             buzzer->beep();
         qDebug("buzzer ON");
+        emit beeped(this);
         break;
     case Cb::ST_BUZZER_OFF:
         if (KST_Buzzer *buzzer = KST_Buzzer::instance())

@@ -27,6 +27,7 @@
 #include <functional>
 
 class KST_Data;
+class KST_RemoteAccess;
 class KST_PanelInstance;
 class KST_PanelManagerItemDelegate;
 class KST_PanelTree;
@@ -65,6 +66,15 @@ public:
 
     KST_PanelTree *treeView() const { return m_treeView; }
     QLabel *errorLabel() const { return m_errorLabel; }
+    // The remote API the Tools menu switches on and off; the status bar
+    // shows the address to open while it is on.
+    void setRemoteAccess(KST_RemoteAccess *remote);
+    QLabel *remoteLabel() const { return m_remoteLabel; }
+    QAction *remoteAction() const { return m_actionRemote; }
+    // What actionRemoteApi asks for: the address to serve on, empty for
+    // off; false when the user cancelled. Tests replace it.
+    using AddressHook = std::function<bool(const QString &current, QString *address)>;
+    void setAddressHook(AddressHook hook) { m_addressHook = std::move(hook); }
     QAction *addPanelAction() const { return m_actionPanelNew; }
     QAction *addRackAction() const { return m_actionRackNew; }
     QAction *deleteAction() const { return m_actionDelete; }
@@ -124,6 +134,12 @@ private:
     QAction *m_actionAbout = nullptr;
     QAction *m_actionQuit = nullptr;
     QAction *m_actionTrace = nullptr;
+    QAction *m_actionRemote = nullptr;
+    QLabel *m_remoteLabel = nullptr;
+    KST_RemoteAccess *m_remote = nullptr;
+    AddressHook m_addressHook;
+    void actionRemoteApi();
+    void updateRemoteLabel();
     QPointer<KST_Data> m_model;
     KST_PanelManagerItemDelegate *m_delegate = nullptr;
     QTimer m_commTimer;

@@ -2,6 +2,7 @@
 // handler around the event loop.
 
 #include "kst_app.h"
+#include "kst_remoteaccess.h"
 #include "kst_commandline.h"
 #include "kst_crash_handler.h"
 #include "kst_dirs.h"
@@ -208,6 +209,21 @@ int main(int argc, char **argv)
         const QString base = baseDir();
         if (!base.isEmpty())
             installCrashHandler(base);
+    }
+
+    if (!app->commandLine().httpAddress.isEmpty()) {
+        QString why, made;
+        if (!app->remoteAccess()->start(app->commandLine().httpAddress, app->commandLine().httpToken,
+                                        &why, &made)) {
+            std::fprintf(stderr, "keystead: %s\n", qPrintable(why));
+            LIB_MessageHandler::setShuttingDown(true);
+            app.reset();
+            return 2;
+        }
+        if (!made.isEmpty())
+            std::fprintf(stderr, "http-token %s (kept in %s)\n",
+                         app->remoteAccess()->token().constData(), qPrintable(made));
+        std::fprintf(stderr, "http %s\n", qPrintable(app->remoteAccess()->url()));
     }
 
     std::unique_ptr<QSocketNotifier> notifier = quitSignals ? quitNotifier(app.get()) : nullptr;

@@ -8,6 +8,7 @@
 Connector::Connector(PAN_Item *item, PAN_Limiter *limiter, bool useItemText, QObject *parent)
     : QObject(parent), m_item(item), m_limiter(limiter), m_useItemText(useItemText)
 {
+    m_shown.kind = kind();
 }
 
 Connector::~Connector()
@@ -47,6 +48,7 @@ qint32 Connector::kind() const
 
 void Connector::setColor(quint8 red, quint8 green, quint8 blue)
 {
+    m_shown.setColor(red, green, blue);
     if (isDisplay())
         return; // displays have their own colours
     const QColor c(red, green, blue);
@@ -58,6 +60,7 @@ void Connector::setColor(quint8 red, quint8 green, quint8 blue)
 
 void Connector::setImage(const buttondriver::FaceImage &image, qint32 imageId)
 {
+    m_shown.setImage(image, imageId);
     m_image = image;
     m_imageId = imageId;
     m_pictureValid = true;
@@ -71,6 +74,7 @@ void Connector::setImage(const buttondriver::FaceImage &image, qint32 imageId)
 
 void Connector::setText(const QString &text, qint32 flags)
 {
+    m_shown.setText(text, flags);
     m_pictureValid = false;
     m_text = text;
     m_flags = flags;

@@ -6,6 +6,7 @@
 // update limiter, which applies them to the item in batches (through the
 // apply operations below); without a limiter they are applied at once.
 
+#include "button_shown.h"
 #include "face_image.h"
 #include "ibutton.h"
 
@@ -16,7 +17,7 @@
 class PAN_Item;
 class PAN_Limiter;
 
-class Connector : public QObject, public buttondriver::IButton
+class Connector : public QObject, public buttondriver::IButton, public buttondriver::ShownSource
 {
     Q_OBJECT
 
@@ -37,6 +38,9 @@ public:
     qint32 kind() const override;
     void setTag(qint32 tag) override { m_tag = tag; }
     qint32 tag() const override { return m_tag; }
+
+    // What the driver last set, as the face shows it.
+    const buttondriver::ButtonShown &shown() const override { return m_shown; }
 
     PAN_Item *item() const { return m_item; }
     bool useItemText() const { return m_useItemText; }
@@ -69,6 +73,7 @@ private:
     qint32 m_imageId = -1;
     IButton *m_mapped = nullptr;
     qint32 m_tag = -1;
+    buttondriver::ButtonShown m_shown;
 };
 
 #endif

@@ -1,5 +1,7 @@
 #include "pan_uibuilder.h"
 
+#include "pan_placement.h"
+
 #include "pan_imagecontainer.h"
 #include "pan_item.h"
 
@@ -147,64 +149,15 @@ bool PAN_UIBuilder::setup()
 
 bool PAN_UIBuilder::addGroup(const PAN_Layout::Group &g, qreal *z)
 {
-    const PAN_Layout &L = *m_layout;
-    if (!L.hasSize(g.size)) {
-        qCritical("PAN_UIBuilder: size not found %s (%s,%d)", qPrintable(g.size), __FILE__,
-                  __LINE__);
+    QList<PAN_Item::Setup> places;
+    if (!PAN_placeGroup(*m_layout, g, MaxItems - m_items.size(), &places))
         return false;
-    }
-    const QSize size = L.size(g.size);
-    const int type = PAN_Item::typeFromText(g.type);
-    if (type == PAN_Item::TypeNone) {
-        qCritical("PAN_UIBuilder::setup, invalid type %s (%s,%d)", qPrintable(g.type), __FILE__,
-                  __LINE__);
-        return false;
-    }
-    const PAN_Layout::ImageSequence sequence = L.sequence(g.sequence);
-
-    // The listed ids first, then the range; the counts are checked before
-    // anything is expanded.
-    auto rangeCount = [](int first, int last) -> qint64 {
-        return (first != -1 && last != -1 && first <= last) ? qint64(last) - first + 1 : 0;
-    };
-    const qint64 ids = g.itemIds.size() + rangeCount(g.idFirst, g.idLast);
-    const qint64 shafts = rangeCount(g.shaftIdFirst, g.shaftIdLast);
-    if (ids + m_items.size() > MaxItems || shafts > MaxItems) {
-        qCritical("PAN_UIBuilder::setup, too many items in group %s (%s,%d)", qPrintable(g.name),
-                  __FILE__, __LINE__);
-        return false;
-    }
-    QList<int> idList = g.itemIds;
-    for (qint64 id = g.idFirst; rangeCount(g.idFirst, g.idLast) && id <= g.idLast; ++id)
-        idList << int(id);
-    QList<int> shaftList;
-    for (qint64 id = g.shaftIdFirst; shafts && id <= g.shaftIdLast; ++id)
-        shaftList << int(id);
-
-    const double step = double(size.width()) + g.spacing;
-    for (int i = 0; i < idList.size(); ++i) {
-        const int id = idList.at(i);
-        if (id == -1)
-            continue; // an empty place
-        PAN_Item::Setup s;
-        s.type = type;
-        s.id = id;
-        s.shaftId = i < shaftList.size() ? shaftList.at(i) : -1;
-        s.name = g.name;
-        s.pos = QPointF(double(g.offsetX) + i * step, double(g.offsetY));
-        s.size = QSizeF(size);
-        s.sequence = sequence;
-        s.pushable = g.pushable;
-        s.keepAspect = g.keepAspect;
-        s.vacuumLineCount = g.vacuumLineCount;
-        s.vacuumCharPerLine = g.vacuumCharPerLine;
-        s.ledType = (type == PAN_Item::TypeLED || type == PAN_Item::TypeLCD) ? g.ledType
-                                                                               : PAN_Layout::LedPlain;
+    for (const PAN_Item::Setup &s : std::as_const(places)) {
         PAN_Item *item = new PAN_Item(s, m_images, m_callback);
         item->setZValue((*z)++);
         m_scene->addItem(item);
         m_items.append(item);
-        if (type == PAN_Item::TypeShaft)
+        if (s.type == PAN_Item::TypeShaft)
             m_shafts.insert(item->shaftId(), item);
     }
     return true;

@@ -94,6 +94,59 @@ void ButtonSetterImpl::process_messages(const std::vector<QByteArray> &batch)
 {
     for (const QByteArray &record : batch)
         dispatch(record);
+    reportTouched();
+}
+
+void ButtonSetterImpl::touch(IButton *b)
+{
+    m_touched.append(b->id());
+    if (b->isVirtual())
+        if (IButton *p = b->mapped())
+            m_touched.append(p->id());
+}
+
+void ButtonSetterImpl::reportTouched()
+{
+    if (m_touched.isEmpty())
+        return;
+    QList<qint32> ids;
+    ids.swap(m_touched);
+    if (ids.size() > 1) {
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    }
+    emit applied(ids);
+}
+
+bool ButtonSetterImpl::flashInfo(IButton *button, FlashInfo *info) const
+{
+    const auto it = m_flashing.find(button);
+    if (it == m_flashing.end())
+        return false;
+    const FlashState &f = it->second;
+    std::copy(f.color1, f.color1 + 3, info->color1);
+    std::copy(f.color2, f.color2 + 3, info->color2);
+    info->ms1 = f.ms1;
+    info->ms2 = f.ms2;
+    // The counter has been advanced past the colour shown last.
+    const qint64 t1 = std::max<qint64>(1, f.ms1 / 20);
+    info->phase = (f.counter > t1) ? 1 : 0;
+    return true;
+}
+
+bool ButtonSetterImpl::animInfo(IButton *button, AnimInfo *info) const
+{
+    const auto it = m_animations.find(button);
+    if (it == m_animations.end())
+        return false;
+    const AnimState &a = it->second;
+    info->scroll = a.scroll.active;
+    info->text = a.scroll.text;
+    info->flags = a.scroll.flags;
+    info->imageIds = a.imageIds;
+    info->rate = a.rate;
+    info->repeat = a.repeat;
+    return true;
 }
 
 // One record; whatever is wrong with it is reported and stays with it.
@@ -175,6 +228,7 @@ void ButtonSetterImpl::applyColor(qint32 id, IButton *b, const quint8 (&rgb)[3])
     if (m_observer)
         m_observer->colorApplied(id, red, green, blue);
     m_flashing.erase(b); // a plain colour ends a flash
+    touch(b);
 }
 
 void ButtonSetterImpl::color2(const Record &r)
@@ -205,6 +259,7 @@ void ButtonSetterImpl::applyColor2(IButton *b, const Record &r)
     f.ms2 = r.ms2;
     f.counter = 0;
     m_flashing[b] = f; // shown from the next tick on
+    touch(b);
     startTimer();
 }
 
@@ -250,6 +305,7 @@ void ButtonSetterImpl::applyText(qint32 id, IButton *b, const QString &text, qui
             a.repeat = 0;
             a.rate = 60;
             m_animations[b] = std::move(a);
+            touch(b);
             startTimer();
             return;
         }
@@ -258,6 +314,7 @@ void ButtonSetterImpl::applyText(qint32 id, IButton *b, const QString &text, qui
     b->setText(text, qint32(flags));
     if (m_observer)
         m_observer->textApplied(id, text, qint32(flags));
+    touch(b);
 }
 
 // ---- Pictures -------------------------------------------------------------
@@ -305,6 +362,7 @@ void ButtonSetterImpl::applyButtonImage(qint32 id, IButton *b, qint32 imageId,
     b->setImage(image, imageId);
     if (m_observer)
         m_observer->imageApplied(id, image, imageId);
+    touch(b);
 }
 
 void ButtonSetterImpl::imageSeq(const Record &r)
@@ -315,8 +373,10 @@ void ButtonSetterImpl::imageSeq(const Record &r)
     a.rate = r.rate;
     if (r.id == ALL_BUTTONS) {
         for (auto it = m_buttons.cbegin(); it != m_buttons.cend(); ++it)
-            if (takesAllButtonPictures(it.key(), it.value()))
+            if (takesAllButtonPictures(it.key(), it.value())) {
                 m_animations[it.value()] = a;
+                touch(it.value());
+            }
     } else {
         IButton *b = button(r.id);
         if (!b) {
@@ -324,6 +384,7 @@ void ButtonSetterImpl::imageSeq(const Record &r)
             return;
         }
         m_animations[b] = a;
+        touch(b);
     }
     if (!m_animations.empty())
         startTimer();
@@ -369,6 +430,7 @@ void ButtonSetterImpl::mapVirtual(qint32 virtualId, qint32 physicalId)
         old->setMapped(nullptr);
     v->setMapped(p);
     p->setMapped(v);
+    touch(v);
 }
 
 // ---- Brightness -------------------------------------------------------------

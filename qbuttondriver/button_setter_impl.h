@@ -65,6 +65,39 @@ public:
     bool isFlashing(IButton *button) const { return m_flashing.count(button) != 0; }
     bool isAnimating(IButton *button) const { return m_animations.count(button) != 0; }
 
+    // The button table (physical buttons, and the virtual ones made since).
+    const QMap<qint32, IButton *> &buttons() const { return m_buttons; }
+
+    // A flash between two colours (scaled as shown); phase 0 while the
+    // first colour shows (and before the first tick), 1 while the second.
+    struct FlashInfo
+    {
+        quint8 color1[3];
+        quint8 color2[3];
+        quint32 ms1;
+        quint32 ms2;
+        int phase;
+    };
+    bool flashInfo(IButton *button, FlashInfo *info) const;
+    // An animation: a scrolling legend (its text and flags) or a picture
+    // sequence (its image ids, rate and repeat count).
+    struct AnimInfo
+    {
+        bool scroll = false;
+        QString text;
+        quint32 flags = 0;
+        std::vector<qint32> imageIds;
+        quint32 rate = 0;
+        quint32 repeat = 0;
+    };
+    bool animInfo(IButton *button, AnimInfo *info) const;
+
+signals:
+    // What the buttons of these ids show has changed: a batch has been
+    // applied, or an animation ended. Flash phases and animation frames are
+    // not reported: they follow from flashInfo and animInfo.
+    void applied(const QList<qint32> &ids);
+
 public slots:
     // One 20 ms step of flashing and animations.
     void update_timer();
@@ -82,6 +115,8 @@ private:
     struct TextScroll
     {
         bool active = false;
+        QString text;
+        quint32 flags = 0;
         int steps = 0;
         int leadIn = 40;
         int tail = 10;
@@ -100,6 +135,10 @@ private:
     };
 
     void dispatch(const QByteArray &bytes);
+    // Notes that what b shows changed (for a mapped virtual button, its
+    // partner's too).
+    void touch(IButton *b);
+    void reportTouched();
     IButton *button(qint32 id) const;
     int levelFor(const IButton *b) const;
     void startTimer();
@@ -137,6 +176,7 @@ private:
     int m_lcdLevel = 100;
     QString m_levelFile;
     QTimer m_timer;
+    QList<qint32> m_touched;
 };
 
 } // namespace buttondriver

@@ -32,6 +32,8 @@ bool ButtonSetterImpl::setupScroll(const QString &text, quint32 flags, TextScrol
     if (steps <= 1)
         return false; // fits: shown as plain text
     scroll->active = true;
+    scroll->text = text;
+    scroll->flags = flags;
     scroll->steps = steps;
     scroll->wide = FaceImage(chars);
     renderLegend(scroll->wide, text, int(flags));
@@ -123,8 +125,11 @@ void ButtonSetterImpl::update_timer()
         }
         ++a.tick;
     }
-    for (IButton *b : finished)
+    for (IButton *b : finished) {
         m_animations.erase(b);
+        touch(b);
+    }
+    reportTouched();
 
     if (m_flashing.empty() && m_animations.empty())
         m_timer.stop();

@@ -3,6 +3,7 @@
 //   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
 //            [--inject] [--trace] [--panels N [--port-base P] [--verbose]]
+//            [--http ADDR:PORT [--http-token FILE|new]]
 //
 // Hosts N panels (default 1) in this process as Keystead hosts them, on
 // ports P, P+1, ... of the address (P: --port-base, else --port). Standard
@@ -22,6 +23,12 @@
 // its configuration file switches it on) goes to standard error as well,
 // each line of its "trace.txt" as "trace <line>" (after the panel's port
 // when there are several).
+// With --http, the remote API (JSON over HTTP, events over WebSocket) reads
+// back what every key of every panel shows, from a face kept without
+// drawing, and presses keys; each panel's uid is its port. It listens on
+// loopback unless told otherwise; any other address needs a token. With
+// --http the program ends on "stop", a signal or the end of input, not
+// when its panels have stopped.
 // Exit status: 0 once every firmware thread finished, 1 when one would not
 // stop, 2 when a panel could not be started (the library cannot be copied,
 // loaded or resolved, the injector cannot listen, or the open-files limit
@@ -31,6 +38,8 @@
 #include "kst_open_files.h"
 #include "kst_tracefollower.h"
 #include "panel_rack.h"
+#include "panel_remote.h"
+#include "rm_server.h"
 #include "proc_stats.h"
 
 #include <QCommandLineParser>
@@ -63,8 +72,9 @@ void onTerminationSignal(int)
 class PanelRunner : public QObject
 {
 public:
-    PanelRunner(PanelRack *rack, bool stopAtEof, bool verbose)
-        : m_rack(rack), m_stopAtEof(stopAtEof), m_single(rack->size() == 1), m_verbose(verbose)
+    PanelRunner(PanelRack *rack, bool stopAtEof, bool verbose, bool keepRunning)
+        : m_rack(rack), m_stopAtEof(stopAtEof), m_single(rack->size() == 1), m_verbose(verbose),
+          m_keepRunning(keepRunning)
     {
         if (m_single || m_verbose)
             connect(rack, &PanelRack::eventLine, this, &PanelRunner::onEventLine);
@@ -123,6 +133,9 @@ private:
 
     void onFinished()
     {
+        // Panels stopped through the remote API may be started again.
+        if (m_keepRunning && !m_stopping)
+            return;
         const PanelRack::Counts c = m_rack->counts();
         if (c.stuck > 0) {
             // Its thread still runs the library's code: neither unload it
@@ -197,6 +210,7 @@ private:
     bool m_stopAtEof;
     bool m_single;
     bool m_verbose;
+    bool m_keepRunning;
     std::deque<QString> m_commands;
     bool m_sleeping = false;
     bool m_inputEnded = false;
@@ -309,8 +323,18 @@ int main(int argc, char **argv)
     const QCommandLineOption traceOpt(
         QStringLiteral("trace"),
         QStringLiteral("Switch the panels' protocol trace on and print its lines to standard error."));
+    const QCommandLineOption httpOpt(
+        QStringLiteral("http"),
+        QStringLiteral("Serve the remote API on ADDR:PORT (loopback unless told otherwise)."),
+        QStringLiteral("ADDR:PORT"));
+    const QCommandLineOption httpTokenOpt(
+        QStringLiteral("http-token"),
+        QStringLiteral("Token every request must carry: the first line of FILE, or \"new\" for a "
+                       "random one written to <workdir>/http-token. Required beyond loopback."),
+        QStringLiteral("FILE"));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
-                       untilSignalOpt, injectOpt, traceOpt, panelsOpt, portBaseOpt, verboseOpt});
+                       untilSignalOpt, injectOpt, traceOpt, panelsOpt, portBaseOpt, verboseOpt,
+                       httpOpt, httpTokenOpt});
     parser.process(app);
 
     bool ok = false;
@@ -346,6 +370,25 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    remote::Endpoint httpAt;
+    if (parser.isSet(httpOpt)) {
+        QString why;
+        if (!remote::parseEndpoint(parser.value(httpOpt), &httpAt, &why)) {
+            fprintf(stderr, "panelrun: --http %s\n", qPrintable(why));
+            return 2;
+        }
+        if (!httpAt.address.isLoopback() && !parser.isSet(httpTokenOpt)) {
+            fprintf(stderr,
+                    "panelrun: --http %s can be reached from other machines: give --http-token FILE "
+                    "(its first line is the token) or --http-token new (a random token)\n",
+                    qPrintable(parser.value(httpOpt)));
+            return 2;
+        }
+    } else if (parser.isSet(httpTokenOpt)) {
+        fprintf(stderr, "panelrun: --http-token needs --http\n");
+        return 2;
+    }
+
     QTemporaryDir tempDir;
     QString workDir = parser.value(workdirOpt);
     if (workDir.isEmpty()) {
@@ -365,6 +408,7 @@ int main(int argc, char **argv)
     options.workDir = workDir;
     options.config = parser.value(configOpt);
     options.inject = parser.isSet(injectOpt);
+    options.headlessFaces = parser.isSet(httpOpt);
     const bool verbose = parser.isSet(verboseOpt);
     // A rack of many panels reports in summaries: per-panel texts and
     // records only when they are printed.
@@ -374,7 +418,32 @@ int main(int argc, char **argv)
     PanelRack rack(options);
 
     const bool stopAtEof = runMs < 0 && !parser.isSet(untilSignalOpt);
-    PanelRunner runner(&rack, stopAtEof, verbose);
+    PanelRunner runner(&rack, stopAtEof, verbose, parser.isSet(httpOpt));
+
+    PanelRemoteHost remoteHost(&rack);
+    remote::Server server(&remoteHost);
+    if (parser.isSet(httpOpt)) {
+        QByteArray token;
+        QString why;
+        const QString tokenArg = parser.value(httpTokenOpt);
+        if (tokenArg == QLatin1String("new")) {
+            QString path;
+            QDir().mkpath(workDir);
+            if (!remote::makeTokenFile(workDir, &token, &path, &why)) {
+                fprintf(stderr, "panelrun: %s\n", qPrintable(why));
+                return 2;
+            }
+            fprintf(stderr, "http-token %s (kept in %s)\n", token.constData(), qPrintable(path));
+        } else if (!tokenArg.isEmpty() && !remote::readTokenFile(tokenArg, &token, &why)) {
+            fprintf(stderr, "panelrun: %s\n", qPrintable(why));
+            return 2;
+        }
+        if (!server.start(httpAt, token, &why)) {
+            fprintf(stderr, "panelrun: %s\n", qPrintable(why));
+            return 2;
+        }
+        event_printer::writeLine("http " + server.url().toUtf8());
+    }
 
     if (::pipe(s_signalPipe) == 0) {
         auto *notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, &app);

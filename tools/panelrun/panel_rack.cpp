@@ -3,8 +3,13 @@
 #include "event_printer.h"
 #include "injected_keys.h"
 #include "injector.h"
+#include "button_setter_impl.h"
 #include "kst_open_files.h"
+#include "kst_panelinstance.h"
+#include "pan_headlessface.h"
 #include "panel_host.h"
+
+#include <QElapsedTimer>
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +23,14 @@ enum { StopRetryMs = 100, StopAttempts = 5 };
 QByteArray portLabel(int port)
 {
     return QByteArray::number(port);
+}
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
 }
 
 } // namespace
@@ -52,8 +65,22 @@ PanelRack::PanelRack(const Options &options, QObject *parent)
     : QObject(parent), m_options(options)
 {
     m_panels.resize(size_t(qMax(0, options.count)));
-    for (int i = 0; i < size(); ++i)
-        m_panels[size_t(i)].port = port(i);
+    for (int i = 0; i < size(); ++i) {
+        Panel &p = m_panels[size_t(i)];
+        p.port = port(i);
+        if (!options.headlessFaces)
+            continue;
+        // The face Keystead builds for the type, without drawing; its level
+        // file is none, as a desktop host has none.
+        p.face = std::make_unique<PAN_HeadlessFace>();
+        p.face->load(QStringLiteral("layout_") + options.type.toLower() + QStringLiteral(".xml"));
+        p.setter = std::make_unique<buttondriver::ButtonSetterImpl>();
+        p.setter->setButtons(p.face->buttons());
+        const int at = p.port;
+        connect(p.setter.get(), &buttondriver::ButtonSetterImpl::applied, this,
+                [this, at](const QList<qint32> &ids) { emit faceChanged(at, ids); });
+        showFaceState(p, KST_PanelInstance::FaceStopped);
+    }
     m_startTimer.setInterval(0);
     connect(&m_startTimer, &QTimer::timeout, this, &PanelRack::startNext);
 }
@@ -184,6 +211,12 @@ bool PanelRack::startPanel(Panel &p)
         connect(host, &PanelHost::textReported, this,
                 [this, port](const QString &t) { emit eventLine(port, event_printer::firmMsgLine(t)); },
                 Qt::QueuedConnection);
+    if (p.setter) {
+        buttondriver::ButtonSetterImpl *setter = p.setter.get();
+        connect(host, &PanelHost::recordsReported, setter,
+                [setter](const std::vector<QByteArray> &records) { setter->process_messages(records); },
+                Qt::QueuedConnection);
+    }
     if (m_options.recordLines) {
         connect(host, &PanelHost::recordsReported, this,
                 [this, port](const std::vector<QByteArray> &records) {
@@ -208,6 +241,9 @@ bool PanelRack::startPanel(Panel &p)
                                    + QByteArray::number(p.injector->serverPort()));
     }
     p.state = State::Starting;
+    p.errorText.clear();
+    showFaceState(p, KST_PanelInstance::FaceStarting);
+    emit panelChanged(p.port);
     host->firmware()->start(m_options.type, m_options.ip, p.port, configPath);
     return true;
 }
@@ -217,7 +253,10 @@ void PanelRack::failStart(Panel &p, const QString &why)
     unloadPanel(p);
     p.state = State::Failed;
     p.error = true;
+    p.errorText = why;
     ++m_failed;
+    showFaceState(p, KST_PanelInstance::FaceFailed);
+    emit panelChanged(p.port);
     if (size() == 1)
         emit rackMessage("panelrun: " + why.toLocal8Bit());
     else
@@ -254,14 +293,19 @@ void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
             requestStop(index);
         break;
     case TFW_IFirmwareCallback::ST_RUNNING:
-        if (p.state == State::Starting)
+        if (p.state == State::Starting) {
             p.state = State::Running;
+            emit panelChanged(p.port);
+        }
         break;
     case TFW_IFirmwareCallback::ST_ONLINE:
-        p.online = true;
-        break;
     case TFW_IFirmwareCallback::ST_OFFLINE:
-        p.online = false;
+        p.online = msg == TFW_IFirmwareCallback::ST_ONLINE;
+        emit panelChanged(p.port);
+        break;
+    case TFW_IFirmwareCallback::ST_CONFIG_LOADED:
+        p.configLoaded = true;
+        emit panelChanged(p.port);
         break;
     case TFW_IFirmwareCallback::ST_UDP_BIND_ERROR:
     case TFW_IFirmwareCallback::ST_FTP_BIND_ERROR:
@@ -269,11 +313,18 @@ void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
         // As Keystead does: a panel that cannot serve its port is stopped
         // and stays in error.
         p.error = true;
+        p.errorText = msg == TFW_IFirmwareCallback::ST_UDP_BIND_ERROR
+                          ? QStringLiteral("Could not bind socket to port %1.  ").arg(p.port)
+                      : msg == TFW_IFirmwareCallback::ST_FTP_BIND_ERROR ? QStringLiteral("Ftp error (bind).")
+                                                                        : QStringLiteral("Ftp error.");
         requestStop(index);
+        emit panelChanged(p.port);
         break;
     case TFW_IFirmwareCallback::ST_STOPPING:
-        if (p.state == State::Starting || p.state == State::Running)
+        if (p.state == State::Starting || p.state == State::Running) {
             p.state = State::Stopping;
+            emit panelChanged(p.port);
+        }
         break;
     case TFW_IFirmwareCallback::ST_THREAD_FINISHED:
         if (p.state == State::Starting || p.state == State::Running || p.state == State::Stopping) {
@@ -281,7 +332,21 @@ void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
             unloadPanel(p);
             p.state = State::Finished;
             p.online = false;
+            showFaceState(p, KST_PanelInstance::FaceStopped);
+            emit panelChanged(p.port);
         }
+        break;
+    case TFW_IFirmwareCallback::ST_UDP_SENT:
+        p.commEvent[0] = monotonicMs();
+        break;
+    case TFW_IFirmwareCallback::ST_UDP_RECEIVED:
+        p.commEvent[1] = monotonicMs();
+        break;
+    case TFW_IFirmwareCallback::ST_UDP_SEND_FAILED:
+        p.commEvent[2] = monotonicMs();
+        break;
+    case TFW_IFirmwareCallback::ST_BUZZER_ON:
+        emit beeped(p.port);
         break;
     default:
         break;
@@ -359,6 +424,89 @@ int PanelRack::sendKey(int key, bool pressed, int port)
         ++sent;
     }
     return sent;
+}
+
+void PanelRack::showFaceState(Panel &p, int kind)
+{
+    if (p.setter)
+        p.setter->process_messages(KST_PanelInstance::faceStateBatch(kind));
+}
+
+QString PanelRack::stateText(int index) const
+{
+    const Panel &p = m_panels[size_t(index)];
+    switch (p.state) {
+    case State::Starting: return QStringLiteral("starting");
+    case State::Running: return QStringLiteral("started");
+    case State::Stopping: return QStringLiteral("stopping");
+    case State::Failed:
+    case State::Stuck: return QStringLiteral("error");
+    case State::Idle:
+    case State::Finished: return p.error ? QStringLiteral("error") : QStringLiteral("stopped");
+    }
+    return QStringLiteral("stopped");
+}
+
+QString PanelRack::errorText(int index) const
+{
+    const Panel &p = m_panels[size_t(index)];
+    if (p.state == State::Stuck)
+        return QStringLiteral("the firmware thread did not stop");
+    return stateText(index) == QLatin1String("error") ? p.errorText : QString();
+}
+
+bool PanelRack::isOnline(int index) const
+{
+    return m_panels[size_t(index)].online;
+}
+
+bool PanelRack::isConfigLoaded(int index) const
+{
+    return m_panels[size_t(index)].configLoaded;
+}
+
+buttondriver::ButtonSetterImpl *PanelRack::buttonSetter(int index) const
+{
+    return m_panels[size_t(index)].setter.get();
+}
+
+const PAN_HeadlessFace *PanelRack::face(int index) const
+{
+    return m_panels[size_t(index)].face.get();
+}
+
+int PanelRack::commLevel(int index, int channel) const
+{
+    const Panel &p = m_panels[size_t(index)];
+    if (channel < 0 || channel > 2 || p.state != State::Running)
+        return 0;
+    return KST_PanelInstance::commLevelAfter(monotonicMs() - p.commEvent[channel], 4, 500);
+}
+
+bool PanelRack::startPanelAt(int port, QString *why)
+{
+    const int i = indexOfPort(port);
+    if (i < 0) {
+        *why = QStringLiteral("no panel %1").arg(port);
+        return false;
+    }
+    Panel &p = m_panels[size_t(i)];
+    if (m_stopAll) {
+        *why = QStringLiteral("panelrun is stopping");
+        return false;
+    }
+    if (p.state != State::Finished && p.state != State::Failed) {
+        *why = QStringLiteral("panel %1 is %2").arg(port).arg(stateText(i));
+        return false;
+    }
+    p.error = false;
+    p.errorText.clear();
+    m_finishedReported = false;
+    if (!startPanel(p)) {
+        *why = p.errorText;
+        return false;
+    }
+    return true;
 }
 
 void PanelRack::unloadPanel(Panel &p)

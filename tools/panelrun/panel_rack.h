@@ -12,6 +12,10 @@
 
 class PanelHost;
 class InjectedKeys;
+class PAN_HeadlessFace;
+namespace buttondriver {
+class ButtonSetterImpl;
+}
 namespace collector {
 class Injector;
 }
@@ -52,6 +56,10 @@ public:
         // lines (state lines do whenever eventLine is connected).
         bool textLines = true;
         bool recordLines = true;
+        // Each panel keeps a face without drawing: its layout's items, and
+        // a button driver that applies the firmware's records to them, so
+        // that what every key shows can be read back.
+        bool headlessFaces = false;
     };
 
     struct Counts
@@ -88,6 +96,24 @@ public:
     int sendKey(int key, bool pressed, int port);
 
     Counts counts() const;
+
+    // What a remote client reads of panel index (with headlessFaces).
+    // "stopped", "starting", "started", "stopping" or "error".
+    QString stateText(int index) const;
+    QString errorText(int index) const;
+    bool isOnline(int index) const;
+    bool isConfigLoaded(int index) const;
+    // The face's level file-less button driver and face, or null.
+    buttondriver::ButtonSetterImpl *buttonSetter(int index) const;
+    const PAN_HeadlessFace *face(int index) const;
+    // A comm indication as Keystead's fades: channel 0 transmit, 1 receive,
+    // 2 send failure; 4 right after the event, 0 half a second later.
+    int commLevel(int index, int channel) const;
+    // Starts a panel again that has stopped or failed to start; false with
+    // why when it runs or the rack is stopping.
+    bool startPanelAt(int port, QString *why);
+    QString typeName() const { return m_options.type; }
+    QString address() const { return m_options.ip; }
     // Every start attempted and no panel left starting, running or stopping.
     bool finished() const;
     // Every start attempted and none still starting: key commands reach
@@ -104,6 +130,12 @@ signals:
     void allSettled();
     // finished() became true.
     void allFinished();
+    // A panel's state, online state or configuration changed.
+    void panelChanged(int port);
+    // With headlessFaces: what these items of a panel show changed.
+    void faceChanged(int port, const QList<qint32> &ids);
+    // A panel sounded its buzzer.
+    void beeped(int port);
 
 private:
     // Stuck: the thread would not stop; its copy stays loaded.
@@ -121,7 +153,13 @@ private:
         std::unique_ptr<PanelHost> host;
         std::unique_ptr<InjectedKeys> keys;
         std::unique_ptr<collector::Injector> injector;
+        QString errorText;
+        bool configLoaded = false;
+        qint64 commEvent[3] = {-1000000, -1000000, -1000000};
+        std::unique_ptr<PAN_HeadlessFace> face;
+        std::unique_ptr<buttondriver::ButtonSetterImpl> setter;
     };
+    void showFaceState(Panel &p, int kind);
 
     void startNext();
     bool startPanel(Panel &p);

@@ -1,0 +1,191 @@
+#include "rm_events.h"
+
+#include "rm_host.h"
+#include "rm_json.h"
+#include "rm_router.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QWebSocket>
+
+namespace remote {
+
+namespace {
+
+QString text(const QJsonObject &o)
+{
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+EventHub::EventHub(Host *host, Router *router, QObject *parent)
+    : QObject(parent), m_host(host), m_router(router),
+      m_server(QStringLiteral("Tessaline"), QWebSocketServer::NonSecureMode)
+{
+    m_server.setMaxPendingConnections(MaxClients);
+    connect(&m_server, &QWebSocketServer::newConnection, this, &EventHub::onNewConnection);
+    connect(host, &Host::itemsChanged, this, &EventHub::onItems);
+    connect(host, &Host::panelChanged, this, &EventHub::onPanel);
+    connect(host, &Host::beeped, this, &EventHub::onBeep);
+}
+
+EventHub::~EventHub()
+{
+    for (Client &c : m_clients) {
+        c.ws->disconnect(this);
+        c.ws->abort();
+        delete c.ws;
+    }
+}
+
+void EventHub::take(QTcpSocket *socket)
+{
+    ++m_handshakes;
+    // A handshake that never completes gives its place back.
+    connect(socket, &QObject::destroyed, this, [this] {
+        if (m_handshakes > 0)
+            --m_handshakes;
+    });
+    m_server.handleConnection(socket);
+    // The upgrade request is already waiting in the socket.
+    QTimer::singleShot(0, socket, [socket] { emit socket->readyRead(); });
+}
+
+void EventHub::onNewConnection()
+{
+    while (QWebSocket *ws = m_server.nextPendingConnection()) {
+        if (m_handshakes > 0)
+            --m_handshakes;
+        ws->setParent(this);
+        ws->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
+        ws->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
+        Client c;
+        c.ws = ws;
+        int uid = -1;
+        const QString panel = QUrlQuery(ws->requestUrl()).queryItemValue(QStringLiteral("panel"));
+        if (!panel.isEmpty() && parseNumber(panel.toLatin1(), &uid))
+            c.panel = uid;
+        m_clients.append(c);
+        connect(ws, &QWebSocket::disconnected, this, [this, ws] { remove(ws); });
+        connect(ws, &QWebSocket::textMessageReceived, this, [this, ws](const QString &message) {
+            for (Client &c : m_clients)
+                if (c.ws == ws)
+                    sendTo(c, text(m_router->command(message.toUtf8())));
+        });
+        connect(ws, &QWebSocket::binaryMessageReceived, this, [this, ws](const QByteArray &) {
+            QJsonObject o;
+            o.insert(QStringLiteral("type"), QStringLiteral("reply"));
+            o.insert(QStringLiteral("status"), 400);
+            o.insert(QStringLiteral("error"), QStringLiteral("messages are JSON text"));
+            for (Client &c : m_clients)
+                if (c.ws == ws)
+                    sendTo(c, text(o));
+        });
+    }
+    emit clientCountChanged(clientCount());
+}
+
+void EventHub::remove(QWebSocket *ws)
+{
+    for (qsizetype i = 0; i < m_clients.size(); ++i) {
+        if (m_clients[i].ws == ws) {
+            m_clients.removeAt(i);
+            ws->deleteLater();
+            emit clientCountChanged(clientCount());
+            return;
+        }
+    }
+}
+
+bool EventHub::wanted(int uid) const
+{
+    for (const Client &c : m_clients)
+        if (!c.closing && (c.panel < 0 || c.panel == uid))
+            return true;
+    return false;
+}
+
+void EventHub::sendTo(Client &c, const QString &message)
+{
+    if (c.closing)
+        return;
+    c.ws->sendTextMessage(message);
+    if (c.ws->bytesToWrite() <= MaxQueueBytes)
+        return;
+    // It does not read what it is sent: close it, and cut it off if it
+    // does not even take the close.
+    c.closing = true;
+    ++m_dropped;
+    qWarning("remote: event client %s closed: it reads too slowly (over %d bytes waiting)",
+             qPrintable(c.ws->peerAddress().toString()), int(MaxQueueBytes));
+    QWebSocket *ws = c.ws;
+    ws->close(QWebSocketProtocol::CloseCodePolicyViolated,
+              QStringLiteral("too slow: the send queue is full"));
+    QTimer::singleShot(CloseGraceMs, ws, [ws] { ws->abort(); });
+}
+
+void EventHub::send(int uid, const QString &message)
+{
+    for (Client &c : m_clients)
+        if (c.panel < 0 || c.panel == uid)
+            sendTo(c, message);
+}
+
+void EventHub::onItems(int uid, const QList<qint32> &ids)
+{
+    if (!wanted(uid))
+        return;
+    FaceView face;
+    if (!m_host->face(uid, &face))
+        return;
+    for (qint32 id : ids) {
+        const PAN_Item::Setup *item = findItem(face, id);
+        if (!item)
+            continue; // a virtual button: its partner is reported
+        QJsonObject o;
+        o.insert(QStringLiteral("type"), QStringLiteral("item"));
+        o.insert(QStringLiteral("uid"), uid);
+        o.insert(QStringLiteral("item"), itemJson(face, *item));
+        send(uid, text(o));
+    }
+}
+
+void EventHub::onPanel(int uid)
+{
+    if (!wanted(uid))
+        return;
+    PanelSummary p;
+    if (!m_host->panel(uid, &p))
+        return;
+    QJsonObject o;
+    o.insert(QStringLiteral("type"), QStringLiteral("panel"));
+    o.insert(QStringLiteral("panel"), panelJson(p));
+    send(uid, text(o));
+}
+
+void EventHub::sendBuzzer(int uid, bool on)
+{
+    if (!wanted(uid))
+        return;
+    QJsonObject o = m_router->buzzerJson(uid);
+    o.insert(QStringLiteral("type"), QStringLiteral("buzzer"));
+    o.insert(QStringLiteral("uid"), uid);
+    o.insert(QStringLiteral("on"), on);
+    send(uid, text(o));
+}
+
+void EventHub::onBeep(int uid)
+{
+    const qint64 serial = ++m_beepSerial[uid];
+    sendBuzzer(uid, true);
+    QTimer::singleShot(m_host->beepMs(), this, [this, uid, serial] {
+        if (m_beepSerial.value(uid) == serial)
+            sendBuzzer(uid, false);
+    });
+}
+
+} // namespace remote
