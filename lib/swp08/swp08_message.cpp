@@ -405,7 +405,10 @@ std::vector<uint8_t> encode(const Message &m)
     std::vector<uint8_t> out;
     out.push_back(m.wireCommand());
     const bool x = m.extended;
-    const int maxNumber = x ? MaxExtendedNumber : MaxStandardNumber;
+    // Only the multiplier byte limits the general form's numbers; dumps
+    // and names carry 16-bit ones in both forms.
+    const bool multiplier = m.command <= Connected || (m.command >= ProtectInterrogate && m.command <= ProtectDisconnected);
+    const int maxNumber = x || !multiplier ? MaxExtendedNumber : MaxStandardNumber;
     if (!fits(m.matrix, x ? MaxExtendedMatrix : MaxStandardMatrix)
         || !fits(m.level, x ? MaxExtendedLevel : MaxStandardLevel) || !fits(m.dest, maxNumber)
         || !fits(m.source, maxNumber) || !fits(m.device, maxNumber))

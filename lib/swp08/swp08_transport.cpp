@@ -84,8 +84,8 @@ void Transport::receive(const uint8_t *bytes, size_t n, int64_t nowMs)
         case FrameReader::Frame: {
             // The ACK goes out before anything the frame makes us send.
             const std::vector<uint8_t> data = m_reader.data();
-            writeControl(ACK, Event::TxAck, FrameReader::NoError);
             trace(Event::RxFrame, &data);
+            writeControl(ACK, Event::TxAck, FrameReader::NoError);
             m_handler.frame(data);
             break;
         }

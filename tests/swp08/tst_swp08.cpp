@@ -172,10 +172,15 @@ private slots:
         QCOMPARE(hex(std::vector<uint8_t>(counted.end() - 6, counted.end())), QStringLiteral("10 10 10 10 10 03"));
         FrameReader reader;
         QCOMPARE(feed(reader, counted).frames.size(), size_t(1));
-        // General-form numbers never take more than the form has room for.
+        // General-form numbers never take more than the form has room for;
+        // its dumps and names carry 16-bit numbers.
         Message tooBig = c;
         tooBig.extended = false;
         QVERIFY(encode(tooBig).empty());
+        Message dumpAsk;
+        dumpAsk.command = ProtectDumpRequest;
+        dumpAsk.dest = 4112;
+        QCOMPARE(hex(encodeFrame(encode(dumpAsk))), QStringLiteral("10 02 13 00 10 10 10 10 04 c9 10 03"));
         // Lengths that do not fit the command are refused.
         Message m;
         const char *why = nullptr;
