@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <iterator>
 
 using swp08::Message;
 
@@ -407,8 +408,18 @@ void BridgeCore::crosspoint(int level, int swpDest, int swpSource, bool always)
     const bool tell = always || cur != Unknown || m_asked[size_t(l)][size_t(dest)];
     m_asked[size_t(l)][size_t(dest)] = false;
     cur = v;
+    if (!tell && !m_pending.count(dest))
+        return;
+    // The level's latest source only: an earlier one waiting is dropped.
+    auto &bySource = m_pending[dest];
+    for (auto it = bySource.begin(); it != bySource.end();) {
+        it->second &= ~(1u << l);
+        it = it->second ? std::next(it) : bySource.erase(it);
+    }
     if (v >= 0 && tell)
-        m_pending[dest][v] |= 1u << l;
+        bySource[v] |= 1u << l;
+    if (bySource.empty())
+        m_pending.erase(dest);
 }
 
 void BridgeCore::protectChanged(int level, int swpDest, int state, int device)
