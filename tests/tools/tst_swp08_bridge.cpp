@@ -11,6 +11,7 @@
 #include "swp08_message.h"
 #include "swp08_transport.h"
 
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -35,7 +36,7 @@ QByteArray config()
            "obj KnownMenus() { obj Menu(1) { obj MenuButtons() {\n"
            " obj Btn(1) { bT=\"Destination\" bV=145 } obj Btn(2) { bT=\"Source\" bV=17 }\n"
            " obj Btn(3) { bT=\"Destination\" bV=1041 } obj Btn(4) { bT=\"Source\" bV=1041 }\n"
-           " obj Btn(5) { bT=\"Locks\" bV=2 } } } }\n";
+           " obj Btn(5) { bT=\"Locks\" bV=2 } obj Btn(6) { bT=\"System Salvo\" bV=5 } } } }\n";
 }
 
 QString q(const QString &text)
@@ -119,7 +120,8 @@ class TestSwp08Bridge : public QObject
                         QStringLiteral("%1:%2").arg(QLatin1String(ROUTER_IP)).arg(ROUTER_PORT),
                         QStringLiteral("--levels"), QStringLiteral("21"), QStringLiteral("--sources"),
                         QStringLiteral("2048"), QStringLiteral("--dests"), QStringLiteral("2048"),
-                        QStringLiteral("--poll-ms"), QStringLiteral("0"), QStringLiteral("--quiet")});
+                        QStringLiteral("--poll-ms"), QStringLiteral("0"), QStringLiteral("--swp08-matrix"), QStringLiteral("1"),
+                        QStringLiteral("--quiet")});
         return m_router.waitForStarted() && waitRouterOut("swp08 --- listening on");
     }
 
@@ -137,7 +139,7 @@ class TestSwp08Bridge : public QObject
     // The bridge has the last of its dumps from the router, after offset.
     bool dumped(qsizetype from)
     {
-        return waitBridge(q(QStringLiteral("rx %1:%2 ext protect dump m0 l20 d1984+64")
+        return waitBridge(q(QStringLiteral("rx %1:%2 ext protect dump m1 l20 d1984+64")
                                 .arg(QLatin1String(ROUTER_IP))
                                 .arg(ROUTER_PORT)),
                           20000, from);
@@ -177,7 +179,7 @@ class TestSwp08Bridge : public QObject
     static std::function<bool(const swp08::Message &)> is(uint8_t command, int level, int dest, int second)
     {
         return [=](const swp08::Message &m) {
-            return m.command == command && m.matrix == 0 && m.level == level && m.dest == dest
+            return m.command == command && m.matrix == 1 && m.level == level && m.dest == dest
                    && (command == swp08::Connected ? m.source : m.device) == second;
         };
     }
@@ -192,7 +194,8 @@ private slots:
                              {QStringLiteral("--swp08"),
                               QStringLiteral("%1:%2").arg(QLatin1String(ROUTER_IP)).arg(ROUTER_PORT),
                               QStringLiteral("--swp08-levels"), QLatin1String(LEVELS), QStringLiteral("--swp08-device"),
-                              QStringLiteral("7"), QStringLiteral("--swp08-keepalive-ms"), QStringLiteral("1000")},
+                              QStringLiteral("7"), QStringLiteral("--swp08-matrix"), QStringLiteral("1"),
+                              QStringLiteral("--salvo"), QStringLiteral("5:2,3,VA;1041,1,P")},
                              &why),
                  qPrintable(why));
         QVERIFY2(dumped(0), m_rig.rout.constData());
@@ -208,15 +211,15 @@ private slots:
         m_rig.keys("press 1\nsleep 80\nrelease 1\nsleep 200\npress 2\nsleep 80\nrelease 2\n");
         QVERIFY2(m_rig.waitRouterRx(q(QStringLiteral("Q \".SVABCDEFGHIJKLMNOP145,017\\r\""))), m_rig.rout.constData());
         const QString router = QStringLiteral("%1:%2").arg(QLatin1String(ROUTER_IP)).arg(ROUTER_PORT);
-        QVERIFY2(waitBridge(q(QStringLiteral("tx %1 connect m0 l0 d144 s16 [10 02 02 00 10 10 10 10 10 10 05 c9 10 03]")
+        QVERIFY2(waitBridge(q(QStringLiteral("tx %1 connect m1 l0 d144 s16 [10 02 02 10 10 10 10 10 10 10 10 05 b9 10 03]")
                                   .arg(router))),
                  m_rig.rout.constData());
-        QVERIFY(waitBridge(q(QStringLiteral("tx %1 connect m0 l15 d144 s16 ").arg(router))));
-        QVERIFY(waitBridge(q(QStringLiteral("tx %1 ext connect m0 l20 d144 s16 [10 02 82 00 14 00 90 00 10 10 ").arg(router))));
+        QVERIFY(waitBridge(q(QStringLiteral("tx %1 connect m1 l15 d144 s16 ").arg(router))));
+        QVERIFY(waitBridge(q(QStringLiteral("tx %1 ext connect m1 l20 d144 s16 [10 02 82 01 14 00 90 00 10 10 ").arg(router))));
         // The panel hears of the route once the router has reported it.
         QVERIFY2(waitBridge(q(QStringLiteral("tx 127.0.0.123:42580 ")) + QStringLiteral("[^\\n]*P145,017"), 10000),
                  m_rig.rout.constData());
-        const qsizetype connected = bridgeIndex(q(QStringLiteral("rx %1 ext connected m0 l20 d144 s16").arg(router)));
+        const qsizetype connected = bridgeIndex(q(QStringLiteral("rx %1 ext connected m1 l20 d144 s16").arg(router)));
         const qsizetype tally = bridgeIndex(q(QStringLiteral("tx 127.0.0.123:42580 ")) + QStringLiteral("[^\\n]*P145,017"));
         QVERIFY(connected >= 0 && tally > connected);
         QVERIFY(panelShows("V", 145, 17));
@@ -225,10 +228,10 @@ private slots:
         QVERIFY(m_client.waitFor(is(swp08::Connected, 20, 144, 16)));
 
         m_rig.keys("sleep 200\npress 3\nsleep 80\nrelease 3\nsleep 200\npress 4\nsleep 80\nrelease 4\n");
-        QVERIFY2(waitBridge(q(QStringLiteral("tx %1 ext connect m0 l0 d1040 s1040 [10 02 82 00 00 04 10 10 04 10 10 ")
+        QVERIFY2(waitBridge(q(QStringLiteral("tx %1 ext connect m1 l0 d1040 s1040 [10 02 82 01 00 04 10 10 04 10 10 ")
                                   .arg(router))),
                  m_rig.rout.constData());
-        QVERIFY2(waitBridge(q(QStringLiteral("tx %1 ext connect m0 l15 d1040 s1040 ").arg(router))), m_rig.rout.constData());
+        QVERIFY2(waitBridge(q(QStringLiteral("tx %1 ext connect m1 l15 d1040 s1040 ").arg(router))), m_rig.rout.constData());
         QVERIFY(m_client.waitFor(is(swp08::Connected, 15, 1040, 1040)));
         QVERIFY(panelShows("A", 1041, 1041));
         QVERIFY(panelShows("P", 1041, 1041));
@@ -240,6 +243,7 @@ private slots:
     {
         swp08::Message c;
         c.command = swp08::Connect;
+        c.matrix = 1;
         c.level = 1;
         c.dest = 144;
         c.source = 300;
@@ -249,6 +253,7 @@ private slots:
 
         swp08::Message p;
         p.command = swp08::ProtectConnect;
+        p.matrix = 1;
         p.level = 3;
         p.dest = 4;
         p.device = 9;
@@ -267,6 +272,14 @@ private slots:
         m_rig.keys("sleep 200\npress 5\nsleep 80\nrelease 5\n");
         QVERIFY(m_client.waitFor(is(swp08::ProtectDisconnected, 20, 144, 7)));
         QVERIFY2(waitBridge(q(QStringLiteral("Q \".BA145,0\\r\""))), m_rig.rout.constData());
+
+        // The bridge's salvo 5 fires as connects, and its routes come back.
+        m_rig.keys("sleep 200\npress 6\nsleep 80\nrelease 6\n");
+        QVERIFY2(m_rig.waitRouterRx(q(QStringLiteral("Q \".F005\\r\""))), m_rig.rout.constData());
+        QVERIFY(m_client.waitFor(is(swp08::Connected, 0, 1, 2)));
+        QVERIFY(m_client.waitFor(is(swp08::Connected, 1, 1, 2)));
+        QVERIFY(m_client.waitFor(is(swp08::Connected, 20, 1040, 0)));
+        QVERIFY(panelShows("VA", 2, 3));
         QVERIFY(!m_rig.perr.contains("ST_BUZZER_ON"));
     }
 
@@ -287,7 +300,7 @@ private slots:
         QVERIFY2(waitBridge(q(QStringLiteral("tx 127.0.0.123:42580 ")) + QStringLiteral("[^\\n]*") + q(QStringLiteral("Q \".E\\r\"")),
                             5000, mark),
                  m_rig.rout.constData());
-        QVERIFY(!m_rig.rout.mid(mark).contains(" connect m0 l0 d144"));
+        QVERIFY(!m_rig.rout.mid(mark).contains(" connect m1 l0 d144"));
 
         // A few polls answered while the router is away: still online.
         m_rig.settle(2500);
@@ -300,6 +313,56 @@ private slots:
         QVERIFY(panelShows("A", 145, 1));
         QVERIFY(panelShows("P", 1041, 1));
         QVERIFY2(!m_rig.perr.mid(panelMark).contains("ST_OFFLINE"), m_rig.perr.mid(panelMark).constData());
+    }
+
+    // A router that answers the first frame with NAK gets it again; an
+    // idle link carries interrogates; when the router falls silent (no
+    // ACK to five re-sends) the bridge leaves it and connects again.
+    void silentRouterIsLeft()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress(QStringLiteral("127.0.0.124")), 48911));
+        QProcess bridge;
+        bridge.start(QStringLiteral(ROUTERSIM),
+                     {QStringLiteral("--bind"), QStringLiteral("127.0.0.124:2001"), QStringLiteral("--poll-ms"),
+                      QStringLiteral("0"), QStringLiteral("--swp08"), QStringLiteral("127.0.0.124:48911"),
+                      QStringLiteral("--swp08-levels"), QStringLiteral("V=0"), QStringLiteral("--swp08-keepalive-ms"),
+                      QStringLiteral("300")});
+        QByteArray log;
+        swp08::FrameReader reader;
+        int frames = 0, connections = 0;
+        bool silent = false;
+        QTcpSocket *link = nullptr;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 20000 && connections < 2) {
+            QTest::qWait(20);
+            log += bridge.readAllStandardOutput();
+            if (QTcpSocket *next = server.nextPendingConnection()) {
+                ++connections;
+                link = next;
+            }
+            if (!link || silent)
+                continue;
+            for (char c : link->readAll()) {
+                if (reader.feed(uint8_t(c)) != swp08::FrameReader::Frame)
+                    continue;
+                ++frames;
+                link->write(frames == 1 ? QByteArray("\x10\x15") : QByteArray("\x10\x06"));
+                // Quiet after the first keepalive was answered.
+                silent = silent || reader.data().front() == swp08::Interrogate;
+            }
+        }
+        bridge.write("quit\n");
+        if (!bridge.waitForFinished(3000))
+            bridge.kill();
+        log += bridge.readAllStandardOutput();
+        QCOMPARE(connections, 2);
+        QVERIFY2(log.contains("swp08 tx 127.0.0.124:48911 resend 1: tally dump request m0 l0 [10 02 15 00 02 e9 10 03]"),
+                 log.constData());
+        QVERIFY2(log.contains("swp08 tx 127.0.0.124:48911 resend 5: interrogate m0 l0 d0"), log.constData());
+        QVERIFY2(log.contains("swp08 --- link to 127.0.0.124:48911 lost (no ACK to interrogate m0 l0 d0 after 5 re-sends)"),
+                 log.constData());
     }
 
     void cleanupTestCase()
