@@ -67,8 +67,10 @@ Swp08Server::Swp08Server(RouterState &state, int matrix, QObject *parent)
 Swp08Server::~Swp08Server()
 {
     m_state.setObserver(nullptr);
-    for (auto &c : m_clients)
+    for (auto &c : m_clients) {
+        c->socket->disconnect(this);
         c->socket->abort();
+    }
 }
 
 bool Swp08Server::listen(const QHostAddress &addr, quint16 port, QString *error)

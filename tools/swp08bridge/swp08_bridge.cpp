@@ -201,12 +201,12 @@ void Swp08Bridge::write(const uint8_t *bytes, size_t n)
 
 void Swp08Bridge::frame(const std::vector<uint8_t> &data)
 {
+    // A message the codec cannot read shows as such in the frame's trace
+    // line, and is passed over.
     swp08::Message m;
     const char *why = nullptr;
     if (swp08::decode(data, &m, &why))
         m_core.routerMessage(m);
-    else if (!m_quiet)
-        printf("swp08 --- %s: not understood (%s), ignored\n", qPrintable(m_peer), why);
 }
 
 void Swp08Bridge::gaveUp(const std::vector<uint8_t> &data, bool noAck)
