@@ -7,6 +7,7 @@
 #include "arch_archo.h"
 #include "button_setter.h"
 #include "button_setter_impl.h"
+#include "collector_msg.h"
 #include "injector.h"
 #include "kst_buzzer.h"
 #include "kst_panel_firmware.h"
@@ -797,6 +798,65 @@ private slots:
         // Destination 2 is asked for, then source 4 routed to it.
         QTRY_VERIFY2_WITH_TIMEOUT(fromPanel("Q \".IV002\\r\""), router.output().constData(), 5000);
         QTRY_VERIFY2_WITH_TIMEOUT(fromPanel("Q \".SV002,004\\r\""), router.output().constData(),
+                                  5000);
+
+        QVERIFY(p->stop());
+        QTRY_COMPARE_WITH_TIMEOUT(p->state(), Panel::Stopped, 10000);
+    }
+
+    // The panel in front of an SW-P-08 router: routersim bridging to
+    // another routersim's SW-P-08 server. Keys pressed on the face route a
+    // source on the router; the router's report comes back to the panel.
+    void takesThroughAnSwp08Bridge()
+    {
+        ChildProcess router, bridge;
+        QVERIFY(router.start(QStringLiteral(ROUTERSIM),
+                             {QStringLiteral("--bind"), QStringLiteral("127.0.0.106:2001"),
+                              QStringLiteral("--swp08-listen"), QStringLiteral("127.0.0.106:24750"),
+                              QStringLiteral("--levels"), QStringLiteral("2"), QStringLiteral("--sources"),
+                              QStringLiteral("8"), QStringLiteral("--dests"), QStringLiteral("8"),
+                              QStringLiteral("--poll-ms"), QStringLiteral("0"), QStringLiteral("--quiet")}));
+        QVERIFY2(router.waitForOutput("swp08 --- listening on", 10000), router.output().constData());
+        QVERIFY(bridge.start(QStringLiteral(ROUTERSIM),
+                             {QStringLiteral("--bind"), QStringLiteral("127.0.0.107:2001"), QStringLiteral("--panel"),
+                              QStringLiteral("127.0.0.108:24740"), QStringLiteral("--poll-ms"), QStringLiteral("300"),
+                              QStringLiteral("--swp08"), QStringLiteral("127.0.0.106:24750"),
+                              QStringLiteral("--swp08-levels"), QStringLiteral("V=0,A=1")}));
+        auto p = makePanel(13, kSK1100A, QStringLiteral("127.0.0.108"), 24740);
+        QVERIFY(QDir().mkpath(dataDir() + QStringLiteral("/p13")));
+        QVERIFY(writeFile(p->configPath(),
+                          pcslConfigFile("obj Configsettings() { numSources=8 numDestinations=6 numLevels=2 }\n"
+                                         "obj KnownLevels() { obj Level(1) { lN=\"Video\" } obj Level(2) { lN=\"Audio\" } }\n"
+                                         "obj KnownSubpanels() { obj Subpanel(1) { defDest=1 defLvl=3 } }\n"
+                                         "obj KnownMenus() { obj Menu(1) { obj MenuButtons() {\n"
+                                         " obj Btn(1) { bT=\"Destination\" bV=2 } obj Btn(3) { bT=\"Source\" bV=4 } } } }\n")));
+        QVERIFY(p->start(0));
+        QTRY_VERIFY_WITH_TIMEOUT(p->isOnline(), 10000);
+        auto seen = [&bridge](const QByteArray &prefix, const QByteArray &text) {
+            for (const QByteArray &line : bridge.output().split('\n'))
+                if (line.startsWith(prefix) && line.contains(text))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(seen("rx 127.0.0.108:24740 ", "] y"), bridge.output().constData(), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(seen("swp08 --- connected to 127.0.0.106:24750", ""), bridge.output().constData(),
+                                  10000);
+
+        // Pressed on the face as the mouse does: destination 2, source 4.
+        for (int key : {1, 3}) {
+            emit p->face()->collector_msg(collector::CollectorMsg(key, 1));
+            QTest::qWait(100);
+            emit p->face()->collector_msg(collector::CollectorMsg(key, 0));
+            QTest::qWait(100);
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(seen("rx 127.0.0.108:24740 ", "Q \".SVA002,004\\r\""), bridge.output().constData(),
+                                  5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(seen("swp08 rx 127.0.0.106:24750 ", "connected m0 l1 d1 s3"),
+                                  bridge.output().constData(), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(seen("tx 127.0.0.108:24740 ", "A002,004\\r\""), bridge.output().constData(), 5000);
+        // The panel's copy of the routing has it.
+        bridge.write("q .IA002\\r\n");
+        QTRY_VERIFY2_WITH_TIMEOUT(seen("rx 127.0.0.108:24740 ", "Q \".AA002,004\\r\""), bridge.output().constData(),
                                   5000);
 
         QVERIFY(p->stop());

@@ -36,8 +36,16 @@
 // "...: stopped after I of N blocks" (--stop-after: a download cut off) or
 // "...: no answer to block I/N, stopped". Given as options, the download
 // goes to each panel as soon as it is first heard from.
+//
+// --swp08-listen ADDR:PORT serves the simulated matrix to SW-P-08 clients
+// over TCP (matrix --swp08-matrix). --swp08 HOST:PORT makes routersim a
+// bridge instead: the panels' router is an SW-P-08 router reached over
+// TCP (--swp08-device, --swp08-matrix, --swp08-levels, --swp08-src-offset,
+// --swp08-dest-offset, --swp08-keepalive-ms; see tools/swp08bridge).
 
 #include "router_sim.h"
+#include "swp08_bridge.h"
+#include "swp08_server.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,19 +53,20 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-bool parseEndpoint(const QString &text, QHostAddress *addr, quint16 *port)
+bool parseEndpoint(const QString &text, QHostAddress *addr, quint16 *port, bool anyPort = false)
 {
     const int colon = text.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return false;
     bool ok = false;
     const int p = text.mid(colon + 1).toInt(&ok);
-    if (!ok || p <= 0 || p > 65535 || !addr->setAddress(text.left(colon)))
+    if (!ok || p < (anyPort ? 0 : 1) || p > 65535 || !addr->setAddress(text.left(colon)))
         return false;
     *port = quint16(p);
     return true;
@@ -78,6 +87,37 @@ bool parsePanelRange(const QString &text, QHostAddress *addr, quint16 *first, qu
         return false;
     *first = quint16(a);
     *last = quint16(b);
+    return true;
+}
+
+// "HOST:PORT" with a host name or address.
+bool parseHostPort(const QString &text, QString *host, quint16 *port)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    bool ok = false;
+    const int p = text.mid(colon + 1).toInt(&ok);
+    if (!ok || p <= 0 || p > 65535)
+        return false;
+    *host = text.left(colon);
+    if (host->startsWith(QLatin1Char('[')) && host->endsWith(QLatin1Char(']')))
+        *host = host->mid(1, host->size() - 2);
+    *port = quint16(p);
+    return true;
+}
+
+// A whole number from min to max, or a message and false.
+bool intOption(const QCommandLineParser &parser, const QCommandLineOption &o, int min, int max, int *out)
+{
+    bool ok = false;
+    const int v = parser.value(o).toInt(&ok);
+    if (!ok || v < min || v > max) {
+        fprintf(stderr, "routersim: --%s must be %d..%d, not %s\n", qPrintable(o.names().first()), min, max,
+                qPrintable(parser.value(o)));
+        return false;
+    }
+    *out = v;
     return true;
 }
 
@@ -124,7 +164,33 @@ int main(int argc, char **argv)
                                       QStringLiteral("Random crosspoint changes a second, sent to every panel."),
                                       QStringLiteral("RATE"));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No line per datagram."));
+    const QCommandLineOption swpOpt(QStringLiteral("swp08"),
+                                    QStringLiteral("Bridge the panels to an SW-P-08 router at HOST:PORT."),
+                                    QStringLiteral("HOST:PORT"));
+    const QCommandLineOption swpListenOpt(QStringLiteral("swp08-listen"),
+                                          QStringLiteral("Serve the simulated matrix to SW-P-08 clients."),
+                                          QStringLiteral("ADDR:PORT"));
+    const QCommandLineOption swpMatrixOpt(QStringLiteral("swp08-matrix"),
+                                          QStringLiteral("SW-P-08 matrix number (0..255)."), QStringLiteral("N"),
+                                          QStringLiteral("0"));
+    const QCommandLineOption swpDeviceOpt(QStringLiteral("swp08-device"),
+                                          QStringLiteral("Device number of the bridge's protects (0..65535)."),
+                                          QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption swpLevelsOpt(QStringLiteral("swp08-levels"),
+                                          QStringLiteral("Panel level letters to SW-P-08 levels."),
+                                          QStringLiteral("V=0,A=1,..."));
+    const QCommandLineOption swpSrcOpt(QStringLiteral("swp08-src-offset"),
+                                       QStringLiteral("SW-P-08 number of the panels' source 1."), QStringLiteral("N"),
+                                       QStringLiteral("0"));
+    const QCommandLineOption swpDestOpt(QStringLiteral("swp08-dest-offset"),
+                                        QStringLiteral("SW-P-08 number of the panels' destination 1."),
+                                        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption swpKeepaliveOpt(QStringLiteral("swp08-keepalive-ms"),
+                                             QStringLiteral("Interrogate an idle router after N ms (0: never)."),
+                                             QStringLiteral("N"), QStringLiteral("5000"));
     parser.addOptions({rangeOpt, stormOpt, quietOpt});
+    parser.addOptions({swpOpt, swpListenOpt, swpMatrixOpt, swpDeviceOpt, swpLevelsOpt, swpSrcOpt, swpDestOpt,
+                       swpKeepaliveOpt});
     parser.addOptions({bindOpt, panelOpt, pollOpt, levelsOpt, sourcesOpt, destsOpt, salvoOpt, sendcfgOpt, kindOpt,
                        blockOpt, stopAfterOpt});
     parser.process(app);
@@ -132,9 +198,44 @@ int main(int argc, char **argv)
     const int levels = parser.value(levelsOpt).toInt();
     const int sources = parser.value(sourcesOpt).toInt();
     const int dests = parser.value(destsOpt).toInt();
-    if (levels < 1 || levels > 26 || sources < 1 || sources > 9999 || dests < 1 || dests > 2048) {
-        fprintf(stderr, "routersim: --levels 1..26, --sources 1..9999, --dests 1..2048\n");
+    if (levels < 1 || levels > 26 || sources < 1 || sources > 65535 || dests < 1 || dests > 65535) {
+        fprintf(stderr, "routersim: --levels 1..26, --sources 1..65535, --dests 1..65535\n");
         return 2;
+    }
+    const bool bridging = parser.isSet(swpOpt);
+    for (const QCommandLineOption *o : {&levelsOpt, &sourcesOpt, &destsOpt, &stormOpt, &swpListenOpt})
+        if (bridging && parser.isSet(*o)) {
+            fprintf(stderr, "routersim: --%s is for the simulated matrix, not with --swp08\n",
+                    qPrintable(o->names().first()));
+            return 2;
+        }
+    for (const QCommandLineOption *o : {&swpDeviceOpt, &swpLevelsOpt, &swpSrcOpt, &swpDestOpt, &swpKeepaliveOpt})
+        if (!bridging && parser.isSet(*o)) {
+            fprintf(stderr, "routersim: --%s needs --swp08\n", qPrintable(o->names().first()));
+            return 2;
+        }
+    int swpMatrix = 0;
+    if (!intOption(parser, swpMatrixOpt, 0, 255, &swpMatrix))
+        return 2;
+    std::unique_ptr<Swp08Bridge> bridge;
+    if (bridging) {
+        BridgeOptions bo;
+        if (!parseHostPort(parser.value(swpOpt), &bo.host, &bo.port)) {
+            fprintf(stderr, "routersim: invalid --swp08 %s (HOST:PORT)\n", qPrintable(parser.value(swpOpt)));
+            return 2;
+        }
+        QString why;
+        if (parser.isSet(swpLevelsOpt) && !bo.parseLevels(parser.value(swpLevelsOpt), &why)) {
+            fprintf(stderr, "routersim: invalid --swp08-levels: %s\n", qPrintable(why));
+            return 2;
+        }
+        bo.matrix = swpMatrix;
+        if (!intOption(parser, swpDeviceOpt, 0, 65535, &bo.device)
+            || !intOption(parser, swpSrcOpt, 0, 65535, &bo.sourceOffset)
+            || !intOption(parser, swpDestOpt, 0, 65535, &bo.destOffset)
+            || !intOption(parser, swpKeepaliveOpt, 0, 3600000, &bo.keepaliveMs))
+            return 2;
+        bridge = std::make_unique<Swp08Bridge>(bo);
     }
     RouterSim sim(levels, sources, dests);
     for (const QString &salvo : parser.values(salvoOpt)) {
@@ -151,6 +252,8 @@ int main(int argc, char **argv)
                 break;
             }
             sim.state().addSalvo(n, RouterState::Salvo{f[0].toInt(), f[1].toInt(), quint32(lv)});
+            if (bridge)
+                bridge->core().addSalvo(n, f[0].toInt(), f[1].toInt(), quint32(lv));
         }
         if (!ok) {
             fprintf(stderr, "routersim: invalid --salvo %s\n", qPrintable(salvo));
@@ -222,6 +325,40 @@ int main(int argc, char **argv)
         sim.sendConfigOnContact(d, stopAfter);
     }
     QObject::connect(&sim, &RouterSim::quitRequested, &app, &QCoreApplication::quit);
+
+    std::unique_ptr<Swp08Server> server;
+    if (parser.isSet(swpListenOpt)) {
+        QHostAddress la;
+        quint16 lp = 0;
+        // Port 0: any free port, told on standard output.
+        if (!parseEndpoint(parser.value(swpListenOpt), &la, &lp, true)) {
+            fprintf(stderr, "routersim: invalid --swp08-listen %s\n", qPrintable(parser.value(swpListenOpt)));
+            return 2;
+        }
+        server = std::make_unique<Swp08Server>(sim.state(), swpMatrix);
+        server->setQuiet(parser.isSet(quietOpt));
+        QString why;
+        if (!server->listen(la, lp, &why)) {
+            fprintf(stderr, "routersim: cannot listen on %s: %s\n", qPrintable(parser.value(swpListenOpt)),
+                    qPrintable(why));
+            return 2;
+        }
+        QObject::connect(server.get(), &Swp08Server::panelText, &sim,
+                         [&sim](const QByteArray &text) { sim.sendTextsToAll({text}); });
+        printf("swp08 --- listening on %s:%u (matrix %d, %d levels, %d sources, %d destinations)\n",
+               qPrintable(la.toString()), unsigned(server->port()), swpMatrix, levels, sources, dests);
+        fflush(stdout);
+    }
+    if (bridge) {
+        Swp08Bridge *b = bridge.get();
+        b->setQuiet(parser.isSet(quietOpt));
+        RouterSim::Bridge hooks;
+        hooks.panelCommand = [b](const QByteArray &text) { return b->panelCommand(text); };
+        hooks.command = [b](const QStringList &w, QString *why) { return b->command(w, why); };
+        sim.setBridge(hooks);
+        QObject::connect(b, &Swp08Bridge::panelTexts, &sim, &RouterSim::sendTextsToAll);
+        b->start();
+    }
 
     {
         std::lock_guard<std::mutex> l(s_inputLock);

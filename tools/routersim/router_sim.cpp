@@ -143,6 +143,11 @@ void RouterSim::handleMessage(RouterPeer &peer, const QByteArray &msg)
     }
     if (msg.size() < 3 || msg[0] != 'Q')
         return;
+    if (bridged()) {
+        for (const QByteArray &reply : m_bridge.panelCommand(msg.mid(3)))
+            peer.queue('Q', reply);
+        return;
+    }
     for (const RouterState::Out &o : m_state.handle(msg.mid(3))) {
         if (o.toAll) {
             for (auto &p : m_peers)
@@ -157,6 +162,15 @@ void RouterSim::sendTextToAll(const QByteArray &text)
 {
     for (auto &p : m_peers)
         p->queue('Q', text);
+    service();
+}
+
+void RouterSim::sendTextsToAll(const QList<QByteArray> &texts)
+{
+    enum { MaxPayload = 480 }; // well inside a panel's 512-byte message buffer
+    for (auto &p : m_peers)
+        for (const QByteArray &t : texts)
+            p->queueCoalesced('Q', t, MaxPayload);
     service();
 }
 
@@ -215,6 +229,12 @@ bool RouterSim::command(const QString &line)
         if (bytes.isEmpty())
             return false;
         sendRawToAll(bytes);
+    } else if (bridged() && (c == QLatin1String("route") || c == QLatin1String("lock"))) {
+        QString why;
+        if (!m_bridge.command(w, &why))
+            fprintf(stderr, "routersim: %s: %s\n", qPrintable(line), qPrintable(why));
+    } else if (bridged() && c == QLatin1String("storm")) {
+        fprintf(stderr, "routersim: no tally storm while bridging to another router\n");
     } else if (c == QLatin1String("route") && w.size() == 4) {
         const qint64 lv = RouterState::parseLevels(w[1].toLatin1());
         const QByteArray tally = lv > 0 ? m_state.route(quint32(lv), w[2].toInt(), w[3].toInt()) : QByteArray();

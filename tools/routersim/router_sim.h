@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QTimer>
 #include <QUdpSocket>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +50,22 @@ public:
     void offPoll();
     // A router command text ("Q" message) to every panel.
     void sendTextToAll(const QByteArray &text);
+    // Several, packed into as few datagrams as they fit.
+    void sendTextsToAll(const QList<QByteArray> &texts);
+
+    // Bridge mode: the panels' router commands, and the standard-input
+    // commands "route" and "lock", go to a bridge to another router
+    // instead of the simulated matrix, which is not used; a tally storm is
+    // refused.
+    struct Bridge {
+        // One command text of a panel; returns the replies for that panel.
+        std::function<QList<QByteArray>(const QByteArray &)> panelCommand;
+        // "route ..." or "lock ..." split into words; false with the reason
+        // when it could not be carried out.
+        std::function<bool(const QStringList &, QString *)> command;
+    };
+    void setBridge(const Bridge &bridge) { m_bridge = bridge; }
+    bool bridged() const { return bool(m_bridge.panelCommand); }
 
     // Sends a configuration to every panel, one block at a time: the next
     // block goes out when the panel has answered the last one. Each answer
@@ -105,6 +122,7 @@ private:
     QHash<quint64, RouterPeer *> m_peerIndex;
     bool m_quiet = false;
     TallyStorm m_storm;
+    Bridge m_bridge;
 };
 
 #endif

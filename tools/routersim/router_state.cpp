@@ -8,6 +8,7 @@ RouterState::RouterState(int levels, int sources, int dests)
     // Every destination starts on source 1.
     m_xpt = QVector<QVector<int>>(m_levels, QVector<int>(m_dests, 1));
     m_lock = QVector<int>(m_dests, 0);
+    m_protect = QVector<QVector<int>>(m_levels, QVector<int>(m_dests, -1));
 }
 
 void RouterState::addSalvo(int number, const Salvo &entry)
@@ -45,7 +46,84 @@ int RouterState::source(int level, int dest) const
 
 int RouterState::lock(int dest) const
 {
-    return (dest >= 1 && dest <= m_dests) ? m_lock[dest - 1] : 0;
+    if (dest < 1 || dest > m_dests)
+        return 0;
+    if (m_lock[dest - 1])
+        return m_lock[dest - 1];
+    for (int l = 0; l < m_levels; ++l)
+        if (m_protect[l][dest - 1] >= 0)
+            return 255;
+    return 0;
+}
+
+int RouterState::protectState(int level, int dest, int *device) const
+{
+    *device = 0;
+    if (level < 0 || level >= m_levels || dest < 1 || dest > m_dests)
+        return 0;
+    if (m_lock[dest - 1] == 255)
+        return 2;
+    if (m_lock[dest - 1])
+        return 3;
+    if (m_protect[level][dest - 1] < 0)
+        return 0;
+    *device = m_protect[level][dest - 1];
+    return 1;
+}
+
+bool RouterState::takeRefused(quint32 levels, int dest) const
+{
+    if (dest < 1 || dest > m_dests)
+        return false;
+    if (m_lock[dest - 1] == 255)
+        return true;
+    for (int l = 0; l < m_levels; ++l)
+        if ((levels & (1u << l)) && m_protect[l][dest - 1] >= 0)
+            return true;
+    return false;
+}
+
+RouterState::ProtectResult RouterState::protect(int level, int dest, int device, QByteArray *panelText)
+{
+    panelText->clear();
+    if (level < 0 || level >= m_levels || dest < 1 || dest > m_dests || m_lock[dest - 1])
+        return Refused;
+    int &owner = m_protect[level][dest - 1];
+    if (owner == device)
+        return Unchanged;
+    if (owner >= 0)
+        return Refused;
+    const int before = lock(dest);
+    owner = device;
+    if (lock(dest) != before)
+        *panelText = lockText(dest);
+    if (m_observer)
+        m_observer(Change{Change::Protect, level, dest, device});
+    return Changed;
+}
+
+RouterState::ProtectResult RouterState::unprotect(int level, int dest, int device, QByteArray *panelText)
+{
+    panelText->clear();
+    if (level < 0 || level >= m_levels || dest < 1 || dest > m_dests)
+        return Refused;
+    int &owner = m_protect[level][dest - 1];
+    if (owner < 0)
+        return Unchanged;
+    if (owner != device)
+        return Refused;
+    const int before = lock(dest);
+    owner = -1;
+    if (lock(dest) != before)
+        *panelText = lockText(dest);
+    if (m_observer)
+        m_observer(Change{Change::Protect, level, dest, device});
+    return Changed;
+}
+
+QByteArray RouterState::lockText(int dest) const
+{
+    return ".BA" + QByteArray::number(dest).rightJustified(3, '0') + ',' + QByteArray::number(lock(dest)) + '\r';
 }
 
 QByteArray RouterState::route(quint32 levels, int dest, int source)
@@ -57,6 +135,8 @@ QByteArray RouterState::route(quint32 levels, int dest, int source)
         if (levels & (1u << l)) {
             m_xpt[l][dest - 1] = source;
             applied |= 1u << l;
+            if (m_observer)
+                m_observer(Change{Change::Route, l, dest, 0});
         }
     if (!applied)
         return QByteArray();
@@ -69,7 +149,9 @@ QByteArray RouterState::setLock(int dest, int value)
     if (dest < 1 || dest > m_dests)
         return QByteArray();
     m_lock[dest - 1] = value;
-    return ".BA" + QByteArray::number(dest).rightJustified(3, '0') + ',' + QByteArray::number(value) + '\r';
+    if (m_observer)
+        m_observer(Change{Change::Protect, -1, dest, 0});
+    return lockText(dest);
 }
 
 // Reads digits at pos; -1 when there are none.
@@ -81,7 +163,7 @@ static int number(const QByteArray &t, int *pos)
     return v;
 }
 
-static quint32 levels(const QByteArray &t, int *pos)
+static quint32 readLevels(const QByteArray &t, int *pos)
 {
     quint32 mask = 0;
     while (*pos < t.size()) {
@@ -102,15 +184,15 @@ QList<RouterState::Out> RouterState::handle(const QByteArray &text)
     int pos = 2;
     switch (text[1]) {
     case 'S': { // take: levels, destination, source
-        const quint32 lv = levels(text, &pos);
+        const quint32 lv = readLevels(text, &pos);
         const int dest = number(text, &pos);
         if (pos >= text.size() || text[pos] != ',')
             return out;
         ++pos;
         const int src = number(text, &pos);
-        if (lock(dest) == 255) {
+        if (takeRefused(lv, dest)) {
             // A locked destination refuses the take; the panel learns why.
-            out.append({false, setLock(dest, 255)});
+            out.append({false, lockText(dest)});
             return out;
         }
         const QByteArray tally = route(lv, dest, src);
@@ -130,13 +212,12 @@ QList<RouterState::Out> RouterState::handle(const QByteArray &text)
             const QByteArray state = setLock(dest, kind == 'L' ? 255 : kind == 'P' ? 1 : 0);
             out.append({true, state});
         } else if (kind == 'I') {
-            out.append({false, ".BA" + QByteArray::number(dest).rightJustified(3, '0') + ','
-                                   + QByteArray::number(lock(dest) == 255 ? 255 : lock(dest)) + '\r'});
+            out.append({false, lockText(dest)});
         }
         break;
     }
     case 'I': { // interrogate: levels, destination
-        const quint32 lv = levels(text, &pos);
+        const quint32 lv = readLevels(text, &pos);
         const int dest = number(text, &pos);
         int lowest = -1;
         for (int l = 0; l < MaxLevels && lowest < 0; ++l)
