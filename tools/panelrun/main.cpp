@@ -2,7 +2,8 @@
 //
 //   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
-//            [--inject] [--trace] [--panels N [--port-base P] [--verbose]]
+//            [--inject] [--trace] [--routers ADDR,...]
+//            [--panels N [--port-base P] [--verbose]]
 //
 // Hosts N panels (default 1) in this process as Keystead hosts them, on
 // ports P, P+1, ... of the address (P: --port-base, else --port). Standard
@@ -21,7 +22,9 @@
 // each panel's protocol trace (the marker file "TRACE" in the directory of
 // its configuration file switches it on) goes to standard error as well,
 // each line of its "trace.txt" as "trace <line>" (after the panel's port
-// when there are several).
+// when there are several). With --routers, each panel accepts datagrams on
+// its router link only from the addresses listed (the file
+// "allowed_routers" beside its configuration file, removed at the end).
 // Exit status: 0 once every firmware thread finished, 1 when one would not
 // stop, 2 when a panel could not be started (the library cannot be copied,
 // loaded or resolved, the injector cannot listen, or the open-files limit
@@ -29,6 +32,7 @@
 
 #include "event_printer.h"
 #include "kst_open_files.h"
+#include "kst_router_list.h"
 #include "kst_tracefollower.h"
 #include "panel_rack.h"
 #include "proc_stats.h"
@@ -309,8 +313,14 @@ int main(int argc, char **argv)
     const QCommandLineOption traceOpt(
         QStringLiteral("trace"),
         QStringLiteral("Switch the panels' protocol trace on and print its lines to standard error."));
+    const QCommandLineOption routersOpt(
+        QStringLiteral("routers"),
+        QStringLiteral("Router controller addresses the panels accept, separated by commas; "
+                       "datagrams from any other address are dropped (default: any)."),
+        QStringLiteral("ADDR,..."));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
-                       untilSignalOpt, injectOpt, traceOpt, panelsOpt, portBaseOpt, verboseOpt});
+                       untilSignalOpt, injectOpt, traceOpt, routersOpt, panelsOpt, portBaseOpt,
+                       verboseOpt});
     parser.process(app);
 
     bool ok = false;
@@ -340,6 +350,15 @@ int main(int argc, char **argv)
             return 2;
         }
     }
+    QStringList routers;
+    if (parser.isSet(routersOpt)) {
+        QString why;
+        if (!KST_RouterList::parse(parser.value(routersOpt), &routers, &why) || routers.isEmpty()) {
+            fprintf(stderr, "panelrun: invalid --routers %s: %s\n", qPrintable(parser.value(routersOpt)),
+                    qPrintable(why.isEmpty() ? QStringLiteral("no address") : why));
+            return 2;
+        }
+    }
     const QString library = parser.value(libraryOpt);
     if (!QFileInfo(library).isFile()) {
         fprintf(stderr, "panelrun: firmware library %s does not exist\n", qPrintable(library));
@@ -365,6 +384,7 @@ int main(int argc, char **argv)
     options.workDir = workDir;
     options.config = parser.value(configOpt);
     options.inject = parser.isSet(injectOpt);
+    options.routers = routers;
     const bool verbose = parser.isSet(verboseOpt);
     // A rack of many panels reports in summaries: per-panel texts and
     // records only when they are printed.

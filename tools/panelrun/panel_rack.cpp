@@ -4,10 +4,12 @@
 #include "injected_keys.h"
 #include "injector.h"
 #include "kst_open_files.h"
+#include "kst_router_list.h"
 #include "panel_host.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaMethod>
 #include <QThread>
 
@@ -66,6 +68,9 @@ PanelRack::~PanelRack()
         if (p.state != State::Running && p.state != State::Starting && p.state != State::Stopping
             && p.state != State::Stuck)
             unloadPanel(p);
+    QString why;
+    for (const QString &dir : m_routerDirs)
+        KST_RouterList::store(dir, QStringList(), &why);
 }
 
 int PanelRack::indexOfPort(int port) const
@@ -158,6 +163,17 @@ bool PanelRack::startPanel(Panel &p)
                 return false;
             }
         }
+    }
+
+    if (!m_options.routers.isEmpty()) {
+        const QString routerDir = QFileInfo(configPath).absolutePath();
+        QString why;
+        if (!KST_RouterList::store(routerDir, m_options.routers, &why)) {
+            failStart(p, why);
+            return false;
+        }
+        if (!m_routerDirs.contains(routerDir))
+            m_routerDirs.append(routerDir);
     }
 
     p.host = std::make_unique<PanelHost>();
