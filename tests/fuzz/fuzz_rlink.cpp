@@ -20,6 +20,10 @@
 // address that is not accepted changes nothing at all, and no unsequenced
 // datagram (nor any datagram from a peer other than the one whose session
 // is open) touches a configuration download.
+//
+// The whole input is also read as the file of allowed router addresses:
+// whatever it holds, the list keeps to its size, holds only addresses a
+// datagram can come from, and accepts exactly those while it is in force.
 
 #include "fuzz_common.h"
 #include "link/comms.h"
@@ -150,6 +154,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
+    const int listed = ra_set_text(reinterpret_cast<const char *>(data), int(size));
+    FUZZ_CHECK(listed == ra_count() && listed >= 0 && listed <= RA_MAX);
+    FUZZ_CHECK(ra_active() || listed == 0);
+    for (int i = 0; i < listed; ++i) {
+        FUZZ_CHECK(ra_address(i)[0] != 0);
+        FUZZ_CHECK(ra_allows(ra_address(i)));
+    }
+    const uint8_t nobody[4] = {0, 0, 0, 0};
+    FUZZ_CHECK(ra_allows(nobody) == !ra_active());
+
     s_now = 100000;
     s_sent.clear();
     startPanel(data[0] & 0x0f);
