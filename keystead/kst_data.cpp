@@ -6,6 +6,7 @@
 #include "kst_data.h"
 
 #include "kst_rack.h"
+#include "kst_router_list.h"
 #include "pan_imagecontainer.h"
 
 #include <QtDebug>
@@ -165,7 +166,7 @@ QVariant KST_Data::headerData(int section, Qt::Orientation orientation, int role
     if (role == Qt::DisplayRole) {
         static const char *const names[ColumnCount] = {"Name",    "Type",   "IP",  "Port",
                                                        "Started", "Visible", "Online", "Cfg",
-                                                       "Comm",    "Description"};
+                                                       "Comm",    "Description", "Routers"};
         if (section < 0 || section >= ColumnCount)
             return QStringLiteral("C???");
         return QString::fromLatin1(names[section]);
@@ -220,6 +221,8 @@ QVariant KST_Data::data(const QModelIndex &index, int role) const
             return QString();
         case ColDescription:
             return p->description();
+        case ColRouters:
+            return KST_RouterList::text(p->allowedRouters());
         default:
             return QStringLiteral("???");
         }
@@ -246,7 +249,9 @@ Qt::ItemFlags KST_Data::flags(const QModelIndex &index) const
         case ColType:
         case ColIP:
         case ColPort:
-            // Type, address and port change only while the panel is stopped.
+        case ColRouters:
+            // Type, address, port and routers change only while the panel
+            // is stopped.
             if (p->state() == KST_PanelInstance::Stopped)
                 return base | Qt::ItemIsUserCheckable | Qt::ItemIsEditable;
             return Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
@@ -336,6 +341,16 @@ bool KST_Data::setPanelData(KST_PanelInstance *p, int column, const QVariant &va
     case ColDescription:
         p->setDescription(value.toString());
         return true;
+    case ColRouters: {
+        QStringList routers;
+        QString why;
+        if (!KST_RouterList::parse(value.toString(), &routers, &why)) {
+            qWarning("panel %s: allowed routers not changed: %s (%s,%d)", qPrintable(p->name()),
+                     qPrintable(why), __FILE__, __LINE__);
+            return false;
+        }
+        return p->setAllowedRouters(routers);
+    }
     default:
         return false;
     }

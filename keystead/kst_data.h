@@ -43,7 +43,9 @@ class KST_Data : public QAbstractItemModel, public ItemData
 public:
     enum Column {
         ColName = 0, ColType, ColIP, ColPort, ColStarted, ColVisible, ColOnline, ColCfg, ColComm,
-        ColDescription, ColumnCount
+        ColDescription,
+        // The router controller addresses a panel accepts (empty: any).
+        ColRouters, ColumnCount
     };
     enum DragKind { DragNone = 0, DragRacks = 1, DragPanels = 2 };
     enum UiDataKey { UiMainWindow = 0, UiTreeHeader = 2 };

@@ -412,7 +412,8 @@ void KST_Data::emitPanelCells(KST_PanelInstance *panel, std::initializer_list<in
 
 void KST_Data::panelStateChanged(KST_PanelInstance *panel)
 {
-    emitPanelCells(panel, {ColComm, ColStarted, ColIP, ColPort, ColType, ColOnline, ColCfg});
+    emitPanelCells(panel,
+                   {ColComm, ColStarted, ColIP, ColPort, ColType, ColOnline, ColCfg, ColRouters});
     // A start sets the panel's autostart flag and a stop clears it: the file
     // follows, so the set restarts what was running when the program ended.
     setChanged();

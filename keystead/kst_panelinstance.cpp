@@ -14,6 +14,7 @@
 #include "kst_dirs.h"
 #include "kst_panel_firmware.h"
 #include "kst_panelinfo.h"
+#include "kst_router_list.h"
 #include "kst_tracewindow.h"
 
 #include <QDir>
@@ -21,6 +22,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QtDebug>
 
 #include <algorithm>
@@ -246,6 +248,17 @@ bool KST_PanelInstance::setIP(const QString &ip)
     }
     m_firmwareIp = ip;
     update_tooltip();
+    return true;
+}
+
+bool KST_PanelInstance::setAllowedRouters(const QStringList &addresses)
+{
+    if (m_state != Stopped) {
+        qCritical("setAllowedRouters in wrong state %s (%s,%d)", qPrintable(stateText(m_state)),
+                  __FILE__, __LINE__);
+        return false;
+    }
+    m_allowedRouters = addresses;
     return true;
 }
 
@@ -510,7 +523,8 @@ bool KST_PanelInstance::save(arch::Itemo *node) const
         ->put(QStringLiteral("visible"), m_visible)
         ->put(QStringLiteral("firmware_ip"), m_firmwareIp)
         ->put(QStringLiteral("panelPort"), m_panelPort)
-        ->put(QStringLiteral("should_autostart"), m_shouldAutostart);
+        ->put(QStringLiteral("should_autostart"), m_shouldAutostart)
+        ->put(QStringLiteral("allowed_routers"), KST_RouterList::text(m_allowedRouters));
     return true;
 }
 
@@ -524,5 +538,19 @@ bool KST_PanelInstance::load(const arch::Itemi *node)
         ->get(QStringLiteral("firmware_ip"), m_firmwareIp)
         ->get(QStringLiteral("panelPort"), m_panelPort)
         ->get(QStringLiteral("should_autostart"), m_shouldAutostart);
+    // Newer than the other fields: a panel set stored before it has none,
+    // and such a panel accepts every router, as it did.
+    QString routers;
+    if (node->child(QStringLiteral("allowed_routers")))
+        node->get(QStringLiteral("allowed_routers"), routers);
+    QString why;
+    if (!KST_RouterList::parse(routers, &m_allowedRouters, &why)) {
+        // Kept as stored: the firmware reports the entries it cannot use
+        // and stays locked to the ones it can.
+        qWarning("panel %d: allowed routers \"%s\": %s (%s,%d)", m_uid, qPrintable(routers),
+                 qPrintable(why), __FILE__, __LINE__);
+        m_allowedRouters = routers.split(QRegularExpression(QStringLiteral("[,\\s]+")),
+                                         Qt::SkipEmptyParts);
+    }
     return true;
 }

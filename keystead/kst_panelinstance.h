@@ -29,6 +29,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -94,6 +95,9 @@ public:
 
     // Allowed only while stopped.
     bool setIP(const QString &ip);
+    // The router controller addresses the panel accepts (empty: any);
+    // handed to the firmware at each start (kst_router_list.h).
+    bool setAllowedRouters(const QStringList &addresses);
     bool setPanelPort(int port);
     bool setPanelType(int type);
     void setName(const QString &name);
@@ -162,6 +166,7 @@ public:
     int panelType() const { return m_paneltype; }
     QString ip() const { return m_firmwareIp; }
     int panelPort() const { return m_panelPort; }
+    QStringList allowedRouters() const { return m_allowedRouters; }
     bool shouldAutostart() const { return m_shouldAutostart; }
     bool isVisible() const { return m_visible; }
     PanelState state() const { return m_state; }
@@ -228,6 +233,7 @@ private:
     bool createPanelDir();
     bool copyFirmware();
     bool copyDefaultConfig();
+    bool storeAllowedRouters();
     void showFaceState(int kind);
     void sendToFace(const std::vector<QByteArray> &batch);
     bool loadFace();
@@ -243,6 +249,7 @@ private:
     int m_paneltype = 0;
     QString m_firmwareIp;
     int m_panelPort = 2001;
+    QStringList m_allowedRouters;
     bool m_shouldAutostart = false;
     bool m_visible = false;
     QString m_firmwareSource;

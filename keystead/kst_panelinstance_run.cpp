@@ -9,6 +9,7 @@
 #include "kst_dirs.h"
 #include "kst_open_files.h"
 #include "kst_panel_firmware.h"
+#include "kst_router_list.h"
 #include "kst_panelinfo.h"
 #include "tess_savefile.h"
 
@@ -111,6 +112,10 @@ bool KST_PanelInstance::startNow()
         error = QStringLiteral("failed to copy firmware");
     if (!copyDefaultConfig())
         error = QStringLiteral("failed to copy default config file");
+    // A panel that cannot be given its allowed routers does not start
+    // without them.
+    if (error.isEmpty() && !storeAllowedRouters())
+        error = QStringLiteral("failed to write the allowed routers");
     if (error.isEmpty())
         startFirmware(&error);
 
@@ -123,6 +128,15 @@ bool KST_PanelInstance::startNow()
     m_shouldAutostart = false;
     showFaceState(FaceFailed);
     qCritical("%s (%s,%d)", qPrintable(error), __FILE__, __LINE__);
+    return false;
+}
+
+bool KST_PanelInstance::storeAllowedRouters()
+{
+    QString why;
+    if (KST_RouterList::store(m_dataDir + QLatin1Char('/') + panelDir(), m_allowedRouters, &why))
+        return true;
+    qCritical("%s (%s,%d)", qPrintable(why), __FILE__, __LINE__);
     return false;
 }
 

@@ -12,6 +12,7 @@ namespace collector {
 ClientInjector::ClientInjector(QTcpSocket *socket, QObject *parent)
     : QObject(parent), m_socket(socket)
 {
+    m_lastActivity.start();
     m_partialFrameTimer.setSingleShot(true);
     m_partialFrameTimer.setInterval(DefaultPartialFrameTimeoutMs);
     connect(&m_partialFrameTimer, &QTimer::timeout, this, &ClientInjector::partialFrameTimedOut);
@@ -65,7 +66,10 @@ void ClientInjector::clientData()
         m_socket->readAll();
         return;
     }
-    m_frames.append(m_socket->readAll());
+    const QByteArray bytes = m_socket->readAll();
+    if (!bytes.isEmpty())
+        m_lastActivity.restart();
+    m_frames.append(bytes);
 
     // Every complete frame now received, oldest first; a length above
     // MaxFrameLength ends the stream.
@@ -104,6 +108,14 @@ void ClientInjector::partialFrameTimedOut()
              "closed (%s,%d)",
              qPrintable(m_peerName), m_partialFrameTimer.interval(), int(m_frames.pending()),
              __FILE__, __LINE__);
+    closeConnection();
+}
+
+void ClientInjector::giveWay()
+{
+    qWarning("collector: ClientInjector %s idle for %lld ms, connection closed to make room for "
+             "a new client (%s,%d)",
+             qPrintable(m_peerName), m_lastActivity.elapsed(), __FILE__, __LINE__);
     closeConnection();
 }
 

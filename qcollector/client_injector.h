@@ -4,6 +4,7 @@
 #include "framing.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -39,6 +40,11 @@ public:
     qsizetype pendingBytes() const { return m_frames.pending(); }
     // The peer as "address:port", for log lines.
     QString peerName() const { return m_peerName; }
+    // Milliseconds since the connection was made or last brought bytes.
+    qint64 idleMs() const { return m_lastActivity.elapsed(); }
+    // Closes the connection to make room for a new client (a log line
+    // says so); finished() follows.
+    void giveWay();
 
 signals:
     // One payload; the receiver may read or take it over.
@@ -60,6 +66,7 @@ private:
     QString m_peerName;
     FrameReader m_frames{MaxFrameLength};
     QTimer m_partialFrameTimer;
+    QElapsedTimer m_lastActivity;
     bool m_closed = false;
     bool m_finished = false;
 };

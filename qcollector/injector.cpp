@@ -77,6 +77,14 @@ void Injector::newClient()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         if (m_clients.size() >= MaxClients) {
+            ClientInjector *idlest = nullptr;
+            for (ClientInjector *c : m_clients)
+                if (!idlest || c->idleMs() > idlest->idleMs())
+                    idlest = c;
+            if (idlest && idlest->idleMs() >= m_giveWayIdleMs)
+                idlest->giveWay(); // finished(): removed from the list at once
+        }
+        if (m_clients.size() >= MaxClients) {
             qWarning("Injector: %d clients already, connection from %s:%d closed (%s,%d)",
                      int(MaxClients), qPrintable(socket->peerAddress().toString()),
                      int(socket->peerPort()), __FILE__, __LINE__);

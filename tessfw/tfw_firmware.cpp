@@ -179,30 +179,95 @@ void TFW_Firmware::loopTick()
     }
 }
 
-bool TFW_Firmware::postCollectorMsg(const collector::CollectorMsg &msg)
+void TFW_Firmware::postCollectorMsg(const collector::CollectorMsg &msg)
 {
+    if (msg.type != collector::CollectorMsg::TypeKey)
+        return; // ignored, as the firmware ignores every other type
     std::lock_guard<std::mutex> lock(m_inboxLock);
-    if (m_inboxCount >= kInboxSize)
-        return false;
-    m_inbox[m_inboxCount++] = msg;
-    return true;
+    KeyInbox &in = m_inbox;
+    if (msg.id > 0 && msg.id < kKeys) {
+        const int k = msg.id - 1;
+        if (!in.last[k])
+            in.order[in.count++] = uint8_t(k);
+        if (msg.value)
+            in.pressed[k] = 1;
+        in.last[k] = msg.value ? 1 : 2;
+        return;
+    }
+    if (in.oddCount < kOddSize) {
+        in.odd[in.oddCount++] = msg;
+    } else {
+        ++in.oddDropped;
+        in.lastDroppedId = msg.id;
+    }
 }
 
 void TFW_Firmware::drainCollectorMsgs()
 {
-    // The events are copied out to a second fixed array, so key handling
+    // The events are copied out to a second fixed inbox, so key handling
     // runs without the lock and a tick allocates and constructs nothing;
     // most ticks find the inbox empty and copy nothing at all.
-    int count;
+    KeyInbox &d = m_drained;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
-        count = m_inboxCount;
-        for (int i = 0; i < count; ++i)
-            m_drained[i] = m_inbox[i];
-        m_inboxCount = 0;
+        KeyInbox &in = m_inbox;
+        d.count = in.count;
+        for (int i = 0; i < in.count; ++i) {
+            const int k = in.order[i];
+            d.order[i] = uint8_t(k);
+            d.pressed[k] = in.pressed[k];
+            d.last[k] = in.last[k];
+            in.pressed[k] = 0;
+            in.last[k] = 0;
+        }
+        in.count = 0;
+        d.oddCount = in.oddCount;
+        for (int i = 0; i < in.oddCount; ++i)
+            d.odd[i] = in.odd[i];
+        in.oddCount = 0;
+        d.oddDropped = in.oddDropped;
+        d.lastDroppedId = in.lastDroppedId;
+        in.oddDropped = 0;
     }
-    for (int i = 0; i < count; ++i)
-        firmware_collector_msg_slot(m_drained[i]);
+
+    for (int i = 0; i < d.oddCount && !m_crashed; ++i) {
+        if (m_warnings < kWarningsPerSecond) {
+            ++m_warnings;
+            firmware_collector_msg_slot(d.odd[i]);
+        } else {
+            ++m_quiet;
+            m_lastIgnoredId = d.odd[i].id;
+        }
+    }
+    if (d.oddDropped) {
+        m_dropped += d.oddDropped;
+        m_lastIgnoredId = d.lastDroppedId;
+    }
+    // A key pressed since the last tick is pressed for this pass; one whose
+    // last event was a release is released after it.
+    for (int i = 0; i < d.count && !m_crashed; ++i) {
+        const int k = d.order[i];
+        if (d.pressed[k])
+            firmware_collector_msg_slot(collector::CollectorMsg(k + 1, true));
+        if (d.last[k] == 2)
+            firmware_collector_msg_slot(collector::CollectorMsg(k + 1, false));
+    }
+
+    // Once a second, and only after events for no key came.
+    if (!m_warnings && !m_quiet && !m_dropped)
+        return;
+    if (!m_reportClock.isValid())
+        m_reportClock.start();
+    if (m_reportClock.elapsed() < kReportMs)
+        return;
+    if (m_quiet || m_dropped)
+        qWarning("ignored key events: %d more in the last second, %d of them dropped (last id,max): "
+                 "%d %d (%s,%d)",
+                 m_quiet + m_dropped, m_dropped, m_lastIgnoredId, m_keyCount, __FILE__, __LINE__);
+    m_warnings = 0;
+    m_quiet = 0;
+    m_dropped = 0;
+    m_reportClock.restart();
 }
 
 void TFW_Firmware::firmware_collector_msg_slot(collector::CollectorMsg msg)

@@ -49,13 +49,19 @@ public:
     // of the stop sequence; also for a thread that ends without one.
     void endFtpThread();
 
-    // Callable from any thread: queues a key event for the firmware thread.
-    // The event waits in a fixed inbox under a lock until the next loop
-    // tick takes it (the key scan reads keys once per tick anyway), so no
-    // event object crosses the thread boundary and a flood of key events
-    // from a client costs bounded memory. Returns false when the inbox is
-    // full and the event was dropped.
-    bool postCollectorMsg(const collector::CollectorMsg &msg);
+    // Callable from any thread: hands a key event to the firmware thread.
+    // It waits in a fixed inbox under a lock until the next loop tick takes
+    // it (the key scan reads keys once per tick anyway), so no event object
+    // crosses the thread boundary and a flood of key events from a client
+    // costs bounded memory. The inbox keeps, per key, whether it was
+    // pressed since the last tick and how its last event left it: the tick
+    // applies the press (so a press and release between two ticks is still
+    // seen once) and then the release, so however many events come in one
+    // tick, none is needed that does not fit and a release is never lost.
+    // Events for no key (an id out of range) wait for their warning in a
+    // small queue; those that do not fit are counted, and every second at
+    // most one line tells what was dropped or not warned about.
+    void postCollectorMsg(const collector::CollectorMsg &msg);
 
     // True once a fault was caught on this object's thread.
     bool crashed() const { return m_crashed; }
@@ -98,15 +104,29 @@ private:
     bool m_pendingRelease[128];
     int m_pendingReleases = 0; // entries set in m_pendingRelease
 
-    // Key events waiting for the next loop tick. 256 is far more than a
-    // hand or an injector client sends in 10 ms.
-    enum { kInboxSize = 256 };
+    // Key events waiting for the next loop tick (postCollectorMsg).
+    enum { kKeys = 128, kOddSize = 16, kWarningsPerSecond = 16, kReportMs = 1000 };
+    struct KeyInbox {
+        uint8_t pressed[kKeys] = {}; // a press came since the last tick
+        uint8_t last[kKeys] = {};    // its last event: 0 none, 1 press, 2 release
+        uint8_t order[kKeys] = {};   // keys with events, in first-arrival order
+        int count = 0;
+        collector::CollectorMsg odd[kOddSize]; // events for no key
+        int oddCount = 0;
+        int oddDropped = 0;          // those that found the queue full
+        int lastDroppedId = 0;
+    };
     std::mutex m_inboxLock;
-    collector::CollectorMsg m_inbox[kInboxSize];
-    int m_inboxCount = 0;
+    KeyInbox m_inbox;
     // What the tick took out of the inbox, on the firmware thread only.
-    collector::CollectorMsg m_drained[kInboxSize];
-
+    KeyInbox m_drained;
+    // Warnings of ignored key events this second, and what was dropped or
+    // not warned about since the last report (firmware thread).
+    int m_warnings = 0;
+    int m_quiet = 0;
+    int m_dropped = 0;
+    int m_lastIgnoredId = 0;
+    QElapsedTimer m_reportClock;
     std::atomic<int> m_reloadRequest{0};
     std::atomic<int> m_stopRequest{0};
     uint8_t m_lastConfigLoaded = 0;

@@ -77,9 +77,7 @@ void TFW_FirmwareThread::sendCollectorMsg(const collector::CollectorMsg &msg)
 {
     std::lock_guard<std::mutex> lock(m_firmwareLock);
     if (m_firmware) {
-        if (!m_firmware->postCollectorMsg(msg))
-            qWarning("key event queue full, event dropped (id,value): %d %d (%s,%d)", msg.id,
-                     msg.value, __FILE__, __LINE__);
+        m_firmware->postCollectorMsg(msg);
         return;
     }
     if (TFW_IFirmwareCallback *cb = m_callback.load())

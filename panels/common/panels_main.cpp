@@ -5,6 +5,7 @@
 #include "link/eth.h"
 #include "link/netcfg.h"
 #include "link/router_cmd.h"
+#include "link/router_allow.h"
 #include "link/trace.h"
 #include "key_queue.h"
 #include "control/lcd_button.h"
@@ -84,6 +85,9 @@ int panels_loop_init(StartParams params)
     comms_init();
     netcfg_init();
     eth_timers_init();
+
+    // The router addresses this panel accepts, before its socket opens.
+    ra_load();
 
     printf("Protocols Enabled:\n");
     printf(" - Matrixwire Ethernet Protocol%s\n", " [MASTER]");

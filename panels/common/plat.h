@@ -119,17 +119,22 @@ void plat_test_mode_stop();
 // ---- UDP sockets (udp_sock) ---------------------------------------------------
 
 // Receives one datagram: handler argument, data, length, sender's IPv4
-// address (most significant byte first).
-typedef void (*plat_udp_handler)(int arg, const uint8_t *data, int len, const uint8_t addr[4]);
+// address (most significant byte first). Returns non-zero when the datagram
+// was taken, zero when it was dropped for its sender.
+typedef int (*plat_udp_handler)(int arg, const uint8_t *data, int len, const uint8_t addr[4]);
 
-enum { PLAT_UDP_SOCKETS = 10, PLAT_UDP_ROUTER_ID = 2001 };
+enum { PLAT_UDP_SOCKETS = 10, PLAT_UDP_ROUTER_ID = 2001, PLAT_UDP_BUDGET = 64 };
 
 // Opens the router-link socket (only logical id 2001 opens anything; other
 // ids return 0): binds the panel's own address and UDP port from the
 // settings. Returns the socket entry, or -1 when no entry is free or the
 // bind fails (then "COULD NOT BIND" is logged and ST_UDP_BIND_ERROR reported).
 int plat_udp_open(int logical_id, int arg, plat_udp_handler handler);
-// Reads at most one pending datagram per open socket into its handler.
+// Reads the datagrams pending on every open socket into its handler, at
+// most PLAT_UDP_BUDGET per socket and call, so that one pass of the loop
+// stays bounded however many arrive, and a flood cannot make the router's
+// datagrams wait behind it for longer than a pass or two. Reports
+// ST_UDP_RECEIVED once per call that took a datagram.
 void plat_udp_receive();
 // The UDP port of the sender of the datagram being handled (0 outside a
 // receive handler).
@@ -139,6 +144,13 @@ int plat_udp_sender_port();
 int plat_udp_send(const uint8_t *data, int len, const uint8_t *addr, int port);
 // Closes every socket.
 void plat_udp_close_all();
+
+// ---- allowed routers (router_allow_file) ---------------------------------------
+
+// Reads the file "allowed_routers" of the panel's directory (the one its
+// configuration file is in) into buf, at most cap bytes. Returns the bytes
+// read, -1 when there is no such file, 0 when it cannot be read (logged).
+int plat_allowed_routers_read(char *buf, int cap);
 
 // ---- configuration file (config_file_platform) ------------------------------
 

@@ -1,9 +1,12 @@
 // The FTP server over a network scripted by the input: what the client
-// sends on the control connection (in segments of any size), how the data
-// connection connects and what arrives on it, and time jumps for the
-// time-outs. Every reply is one well-formed line (or a stored multi-line
-// reply), every stored configuration has its header and fits a file, no
-// client can end the service, and PORT's parser takes any text.
+// sends on the control connection (in segments of any size, or nothing for
+// as long as the server waits), how the data connection connects and what
+// arrives on it, and time jumps for the time-outs. Every reply is one
+// well-formed line (or a stored multi-line reply), every stored
+// configuration has its header and fits a file, no client can end the
+// service or hold it for longer than its time-outs, the data connection
+// only ever goes to the client itself at a port of 1024 or above, and
+// PORT's parser takes any text.
 
 #include "fuzz_common.h"
 #include "link/ftpd.h"
@@ -21,6 +24,7 @@ uint32_t s_now;
 int s_clients;
 int s_opens;
 enum { LISTEN = 3, CTRL = 4, DATA = 5 };
+const uint8_t kClient[4] = {127, 0, 0, 1};
 
 int next_byte()
 {
@@ -37,13 +41,14 @@ int f_accept(int, uint8_t peer[4])
     if (s_clients <= 0)
         return -1;
     --s_clients;
-    memset(peer, 127, 4);
+    memcpy(peer, kClient, 4);
     return CTRL;
 }
 
-int f_connect(int, const uint8_t *, uint16_t port)
+int f_connect(int, const uint8_t *ip, uint16_t port)
 {
     FUZZ_CHECK(g_ftpd.port_port == port);
+    FUZZ_CHECK(memcmp(ip, kClient, 4) == 0 && port >= 1024);
     switch (next_byte() & 3) {
     case 0: return 0;
     case 1: return FTPD_NET_PENDING;
@@ -52,19 +57,25 @@ int f_connect(int, const uint8_t *, uint16_t port)
     }
 }
 
-// Control: a length byte, then that many bytes (0 = closed, 255 = error).
+// Control: a length byte, then that many bytes (0 = closed, 255 = error,
+// 254 = nothing for as long as the server waits).
 // Data: 0 nothing yet, 1 closed, 2 error, 3 a time jump, 4..199 that many
 // bytes of input, 200 and more a full chunk of filler (large uploads).
 int f_recv(int s, uint8_t *buf, int len, int wait, int *err)
 {
     *err = 0;
     FUZZ_CHECK((s == CTRL) == (wait != 0));
+    FUZZ_CHECK(wait >= 0 && wait <= FTPD_IDLE_MS);
     const int b = next_byte();
     if (b < 0)
         return 0;
     if (s == CTRL) {
         if (b == 0)
             return 0;
+        if (b == 254) {
+            s_now += uint32_t(wait);
+            return -1;
+        }
         if (b == 255) {
             *err = 104;
             return -1;
@@ -176,6 +187,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(g_ftpd.line_len >= 0 && g_ftpd.line_len <= FTPD_LINE_MAX + 1);
         FUZZ_CHECK(g_ftpd.rx_pos >= 0 && g_ftpd.rx_pos <= g_ftpd.rx_len && g_ftpd.rx_len <= FTPD_RX_CHUNK);
         FUZZ_CHECK(g_ftpd.upload_len <= FTPD_UPLOAD_MAX);
+        // Time-outs: a session waits at most the idle time for a command
+        // (give or take a step), an upload at most its limit.
+        if (ftpd_state() == FTPD_ST_COMMAND)
+            FUZZ_CHECK(s_now - g_ftpd.ctrl_active <= FTPD_IDLE_MS + 50);
+        if (ftpd_state() == FTPD_ST_DATA_RECV)
+            FUZZ_CHECK(s_now - g_ftpd.upload_started <= FTPD_UPLOAD_LIMIT_MS + 6100);
     }
     FUZZ_CHECK(ftpd_state() == FTPD_ST_ACCEPT);
     ftpd_stop();

@@ -55,7 +55,7 @@ int capture(const uint8_t *d, int len, const uint8_t *)
     s_sent.emplace_back(d, d + len);
     return 1;
 }
-void deliver(const uint8_t *, int, const uint8_t *) {}
+void deliver(const uint8_t *, int, const uint8_t *, int) {}
 void error(int) {}
 int no_query() { return 0; }
 

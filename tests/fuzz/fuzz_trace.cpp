@@ -5,9 +5,12 @@
 //
 // Input: records of a control byte, a 16-bit big-endian length (cut to what
 // is left) and the datagram. Control bits: 0 sent by the panel, 1 refused
-// (received) or not sent (sent), 2 resend, 3 only the first half kept (a datagram longer than the trace
-// keeps), 4-7 when non-zero: also decode into a small buffer of 5 times that
-// many bytes, so that cutting is exercised at every length.
+// (received) or not sent (sent), 2 resend (sent) or another sender's
+// message dropped before it and its blocks refused (received), 3 only the
+// first half kept (a datagram longer than the trace keeps), 4-7 when
+// non-zero: also decode into a small buffer of 5 times that many bytes, so
+// that cutting is exercised at every length. An unsequenced datagram never
+// moves its direction's stream.
 
 #include "fuzz_common.h"
 #include "link/trace.h"
@@ -58,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         s_entry.kind = (ctl & 1) ? TRACE_OUT : TRACE_IN;
         // Bit 1 refuses a received payload; a sent one was not sent.
         const unsigned bit1 = (ctl & 1) ? unsigned(TRD_NOT_SENT) : unsigned(TRD_REFUSED);
-        s_entry.flags = uint8_t(((ctl & 2) ? bit1 : 0u) | ((ctl & 4) ? unsigned(TRD_RESEND) : 0u));
+        const unsigned bit2 = (ctl & 1) ? unsigned(TRD_RESEND) : unsigned(TRD_RESTARTED | TRD_BLOCK_REFUSED);
+        s_entry.flags = uint8_t(((ctl & 2) ? bit1 : 0u) | ((ctl & 4) ? bit2 : 0u));
         const uint8_t addr[4] = {127, 0, 0, uint8_t(ctl)};
         memcpy(s_entry.addr, addr, 4);
         s_entry.port = 2001;
@@ -69,8 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         s_entry.kept = uint16_t(kept);
         // An exact copy, so that reading past what was kept is caught.
         std::memcpy(s_entry.data, d, kept);
+        const TrdStream &moved = (ctl & 1) ? s_out : s_in;
+        const TrdStream before = moved;
         const int len = trace_format(&s_entry, &s_in, &s_out, s_line, int(sizeof s_line));
         checkLine(s_line, len, int(sizeof s_line));
+        if (kept >= 5 && !(d[0] & 1))
+            FUZZ_CHECK(memcmp(&before, &moved, offsetof(TrdStream, data)) == 0);
         FUZZ_CHECK(s_in.state <= 3 && s_out.state <= 3);
         FUZZ_CHECK(s_in.count <= TRD_STREAM_MAX && s_out.count <= TRD_STREAM_MAX);
 

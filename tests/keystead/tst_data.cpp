@@ -117,10 +117,12 @@ private slots:
         QAbstractItemModelTester tester(data.get(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(data->rowCount(), 0);
-        QCOMPARE(data->columnCount(), 10);
+        QCOMPARE(data->columnCount(), 11);
         QVERIFY(!QFileInfo::exists(cfgPath()));
 
         Panel *p = data->addPanel(0);
+        QVERIFY(data->setData(data->indexOfItem(p).siblingAtColumn(KST_Data::ColRouters),
+                              QStringLiteral("10.0.0.2 127.000.0.2,10.0.0.2")));
         QCOMPARE(data->rowCount(), 1);
         QCOMPARE(data->rack(0)->name(), QStringLiteral("rack"));
         QCOMPARE(p->uid(), 1);
@@ -142,6 +144,8 @@ private slots:
         QCOMPARE(again->rowCount(), 1);
         QCOMPARE(again->rack(0)->panelCount(), 1);
         QCOMPARE(again->rack(0)->panel(0)->uid(), 1);
+        QCOMPARE(again->rack(0)->panel(0)->allowedRouters(),
+                 (QStringList{"10.0.0.2", "127.0.0.2"}));
         QCOMPARE(again->rack(0)->panel(0)->parentItem(), static_cast<ItemData *>(again->rack(0)));
         QCOMPARE(again->addPanel(0)->uid(), 2);
     }
@@ -165,11 +169,11 @@ private slots:
         QCOMPARE(c->panels(), (QList<Panel *>{p3}));
 
         // Headers and cells.
-        const QStringList names{"Name",   "Type", "IP",  "Port", "Started",
-                                "Visible", "Online", "Cfg", "Comm", "Description"};
-        for (int s = 0; s < 10; ++s)
+        const QStringList names{"Name",    "Type",   "IP",  "Port", "Started",     "Visible",
+                                "Online",  "Cfg",    "Comm", "Description", "Routers"};
+        for (int s = 0; s < 11; ++s)
             QCOMPARE(data->headerData(s, Qt::Horizontal).toString(), names.at(s));
-        QCOMPARE(data->headerData(10, Qt::Horizontal).toString(), QStringLiteral("C???"));
+        QCOMPARE(data->headerData(11, Qt::Horizontal).toString(), QStringLiteral("C???"));
         QCOMPARE(data->headerData(3, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                  int(Qt::AlignCenter));
         QVERIFY(!data->headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).isValid());
@@ -215,6 +219,15 @@ private slots:
         QCOMPARE(p1->panelPort(), 2042);
         QVERIFY(!data->setData(i1.siblingAtColumn(5), true));
         QVERIFY(!data->setData(ra.siblingAtColumn(2), QStringLiteral("1.2.3.4")));
+        // Router addresses: IPv4 addresses only, 16 at most.
+        QVERIFY(data->setData(i1.siblingAtColumn(10), QStringLiteral("10.1.0.9")));
+        for (const char *bad : {"10.1.0", "0.1.2.3", "router", "10.1.0.256",
+                                "1.0.0.1 1.0.0.2 1.0.0.3 1.0.0.4 1.0.0.5 1.0.0.6 1.0.0.7 1.0.0.8 1.0.0.9 "
+                                "1.0.0.10 1.0.0.11 1.0.0.12 1.0.0.13 1.0.0.14 1.0.0.15 1.0.0.16 1.0.0.17"})
+            QVERIFY2(!data->setData(i1.siblingAtColumn(10), QString::fromLatin1(bad)), bad);
+        QCOMPARE(data->data(i1.siblingAtColumn(10)).toString(), QStringLiteral("10.1.0.9"));
+        QVERIFY(data->setData(i1.siblingAtColumn(10), QString()));
+        QVERIFY(p1->allowedRouters().isEmpty());
         log_recorder::clear();
         QVERIFY(!data->setData(i1, QStringLiteral("x"), Qt::DisplayRole));
         QCOMPARE(log_recorder::count(QtDebugMsg, QStringLiteral("setData, role =")), 1);
@@ -284,7 +297,7 @@ private slots:
         QVERIFY(data->validatePanel(first, &why));
         QVERIFY(first->start(0));
         const QModelIndex i = data->indexOfItem(first);
-        for (int col : {1, 2, 3}) {
+        for (int col : {1, 2, 3, 10}) {
             const Qt::ItemFlags f = data->flags(i.siblingAtColumn(col));
             QVERIFY(!(f & Qt::ItemIsEnabled));
             QVERIFY(!(f & Qt::ItemIsEditable));
@@ -416,6 +429,9 @@ private slots:
         QCOMPARE(seven->uid(), 7);
         QCOMPARE(seven->panelType(), kSK2000A);
         QCOMPARE(seven->panelPort(), 2500);
+        // Stored before panels had allowed routers: any router, quietly.
+        QVERIFY(seven->allowedRouters().isEmpty());
+        QCOMPARE(log_recorder::count(QtWarningMsg, QStringLiteral("child'allowed_routers'")), 0);
         QCOMPARE(data->uiData(KST_Data::UiMainWindow), QByteArray("\x01\x02\x03"));
         QCOMPARE(data->puid(), 7);
         QCOMPARE(data->addPanel(1)->uid(), 8);
@@ -629,7 +645,7 @@ private slots:
             return c;
         };
         emit p->panelStateChanged(p);
-        QCOMPARE(columns(), (QList<int>{8, 4, 2, 3, 1, 6, 7}));
+        QCOMPARE(columns(), (QList<int>{8, 4, 2, 3, 1, 6, 7, 10}));
         QCOMPARE(state2.count(), 1);
         emit p->onlineStateChanged(p);
         QCOMPARE(columns(), (QList<int>{6}));

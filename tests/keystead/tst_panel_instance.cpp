@@ -246,7 +246,25 @@ private slots:
         own.replace("configName=\"Default\"", "configName=\"Custom!\"");
         QVERIFY(writeFile(p->configPath(), own));
         QVERIFY(writeFile(p->firmwarePath(), "not a library"));
+
+        // The allowed routers reach the firmware at each start (its panel
+        // log names them); an empty list removes the file again.
+        const QString routers = panelDir + QStringLiteral("/allowed_routers");
+        QVERIFY(p->setAllowedRouters({QStringLiteral("127.0.0.99"), QStringLiteral("127.0.0.71")}));
+        log_recorder::clear();
         QVERIFY(p->start(0));
+        QVERIFY(readFile(routers).endsWith("\n127.0.0.99\n127.0.0.71\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(log_recorder::countContaining(
+                                      QtDebugMsg, QStringLiteral("allowed routers: 127.0.0.99 127.0.0.71")),
+                                  1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(p->isOnline(), 10000);
+        QVERIFY(!p->setAllowedRouters({}));
+        QVERIFY(p->stop());
+        QTRY_COMPARE_WITH_TIMEOUT(p->state(), Panel::Stopped, 10000);
+        QVERIFY(p->setAllowedRouters({}));
+
+        QVERIFY(p->start(0));
+        QVERIFY(!QFileInfo::exists(routers));
         QCOMPARE(readFile(p->configPath()), own);
         QCOMPARE(readFile(p->firmwarePath()), readFile(QStringLiteral(TESSFW_LIBRARY)));
         QTRY_COMPARE_WITH_TIMEOUT(p->state(), Panel::Started, 10000);
@@ -651,7 +669,8 @@ private slots:
         for (const arch::Itemo *c : out.root()->children())
             names << c->name();
         QCOMPARE(names, (QStringList{"uid", "name", "description", "paneltype", "visible",
-                                     "firmware_ip", "panelPort", "should_autostart"}));
+                                     "firmware_ip", "panelPort", "should_autostart",
+                                     "allowed_routers"}));
         QByteArray xml;
         QVERIFY(out.toXml(xml));
         arch::Archi in;

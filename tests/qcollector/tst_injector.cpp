@@ -233,6 +233,35 @@ private slots:
         QCOMPARE(again->state(), QAbstractSocket::ConnectedState);
     }
 
+    // Sixteen connections held open without a word do not lock everyone
+    // out: once they have been idle for the give-way time (5 s), the one
+    // idle longest makes room for a new client, whose keys arrive.
+    void idleClientsGiveWay()
+    {
+        Sink sink;
+        Injector injector(QStringLiteral("127.0.0.1"), 0, &sink);
+        QVERIFY(injector.run());
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < Injector::MaxClients; ++i) {
+            held.push_back(connectClient(injector));
+            QVERIFY(held.back());
+        }
+        QTest::qWait(5300);
+        writeNow(*held[0], collector::frame("still here"));
+        QTRY_COMPARE(sink.payloads.size(), 1);
+
+        QTcpSocket fresh;
+        fresh.setProxy(QNetworkProxy::NoProxy);
+        fresh.connectToHost(QStringLiteral("127.0.0.1"), injector.serverPort());
+        QVERIFY(fresh.waitForConnected(5000));
+        writeNow(fresh, collector::frame("new client"));
+        QTRY_COMPARE(sink.payloads.size(), 2);
+        QCOMPARE(sink.payloads.last(), QByteArray("new client"));
+        QTRY_COMPARE(held[1]->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(held[0]->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(injector.clientCount(), 16);
+    }
+
     void runReportsWhetherItListens()
     {
         Sink sink;

@@ -151,6 +151,66 @@ private slots:
         QVERIFY(!fw.loopRunning());
     }
 
+    // However many key events come between two ticks, a release is never
+    // lost and later events are not refused: 300 presses and one release
+    // of key 20, 100000 press and release pairs of key 21, then key 22.
+    // Events for no key cost a warning each only up to a limit a second;
+    // one line a second counts the rest.
+    void keyFloodsLoseNoRelease()
+    {
+        RecordingCallback cb;
+        TFW_FirmwareThread thread;
+        thread.setCallback(&cb);
+        TFW_Firmware fw(&thread);
+        fw.timer_start();
+        uint8_t *keys = plat_key_states();
+        memset(keys, 0, PLAT_KEY_COUNT);
+
+        for (int i = 0; i < 300; ++i)
+            fw.postCollectorMsg(collector::CollectorMsg(20, 1));
+        fw.postCollectorMsg(collector::CollectorMsg(20, 0));
+        fw.timer_loop();
+        fw.timer_loop();
+        QCOMPARE(int(keys[19]), 0);
+
+        for (int i = 0; i < 100000; ++i) {
+            fw.postCollectorMsg(collector::CollectorMsg(21, 1));
+            fw.postCollectorMsg(collector::CollectorMsg(21, 0));
+        }
+        fw.postCollectorMsg(collector::CollectorMsg(22, 1));
+        fw.timer_loop();
+        QCOMPARE(int(keys[20]), 0);
+        QCOMPARE(int(keys[21]), 1);
+        fw.postCollectorMsg(collector::CollectorMsg(22, 0));
+        fw.timer_loop();
+        QCOMPARE(int(keys[21]), 0);
+
+        static int warnings;
+        static QString last;
+        warnings = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                if (type == QtWarningMsg) {
+                    ++warnings;
+                    last = text;
+                }
+            });
+        for (int i = 0; i < 100000; ++i)
+            fw.postCollectorMsg(collector::CollectorMsg(200, 1));
+        fw.timer_loop();
+        for (int i = 0; i < 100; ++i)
+            fw.postCollectorMsg(collector::CollectorMsg(-1, 0));
+        QTest::qWait(1100);
+        fw.timer_loop();
+        qInstallMessageHandler(previous);
+        QVERIFY2(warnings <= 17, qPrintable(QString::number(warnings)));
+        QVERIFY2(last.startsWith(QStringLiteral("ignored key events: 100084 more in the last second, "
+                                                "100068 of them dropped (last id,max): -1 128")),
+                 qPrintable(last));
+        fw.requestStop();
+        fw.timer_loop();
+    }
+
     // The reload is served at the next tick and loads the file again
     // (there is none here, so it says so); reloadLoadsTheNewFile below has
     // a file appear under a running panel.

@@ -9,6 +9,7 @@
 #include "../support/log_recorder.h"
 #include "bd_records.h"
 #include "ftp_test_client.h"
+#include "link/ftpd.h"
 #include "plat.h"
 #include "plat_firmware.h"
 #include "recording_callback.h"
@@ -20,6 +21,16 @@
 #include <QNetworkProxy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using State = TFW_IFirmwareCallback;
 
@@ -76,6 +87,74 @@ private slots:
     {
         tfw_register_meta_types();
         log_recorder::install();
+    }
+
+    // The server's socket waits are bounded, over real sockets: a command
+    // receive returns with nothing once its wait is over, and a reply to a
+    // client that reads nothing gives up after the send time-out instead
+    // of holding the FTP thread (a client connection that never reads).
+    void socketWaitsAreBounded()
+    {
+        const FtpdPlatform *plat = plat_ftpd();
+        plat->sock_rearm();
+        const uint8_t ip[4] = {127, 0, 0, 141};
+        const int listener = plat->sock_open();
+        QVERIFY(listener >= 0);
+        QCOMPARE(plat->sock_reuse(listener), 0);
+        QCOMPARE(plat->sock_bind(listener, ip, 42681), 0);
+        QCOMPARE(plat->sock_listen(listener, 2), 0);
+
+        const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096;
+        ::setsockopt(client, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(42681);
+        to.sin_addr.s_addr = htonl(0x7f00008d);
+        QCOMPARE(::connect(client, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+        uint8_t peer[4];
+        const int ctrl = plat->sock_accept(listener, peer);
+        QVERIFY(ctrl >= 0);
+
+        // Runs call on a thread of its own; ms later a call still waiting is
+        // freed by shutting the client's end down. The time it took.
+        auto bounded = [client](const std::function<void()> &call, int ms) {
+            std::atomic<bool> done{false};
+            std::thread th([&] {
+                call();
+                done = true;
+            });
+            QElapsedTimer t;
+            t.start();
+            while (!done && t.elapsed() < ms)
+                QThread::msleep(10);
+            const qint64 took = t.elapsed();
+            if (!done)
+                ::shutdown(client, SHUT_RDWR);
+            th.join();
+            return took;
+        };
+        uint8_t buf[64];
+        int err = -1, got = 0;
+        const qint64 waitedRecv = bounded([&] { got = plat->sock_recv(ctrl, buf, sizeof buf, 300, &err); }, 10000);
+        int sent = -1;
+        const qint64 waitedSend = bounded(
+            [&] {
+                const QByteArray lots(32 * 1024 * 1024, 'r');
+                sent = plat->sock_send(ctrl, reinterpret_cast<const uint8_t *>(lots.constData()),
+                                       int(lots.size()));
+            },
+            20000);
+        ::close(client);
+        plat->sock_close(ctrl);
+        plat->sock_close(listener);
+        QVERIFY2(waitedRecv < 10000, "a receive on a silent connection did not end");
+        QCOMPARE(got, -1);
+        QCOMPARE(err, 0);
+        QVERIFY(waitedRecv >= 250);
+        QVERIFY2(waitedSend < 20000, "a send to a client that reads nothing did not end");
+        QCOMPARE(sent, int(ETIMEDOUT));
+        QVERIFY(waitedSend >= FTPD_SEND_TIMEOUT_MS - 100);
     }
 
     void uploadIsStoredAndLoaded()

@@ -101,6 +101,29 @@ private slots:
         }
     }
 
+    // --routers: the firmware reads the addresses at its start (the file
+    // beside its configuration, gone after the run); no address, no start.
+    void routersOption()
+    {
+        QTemporaryDir work;
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(PANELRUN),
+                {QStringLiteral("--run-ms"), QStringLiteral("300"), QStringLiteral("--workdir"), work.path(),
+                 QStringLiteral("--port"), QStringLiteral("42205"), QStringLiteral("--routers"),
+                 QStringLiteral("127.0.0.2, 10.0.0.9")});
+        QVERIFY(p.waitForFinished(15000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().contains("allowed routers: 127.0.0.2 10.0.0.9\n"));
+        QVERIFY(!QFile::exists(work.path() + QStringLiteral("/allowed_routers")));
+
+        p.start(QStringLiteral(PANELRUN), {QStringLiteral("--run-ms"), QStringLiteral("300"),
+                                           QStringLiteral("--routers"), QStringLiteral("10.0.0")});
+        QVERIFY(p.waitForFinished(15000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardError().contains("panelrun: invalid --routers 10.0.0"));
+    }
+
     void missingLibraryExitsTwo()
     {
         QTemporaryDir work;

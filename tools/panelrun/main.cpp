@@ -2,7 +2,8 @@
 //
 //   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
-//            [--inject] [--trace] [--panels N [--port-base P] [--verbose]]
+//            [--inject] [--trace] [--routers ADDR,...]
+//            [--panels N [--port-base P] [--verbose]]
 //            [--http ADDR:PORT [--http-token FILE|new]]
 //
 // Hosts N panels (default 1) in this process as Keystead hosts them, on
@@ -22,7 +23,9 @@
 // each panel's protocol trace (the marker file "TRACE" in the directory of
 // its configuration file switches it on) goes to standard error as well,
 // each line of its "trace.txt" as "trace <line>" (after the panel's port
-// when there are several).
+// when there are several). With --routers, each panel accepts datagrams on
+// its router link only from the addresses listed (the file
+// "allowed_routers" beside its configuration file, removed at the end).
 // With --http, the remote API (JSON over HTTP, events over WebSocket) reads
 // back what every key of every panel shows, from a face kept without
 // drawing, and presses keys; each panel's uid is its port. It listens on
@@ -36,6 +39,7 @@
 
 #include "event_printer.h"
 #include "kst_open_files.h"
+#include "kst_router_list.h"
 #include "kst_tracefollower.h"
 #include "panel_rack.h"
 #include "panel_remote.h"
@@ -323,6 +327,11 @@ int main(int argc, char **argv)
     const QCommandLineOption traceOpt(
         QStringLiteral("trace"),
         QStringLiteral("Switch the panels' protocol trace on and print its lines to standard error."));
+    const QCommandLineOption routersOpt(
+        QStringLiteral("routers"),
+        QStringLiteral("Router controller addresses the panels accept, separated by commas; "
+                       "datagrams from any other address are dropped (default: any)."),
+        QStringLiteral("ADDR,..."));
     const QCommandLineOption httpOpt(
         QStringLiteral("http"),
         QStringLiteral("Serve the remote API on ADDR:PORT (loopback unless told otherwise)."),
@@ -333,8 +342,8 @@ int main(int argc, char **argv)
                        "random one written to <workdir>/http-token. Required beyond loopback."),
         QStringLiteral("FILE"));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
-                       untilSignalOpt, injectOpt, traceOpt, panelsOpt, portBaseOpt, verboseOpt,
-                       httpOpt, httpTokenOpt});
+                       untilSignalOpt, injectOpt, traceOpt, routersOpt, panelsOpt, portBaseOpt,
+                       verboseOpt, httpOpt, httpTokenOpt});
     parser.process(app);
 
     bool ok = false;
@@ -361,6 +370,15 @@ int main(int argc, char **argv)
         runMs = parser.value(runMsOpt).toInt(&ok);
         if (!ok || runMs < 0) {
             fprintf(stderr, "panelrun: invalid --run-ms %s\n", qPrintable(parser.value(runMsOpt)));
+            return 2;
+        }
+    }
+    QStringList routers;
+    if (parser.isSet(routersOpt)) {
+        QString why;
+        if (!KST_RouterList::parse(parser.value(routersOpt), &routers, &why) || routers.isEmpty()) {
+            fprintf(stderr, "panelrun: invalid --routers %s: %s\n", qPrintable(parser.value(routersOpt)),
+                    qPrintable(why.isEmpty() ? QStringLiteral("no address") : why));
             return 2;
         }
     }
@@ -409,6 +427,7 @@ int main(int argc, char **argv)
     options.config = parser.value(configOpt);
     options.inject = parser.isSet(injectOpt);
     options.headlessFaces = parser.isSet(httpOpt);
+    options.routers = routers;
     const bool verbose = parser.isSet(verboseOpt);
     // A rack of many panels reports in summaries: per-panel texts and
     // records only when they are printed.

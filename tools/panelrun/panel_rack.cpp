@@ -7,12 +7,14 @@
 #include "kst_open_files.h"
 #include "kst_panelinstance.h"
 #include "pan_headlessface.h"
+#include "kst_router_list.h"
 #include "panel_host.h"
 
 #include <QElapsedTimer>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaMethod>
 #include <QThread>
 
@@ -93,6 +95,9 @@ PanelRack::~PanelRack()
         if (p.state != State::Running && p.state != State::Starting && p.state != State::Stopping
             && p.state != State::Stuck)
             unloadPanel(p);
+    QString why;
+    for (const QString &dir : m_routerDirs)
+        KST_RouterList::store(dir, QStringList(), &why);
 }
 
 int PanelRack::indexOfPort(int port) const
@@ -185,6 +190,17 @@ bool PanelRack::startPanel(Panel &p)
                 return false;
             }
         }
+    }
+
+    if (!m_options.routers.isEmpty()) {
+        const QString routerDir = QFileInfo(configPath).absolutePath();
+        QString why;
+        if (!KST_RouterList::store(routerDir, m_options.routers, &why)) {
+            failStart(p, why);
+            return false;
+        }
+        if (!m_routerDirs.contains(routerDir))
+            m_routerDirs.append(routerDir);
     }
 
     p.host = std::make_unique<PanelHost>();

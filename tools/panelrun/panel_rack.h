@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <memory>
 #include <vector>
@@ -52,6 +53,10 @@ public:
         // at every start (empty: each keeps what its directory holds).
         QString config;
         bool inject = false;
+        // The router controller addresses the panels accept (empty: leave
+        // whatever the panel's directory holds); written as each panel's
+        // "allowed_routers" file, removed again when the rack goes.
+        QStringList routers;
         // Whether firmware texts and button-driver records become event
         // lines (state lines do whenever eventLine is connected).
         bool textLines = true;
@@ -187,6 +192,7 @@ private:
 
     Options m_options;
     std::vector<Panel> m_panels;
+    QStringList m_routerDirs; // where this rack wrote allowed_routers
     QTimer m_startTimer;
     int m_next = 0;
     bool m_stopAll = false;

@@ -37,8 +37,16 @@ void eth_timers_expire();
 // Closes every UDP socket of the router link.
 void eth_close_all();
 
-// The router-link socket's receive handler (argument: port index).
-void eth_router_receive(int port, const uint8_t *data, int len, const uint8_t addr[4]);
+// The router-link socket's receive handler (argument: port index). A
+// datagram from an address that is not an allowed router (router_allow.h)
+// is dropped and counted (reported at most once a second, on standard
+// output and in the protocol trace); returns 1 for a datagram taken, 0 for
+// one dropped.
+int eth_router_receive(int port, const uint8_t *data, int len, const uint8_t addr[4]);
+// Non-zero while the messages of a sequenced datagram from the router the
+// panel follows (the peer whose new session it accepted last) are
+// dispatched; zero for every other datagram's messages.
+int eth_router_in_session();
 // Where replies go: the destination port of the router link's entry.
 int eth_router_dest_port();
 

@@ -152,6 +152,8 @@ static void step_accept(void)
     s.ctrl_sock = c;
     printf("serviceFtp: connection accepted from %u.%u.%u.%u\n", peer[0], peer[1], peer[2], peer[3]);
     ftpd_session_reset();
+    memcpy(s.peer, peer, 4);
+    s.ctrl_active = msc_now();
     if (s.plat->sock_send(c, reinterpret_cast<const uint8_t *>(BANNER), int(sizeof BANNER - 1)) != 0) {
         printf("serviceFtp: unable to send banner\n");
         s.state = FTPD_ST_CLOSE_CTRL;
@@ -161,22 +163,36 @@ static void step_accept(void)
 }
 
 // Executes what is already received; only when no byte is left does it
-// wait for more, so pipelined commands are all answered.
+// wait for more, so pipelined commands are all answered. The wait ends
+// when the client has sent nothing for FTPD_IDLE_MS: the server has one
+// client at a time, and one that only holds the connection open would
+// keep every other client out.
 static void step_command(void)
 {
     FtpdState &s = g_ftpd;
-    if (s.rx_pos >= s.rx_len) {
+    if (!s.session_end && s.rx_pos >= s.rx_len) {
+        const uint32_t idle = msc_now() - s.ctrl_active;
+        const int wait = idle >= FTPD_IDLE_MS ? 1 : int(FTPD_IDLE_MS - idle);
         int err = 0;
-        const int n = s.plat->sock_recv(s.ctrl_sock, s.rx, FTPD_RX_CHUNK, 1, &err);
+        const int n = s.plat->sock_recv(s.ctrl_sock, s.rx, FTPD_RX_CHUNK, wait, &err);
         if (n == 0) {
             printf("netftpd_rxcmd: client closed session\n");
             s.session_end = 1;
+        } else if (n < 0 && err == 0) {
+            if (msc_now() - s.ctrl_active >= FTPD_IDLE_MS) {
+                printf("netftpd_rxcmd: no command for %d s\n", FTPD_IDLE_MS / 1000);
+                ftpd_reply(421, "No command for %d seconds, closing control connection.",
+                           FTPD_IDLE_MS / 1000);
+                s.session_end = 1;
+            }
+            return;
         } else if (n < 0) {
             printf("netftpd_rxcmd: socket error %d\n", err);
             s.session_end = 1;
         } else {
             s.rx_len = n;
             s.rx_pos = 0;
+            s.ctrl_active = msc_now();
         }
     }
     if (!s.session_end)
@@ -273,6 +289,7 @@ static void step_data_connect(void)
     const uint8_t *a = s.port_ip;
     printf("serviceFtp: data session with %u.%u.%u.%u opened\n", a[0], a[1], a[2], a[3]);
     s.stopwatch = msc_now();
+    s.upload_started = s.stopwatch;
     s.upload_len = 0;
     ftpd_reply(150, "Opening data connection.");
     // A new upload replaces one the session finished before.
@@ -315,6 +332,16 @@ static void finish_upload(void)
 static void step_data_recv(void)
 {
     FtpdState &s = g_ftpd;
+    // However the data trickles in, an upload ends: a file of the largest
+    // size takes a fraction of this limit on any network a panel is on.
+    if (msc_now() - s.upload_started > FTPD_UPLOAD_LIMIT_MS) {
+        printf("serviceFtp: upload not finished within %d s, aborted\n", FTPD_UPLOAD_LIMIT_MS / 1000);
+        ftpd_reply(426, "Connection closed; transfer aborted, upload took longer than %d seconds.",
+                   FTPD_UPLOAD_LIMIT_MS / 1000);
+        s.upload_len = 0;
+        s.state = FTPD_ST_DATA_CLOSE;
+        return;
+    }
     if (elapsed() > FTPD_TIMEOUT_MS) {
         printf("serviceFtp: timed out waiting for data\n");
         ftpd_reply(451, ABORTED, 3);
@@ -365,6 +392,8 @@ static void step_data_close(void)
     printf("serviceFtp: closing client data socket\n");
     close_sock(&g_ftpd.data_sock);
     g_ftpd.state = FTPD_ST_COMMAND;
+    // The client's idle time counts from the end of its transfer.
+    g_ftpd.ctrl_active = msc_now();
 }
 
 // The upload is stored when the session ends, however it ended.

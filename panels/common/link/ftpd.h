@@ -24,6 +24,9 @@ enum {
     FTPD_UPLOAD_MAX = 131071,    // largest file a configuration may be
     FTPD_CONFIG_HEADER = 10,     // "CONFIG" and the 4-byte length
     FTPD_TIMEOUT_MS = 5000,      // data connect and data inactivity
+    FTPD_IDLE_MS = 60000,        // a control connection without a command
+    FTPD_UPLOAD_LIMIT_MS = 60000, // an upload's data connection, in all
+    FTPD_SEND_TIMEOUT_MS = 5000, // a reply the client does not take
     FTPD_BACKLOG = 2,
     FTPD_REPLY_MAX = 1024
 };
@@ -78,11 +81,12 @@ struct FtpdPlatform {
     // connected, FTPD_NET_PENDING while in progress, FTPD_NET_ISCONN once
     // connected, else a system error.
     int (*sock_connect)(int s, const uint8_t ip[4], uint16_t port);
-    // Receives up to len bytes, waiting for them when wait is non-zero.
-    // Returns the count, 0 when the peer closed, or -1 with *err the system
-    // error (*err = 0: nothing pending, only without wait).
-    int (*sock_recv)(int s, uint8_t *buf, int len, int wait, int *err);
-    // Sends all of buf; 0 or a system error.
+    // Receives up to len bytes, waiting at most wait_ms milliseconds for
+    // them (0: not at all). Returns the count, 0 when the peer closed, or -1
+    // with *err the system error (*err = 0: nothing came within the wait).
+    int (*sock_recv)(int s, uint8_t *buf, int len, int wait_ms, int *err);
+    // Sends all of buf, waiting at most FTPD_SEND_TIMEOUT_MS for a client
+    // that does not read; 0 or a system error (ETIMEDOUT then).
     int (*sock_send)(int s, const uint8_t *buf, int len);
     void (*sock_close)(int s);
     // From another thread: wakes every blocked call on the service's

@@ -136,12 +136,23 @@ static void cmd_type(const char *arg)
         ftpd_reply(504, "%s", BAD_PARAMETER);
 }
 
+// The data connection goes only to the client itself, at a port a user
+// program may listen on: a PORT naming another host (or a service port of
+// the client's) would make the panel connect wherever the client likes
+// and store what answers there. Such a PORT is refused and leaves nothing
+// for the next transfer.
 static void cmd_port(const char *arg)
 {
     uint8_t ip[4];
     uint16_t port;
     if (ftpd_parse_port(arg, ip, &port) != 0) {
         ftpd_reply(501, "Syntax error in parameters or arguments.");
+        return;
+    }
+    if (memcmp(ip, g_ftpd.peer, 4) != 0 || port < 1024) {
+        printf("data address refused: %u.%u.%u.%u %u (client %u.%u.%u.%u)\n", ip[0], ip[1], ip[2], ip[3],
+               unsigned(port), g_ftpd.peer[0], g_ftpd.peer[1], g_ftpd.peer[2], g_ftpd.peer[3]);
+        ftpd_reply(504, "%s", BAD_PARAMETER);
         return;
     }
     memcpy(g_ftpd.port_ip, ip, 4);
@@ -247,6 +258,20 @@ int ftpd_parse_port(const char *arg, uint8_t ip[4], uint16_t *port)
     return 0;
 }
 
+// A reply the client does not take within the send time-out (it does not
+// read, or has gone) ends the session: the control connection is of no use
+// any more, and every later reply would wait as long again.
+static void send_reply(const uint8_t *buf, int n)
+{
+    if (g_ftpd.ctrl_sock < 0 || g_ftpd.session_end)
+        return;
+    const int err = g_ftpd.plat->sock_send(g_ftpd.ctrl_sock, buf, n);
+    if (err) {
+        printf("netftpd_reply: send error %d, session closed\n", err);
+        g_ftpd.session_end = 1;
+    }
+}
+
 void ftpd_reply(int code, const char *fmt, ...)
 {
     char buf[FTPD_REPLY_MAX];
@@ -266,16 +291,13 @@ void ftpd_reply(int code, const char *fmt, ...)
     printf("netftpd_reply: %s\n", buf);
     buf[n++] = '\r';
     buf[n++] = '\n';
-    if (g_ftpd.ctrl_sock >= 0)
-        g_ftpd.plat->sock_send(g_ftpd.ctrl_sock, reinterpret_cast<const uint8_t *>(buf), n);
+    send_reply(reinterpret_cast<const uint8_t *>(buf), n);
 }
 
 void ftpd_reply_extended(const char *text)
 {
     printf("netftpd_extended_reply: %s\n", text);
-    if (g_ftpd.ctrl_sock >= 0)
-        g_ftpd.plat->sock_send(g_ftpd.ctrl_sock, reinterpret_cast<const uint8_t *>(text),
-                               int(strlen(text)));
+    send_reply(reinterpret_cast<const uint8_t *>(text), int(strlen(text)));
 }
 
 // One more control byte for the command line. A CR LF pair ends the line;
@@ -315,6 +337,7 @@ void ftpd_session_reset(void)
     s.rx_len = 0;
     s.rx_pos = 0;
     s.session_end = 0;
+    memset(s.peer, 0, sizeof s.peer);
     memset(s.port_ip, 0, sizeof s.port_ip);
     s.port_port = 0;
     s.transfer_complete = 0;

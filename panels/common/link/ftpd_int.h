@@ -28,7 +28,12 @@ struct FtpdState {
     uint8_t rx[FTPD_RX_CHUNK];
     int rx_len;
     int rx_pos;
-    int session_end;            // set by QUIT and by a lost connection
+    int session_end;            // set by QUIT, a lost connection, a reply
+                                // the client would not take, idleness
+    uint8_t peer[4];            // the client's address (control connection)
+    uint32_t ctrl_active;       // the client's last command bytes (or the end
+                                // of its last transfer)
+    uint32_t upload_started;    // the data connection of the upload opened
 
     // Where the client listens for the data connection (PORT).
     uint8_t port_ip[4];         // 0.0.0.0 = no PORT received

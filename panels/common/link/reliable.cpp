@@ -245,7 +245,7 @@ void rl_receive(const uint8_t *data, int len, const uint8_t addr[4])
     const int payload_len = len > offset ? len - offset : 0;
     if (!(data[0] & 1)) {
         if (s_deliver && payload_len > 0)
-            s_deliver(data + offset, payload_len, addr);
+            s_deliver(data + offset, payload_len, addr, 0);
         return;
     }
 
@@ -257,7 +257,7 @@ void rl_receive(const uint8_t *data, int len, const uint8_t addr[4])
         s_ack_sent = 0;
         if (rl_accept(data[1])) {
             if (s_deliver && payload_len > 0)
-                s_deliver(data + offset, payload_len, addr);
+                s_deliver(data + offset, payload_len, addr, 1);
         } else {
             printf("Dropping data, invalid sequence number %d\n", data[1]);
             trace_mark_refused();

@@ -20,7 +20,9 @@ enum {
 // Hands a datagram to the socket layer, for the given destination address.
 typedef int (*rl_send_fn)(const uint8_t *data, int len, const uint8_t addr[4]);
 // Hands a received payload, with its sender, to the stream parser.
-typedef void (*rl_deliver_fn)(const uint8_t *data, int len, const uint8_t addr[4]);
+// sequenced: it came in a sequenced datagram whose id was accepted (else in
+// an unsequenced one, which belongs to no session).
+typedef void (*rl_deliver_fn)(const uint8_t *data, int len, const uint8_t addr[4], int sequenced);
 // Called after every "NETERROR" line.
 typedef void (*rl_error_fn)(int code);
 // True while the resend limit is lifted (the router asked a QUERY).

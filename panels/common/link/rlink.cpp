@@ -1,18 +1,20 @@
 #include "link/rlink.h"
 
 #include "link/comms.h"
+#include "link/eth.h"
+#include "link/trace.h"
+#include "link/trace_decode.h"
 #include "link/netcfg.h"
 #include "link/reliable.h"
 #include "link/router_cmd.h"
 
+#include <cstdio>
 #include <cstring>
-
-// The command byte of the message being parsed is one firmware-wide byte.
-static uint8_t s_command;
 
 void rlp_reset(RlinkParser *p)
 {
     p->state = 0;
+    p->command = 0;
     p->length = 0;
     p->count = 0;
 }
@@ -23,7 +25,7 @@ void rlp_feed(RlinkParser *p, const uint8_t *bytes, int len, rlp_dispatch_fn dis
         const uint8_t b = bytes[i];
         switch (p->state) {
         case 0:
-            s_command = b;
+            p->command = b;
             p->state = 1;
             break;
         case 1:
@@ -35,7 +37,7 @@ void rlp_feed(RlinkParser *p, const uint8_t *bytes, int len, rlp_dispatch_fn dis
             p->count = 0;
             if (p->length == 0) {
                 p->state = 0;
-                dispatch(s_command, p->data, 0);
+                dispatch(p->command, p->data, 0);
             } else {
                 p->state = 3;
             }
@@ -51,7 +53,7 @@ void rlp_feed(RlinkParser *p, const uint8_t *bytes, int len, rlp_dispatch_fn dis
             p->data[p->count++] = b;
             if (p->count == p->length) {
                 p->state = 0;
-                dispatch(s_command, p->data, p->count);
+                dispatch(p->command, p->data, p->count);
             }
             break;
         }
@@ -74,6 +76,14 @@ void rlink_dispatch(uint8_t cmd, const uint8_t *data, int len)
         rcmd_receive(data, len);
         break;
     case 'B':
+        // A stored configuration is rewritten only by the router the panel
+        // follows, inside its session: never by a stray or unsequenced
+        // datagram from anywhere.
+        if (!eth_router_in_session()) {
+            printf("config block refused: not in the session of the router the panel follows\n");
+            trace_mark_in(TRD_BLOCK_REFUSED);
+            return;
+        }
         netcfg_block(data, len);
         break;
     default:

@@ -120,6 +120,27 @@ void trace_mark_refused()
         s_ring[s_last_in].flags |= TRD_REFUSED;
 }
 
+void trace_mark_in(unsigned flags)
+{
+    if (s_on && s_last_in >= 0)
+        s_ring[s_last_in].flags = uint8_t(s_ring[s_last_in].flags | flags);
+}
+
+void trace_dropped(int count, const uint8_t addr[4], int port)
+{
+    if (!s_on)
+        return;
+    int i = -1;
+    TraceEntry *e = take_entry(&i);
+    if (!e)
+        return;
+    e->kind = TRACE_EVENT;
+    e->len = TRACE_EV_DROPPED;
+    e->arg = count;
+    memcpy(e->addr, addr, 4);
+    e->port = uint16_t(port);
+}
+
 void trace_event(int code, int arg)
 {
     int i = -1;

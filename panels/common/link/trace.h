@@ -39,7 +39,9 @@ enum TraceEvent {
     TRACE_EV_OFF = 2,         // the trace stops
     TRACE_EV_NETERROR = 3,    // the reliable layer reset itself (code in arg)
     TRACE_EV_LOST = 4,        // datagrams found the ring full (count in arg)
-    TRACE_EV_KEY = 5          // a key event for the panel logic (kind << 8 | key index)
+    TRACE_EV_KEY = 5,         // a key event for the panel logic (kind << 8 | key index)
+    TRACE_EV_DROPPED = 6      // datagrams from addresses not allowed (count in arg,
+                              // the last sender in addr and port)
 };
 
 struct TraceEntry {
@@ -65,6 +67,12 @@ void trace_out(const uint8_t *d, int len, const uint8_t addr[4], int port, int s
 void trace_mark_resend();
 // The reliable layer dropped the payload of the last datagram received.
 void trace_mark_refused();
+// Marks the last datagram received (TRD_RESTARTED, TRD_BLOCK_REFUSED of
+// trace_decode.h).
+void trace_mark_in(unsigned flags);
+// Datagrams dropped for their sender (router_allow.h) since the last
+// report, and the last sender.
+void trace_dropped(int count, const uint8_t addr[4], int port);
 // The reliable layer reset itself after "NETERROR code".
 void trace_neterror(int code);
 // A key press or release reaches the panel logic (kind 'P' or 'R', key

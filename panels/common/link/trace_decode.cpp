@@ -256,6 +256,8 @@ static void put_message(TrdText *t, uint8_t cmd, const uint8_t *d, int len, unsi
         break;
     case 'B':
         put_block(t, d, len);
+        if (flags & TRD_BLOCK_REFUSED)
+            trd_put(t, " REFUSED: not in the session of the router the panel follows");
         break;
     default:
         trd_putf(t, "unknown command 0x%02x", cmd);
@@ -273,8 +275,9 @@ static void put_message(TrdText *t, uint8_t cmd, const uint8_t *d, int len, unsi
 // Feeds a payload through the stream, byte by byte as the panel's parser
 // does, writing each message as it completes. A message that began in an
 // earlier datagram is marked as continued, one that goes on in the next
-// one as continuing.
-static void feed(TrdText *t, TrdStream *s, const uint8_t *p, int n, unsigned flags)
+// one as continuing; in an unsequenced datagram (alone) one cut at the end
+// is dropped.
+static void feed(TrdText *t, TrdStream *s, const uint8_t *p, int n, unsigned flags, bool alone)
 {
     bool began_here = s->state == 0;
     bool any = false;
@@ -326,7 +329,14 @@ static void feed(TrdText *t, TrdStream *s, const uint8_t *p, int n, unsigned fla
             break;
         }
     }
-    if (s->state != 0) {
+    if (s->state != 0 && alone) {
+        sep();
+        if (s->state < 3)
+            trd_putf(t, "0x%02x with its length cut at the end of an unsequenced datagram: dropped", s->cmd);
+        else
+            trd_putf(t, "%c %u of %u bytes at the end of an unsequenced datagram: dropped",
+                     (s->cmd >= 0x20 && s->cmd < 0x7f) ? s->cmd : '?', s->count, s->length);
+    } else if (s->state != 0) {
         sep();
         if (s->state < 3)
             trd_putf(t, "0x%02x with its length cut, continues in the next datagram", s->cmd);
@@ -386,18 +396,26 @@ void trd_datagram(TrdText *t, const uint8_t *d, int len, int full_len, unsigned 
 
     const uint8_t *payload = d + (offset < len ? offset : len);
     const int kept = offset < len ? len - offset : 0;
-    if (flags & TRD_REFUSED) {
-        // Never reached the parser: shown on its own, the stream unmoved.
+    if ((flags & TRD_REFUSED) || !sequenced) {
+        // Never reached the stream: a refused payload is shown on its own,
+        // and an unsequenced datagram's messages are read alone.
         static TrdStream scratch;
         trd_stream_reset(&scratch);
-        feed(t, &scratch, payload, kept, flags);
-    } else {
-        // An accepted id 0 starts a new session, which starts on a message
-        // boundary.
-        if (sequenced && d[1] == 0)
-            trd_stream_reset(stream);
-        feed(t, stream, payload, kept, flags);
+        feed(t, &scratch, payload, kept, flags, !sequenced);
+        if (full_len > len)
+            trd_putf(t, " (+%d bytes not traced)", full_len - len);
+        return;
     }
+    // An accepted id 0 starts a new session, which starts on a message
+    // boundary; so does a datagram before which the panel dropped another
+    // sender's unfinished message.
+    if (d[1] == 0)
+        trd_stream_reset(stream);
+    if (flags & TRD_RESTARTED) {
+        trd_stream_reset(stream);
+        trd_put(t, " (an unfinished message of another sender dropped) |");
+    }
+    feed(t, stream, payload, kept, flags, false);
     if (full_len > len) {
         trd_putf(t, " (+%d bytes not traced)", full_len - len);
         // Where the stream stands after the missing bytes is unknown.

@@ -38,7 +38,11 @@ enum {
     TRD_OUT = 0x01,      // sent by the panel (else received)
     TRD_RESEND = 0x02,   // the reliable layer sends it again
     TRD_REFUSED = 0x04,  // the reliable layer dropped its payload (sequence id)
-    TRD_NOT_SENT = 0x08  // the socket layer could not send it
+    TRD_NOT_SENT = 0x08, // the socket layer could not send it
+    TRD_RESTARTED = 0x10,     // the panel dropped another sender's unfinished
+                              // message before reading this datagram
+    TRD_BLOCK_REFUSED = 0x20  // the panel refused its configuration blocks:
+                              // not in the session of the router it follows
 };
 
 void trd_text_init(TrdText *t, char *buf, int cap);
@@ -52,7 +56,10 @@ void trd_stream_reset(TrdStream *s);
 // Decodes one datagram of len bytes (full_len: its length on the wire; more
 // than len when only the first len bytes were kept) into t. The stream of
 // the datagram's direction advances as the panel's parser would: not for a
-// refused payload, from a fresh start for an accepted sequence id 0.
+// refused payload, from a fresh start for an accepted sequence id 0 or
+// after another sender's unfinished message was dropped (TRD_RESTARTED),
+// and never for an unsequenced datagram, whose messages are read on their
+// own (one cut at its end is dropped).
 void trd_datagram(TrdText *t, const uint8_t *d, int len, int full_len, unsigned flags, TrdStream *stream);
 
 // A router command text with control characters escaped (\r, \n, \t, \\,

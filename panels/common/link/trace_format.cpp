@@ -27,6 +27,10 @@ static void event_text(TrdText *t, const TraceEntry *e)
     case TRACE_EV_KEY:
         trd_putf(t, "key %d %s", (e->arg & 0xff) + 1, (e->arg >> 8) == 'P' ? "pressed" : "released");
         break;
+    case TRACE_EV_DROPPED:
+        trd_putf(t, "%d datagrams dropped: sender not an allowed router (last %u.%u.%u.%u:%u)", e->arg,
+                 e->addr[0], e->addr[1], e->addr[2], e->addr[3], e->port);
+        break;
     case TRACE_EV_LOST:
         trd_putf(t, "%d datagrams not traced (trace buffer full)", e->arg);
         break;

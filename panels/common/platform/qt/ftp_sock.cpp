@@ -16,9 +16,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -134,34 +136,80 @@ static int ftp_connect(int s, const uint8_t ip[4], uint16_t port)
     }
 }
 
-static int ftp_recv(int s, uint8_t *buf, int len, int wait, int *err)
+static int ms_since(const timespec &t0)
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int((t.tv_sec - t0.tv_sec) * 1000 + (t.tv_nsec - t0.tv_nsec) / 1000000);
+}
+
+// Waits at most ms for the socket to be ready for events: 1 ready (or
+// shut down), 0 not within the time, -1 with errno.
+static int wait_ready(int s, short events, int ms)
+{
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    for (;;) {
+        pollfd p = {s, events, 0};
+        const int left = ms - ms_since(t0);
+        const int r = ::poll(&p, 1, left > 0 ? left : 0);
+        if (r >= 0)
+            return r;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+static int ftp_recv(int s, uint8_t *buf, int len, int wait_ms, int *err)
 {
     *err = 0;
+    if (wait_ms > 0) {
+        const int r = wait_ready(s, POLLIN, wait_ms);
+        if (r == 0)
+            return -1; // nothing within the wait
+        if (r < 0) {
+            *err = errno ? errno : EIO;
+            return -1;
+        }
+    }
     for (;;) {
-        const ssize_t n = ::recv(s, buf, size_t(len), wait ? 0 : MSG_DONTWAIT);
+        const ssize_t n = ::recv(s, buf, size_t(len), MSG_DONTWAIT);
         if (n >= 0)
             return int(n);
         if (errno == EINTR)
             continue;
-        if (!wait && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return -1;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return -1; // nothing pending after all
         *err = errno ? errno : EIO;
         return -1;
     }
 }
 
 // MSG_NOSIGNAL: a client gone away must not raise SIGPIPE in the host.
+// A client that does not read its replies fills the connection's buffers;
+// the send then gives up after FTPD_SEND_TIMEOUT_MS instead of holding the
+// FTP thread for as long as the client likes.
 static int ftp_send(int s, const uint8_t *buf, int len)
 {
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
     while (len > 0) {
-        const ssize_t n = ::send(s, buf, size_t(len), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno ? errno : EIO;
+        const ssize_t n = ::send(s, buf, size_t(len), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            buf += n;
+            len -= int(n);
+            continue;
         }
-        buf += n;
-        len -= int(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return errno ? errno : EIO;
+        const int left = FTPD_SEND_TIMEOUT_MS - ms_since(t0);
+        const int r = left > 0 ? wait_ready(s, POLLOUT, left) : 0;
+        if (r == 0)
+            return ETIMEDOUT;
+        if (r < 0)
+            return errno ? errno : EIO;
     }
     return 0;
 }

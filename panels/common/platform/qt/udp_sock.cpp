@@ -1,6 +1,7 @@
 // UDP sockets of the router link, on the firmware thread. Sockets are read
-// by polling from the loop pass (one datagram per socket per pass), so no
-// event is needed; everything here runs on the firmware thread. They are
+// by polling from the loop pass (what is waiting, within a budget per
+// socket and pass), so no event is needed; everything here runs on the
+// firmware thread. They are
 // plain non-blocking system sockets: the loop pass handles every datagram
 // with the peer's address as four bytes and the fixed buffer below, so a
 // busy router link costs no memory allocation.
@@ -97,24 +98,28 @@ int plat_udp_open(int logical_id, int arg, plat_udp_handler handler)
 
 void plat_udp_receive()
 {
+    bool taken = false;
     for (SockEntry &e : s_sock) {
-        if (e.port < 0 || e.fd < 0)
-            continue;
-        sockaddr_in from;
-        socklen_t fromLen = sizeof from;
-        const ssize_t n = recvfrom(e.fd, s_datagram, sizeof s_datagram, 0,
-                                   reinterpret_cast<sockaddr *>(&from), &fromLen);
-        if (n < 0)
-            continue; // nothing pending (or a pending error, reported by the next send)
-        uint8_t addr[4] = {0, 0, 0, 0};
-        if (fromLen >= sizeof from && from.sin_family == AF_INET)
-            memcpy(addr, &from.sin_addr.s_addr, 4);
-        report(TFW_IFirmwareCallback::ST_UDP_RECEIVED);
-        s_sender_port = ntohs(from.sin_port);
-        if (e.handler)
-            e.handler(e.arg, s_datagram, int(n), addr);
-        s_sender_port = 0;
+        for (int n = 0; n < PLAT_UDP_BUDGET && e.port >= 0 && e.fd >= 0; ++n) {
+            sockaddr_in from;
+            socklen_t fromLen = sizeof from;
+            const ssize_t got = recvfrom(e.fd, s_datagram, sizeof s_datagram, 0,
+                                         reinterpret_cast<sockaddr *>(&from), &fromLen);
+            if (got < 0)
+                break; // nothing pending (or a pending error, reported by the next send)
+            uint8_t addr[4] = {0, 0, 0, 0};
+            if (fromLen >= sizeof from && from.sin_family == AF_INET)
+                memcpy(addr, &from.sin_addr.s_addr, 4);
+            s_sender_port = ntohs(from.sin_port);
+            if (e.handler && e.handler(e.arg, s_datagram, int(got), addr))
+                taken = true;
+            s_sender_port = 0;
+        }
     }
+    // The host only restarts its receive indication: once a pass is as good
+    // as once a datagram, and a flood does not become a flood of reports.
+    if (taken)
+        report(TFW_IFirmwareCallback::ST_UDP_RECEIVED);
 }
 
 int plat_udp_send(const uint8_t *data, int len, const uint8_t *addr, int port)

@@ -17,6 +17,9 @@ struct FakeFtpd {
     static QByteArray nothing() { return QByteArray("\x01" "nothing"); }
     static QByteArray closed() { return QByteArray("\x01" "closed"); }
     static QByteArray error(int e) { return QByteArray("\x01" "error") + QByteArray::number(e); }
+    // Nothing arrives for ms milliseconds of the clock (control: what the
+    // server waits for, then the next item; data: ms pass, nothing yet).
+    static QByteArray quiet(int ms) { return QByteArray("\x01" "quiet") + QByteArray::number(ms); }
 
     // Script
     bool failOpen = false;
@@ -29,6 +32,7 @@ struct FakeFtpd {
     std::deque<QByteArray> data;         // chunks, nothing(), closed(), error()
     int sendError = 0;
     int stageResult = FTPD_STORE_OK;     // what writing an upload gives
+    uint32_t *clock = nullptr;           // the server's clock, for quiet()
 
     // Record
     QByteArray sent;                     // everything sent on the control connection
@@ -122,10 +126,28 @@ private:
     {
         *err = 0;
         std::deque<QByteArray> &q = s == CtrlSock ? f().control : f().data;
-        if (s == CtrlSock && !wait)
+        if (s == CtrlSock && wait <= 0)
             return *err = 22, -1; // the control connection is always waited on
         if (s != CtrlSock && wait)
             return *err = 22, -1;
+        // The clock runs through quiet items: a control wait ends with the
+        // next item if it comes in time, else with nothing.
+        while (!q.empty() && q.front().startsWith("\x01" "quiet")) {
+            const int ms = q.front().mid(6).toInt();
+            const int passed = s == CtrlSock ? qMin(ms, wait) : ms;
+            if (f().clock)
+                *f().clock += uint32_t(passed);
+            if (passed < ms) {
+                q.front() = quiet(ms - passed);
+                return -1;
+            }
+            q.pop_front();
+            if (s != CtrlSock)
+                return -1;
+            wait -= passed;
+            if (wait <= 0)
+                return -1;
+        }
         if (q.empty())
             return s == CtrlSock ? 0 : (-1); // control: closed; data: nothing yet
         QByteArray item = q.front();

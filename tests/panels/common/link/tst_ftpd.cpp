@@ -587,6 +587,79 @@ private slots:
         QVERIFY(fake.stored.isEmpty());
     }
 
+    // PORT names the client itself (192.168.7.9 in the fake) and a port of
+    // 1024 or above: another host or a service port is refused, and the
+    // refused address is not used by the next STOR.
+    void portOnlyToTheClientItself()
+    {
+        FakeFtpd fake;
+        login(fake);
+        const QByteArray refused("504 Command not implemented for that parameter.\r\n");
+        QCOMPARE(say(fake, this, "PORT 127,0,77,50,17,92"), refused);
+        QCOMPARE(say(fake, this, "PORT 192,168,7,9,0,21"), refused);
+        QCOMPARE(say(fake, this, "PORT 192,168,7,9,3,255"), refused);
+        QCOMPARE(say(fake, this, "STOR cfg"), QByteArray("425 Can't open data connection.\r\n"));
+        QCOMPARE(fake.connectCalls, 0);
+        QCOMPARE(say(fake, this, "PORT 192,168,7,9,4,0"), QByteArray("200 PORT command successful.\r\n"));
+    }
+
+    // The one client at a time cannot hold the server: a control
+    // connection without a command for 60 s is closed with 421 (59 s is
+    // fine), an upload that trickles in ends after 60 s in all, and a
+    // reply the client does not take ends the session; each time the next
+    // client is served.
+    void clientsThatHoldTheServerAreEnded()
+    {
+        FakeFtpd fake;
+        fake.clock = &m_now;
+        login(fake);
+        fake.control.push_back(FakeFtpd::quiet(59000));
+        QCOMPARE(say(fake, this, "NOOP"), QByteArray("200 Command okay.\r\n"));
+        fake.control.push_back(FakeFtpd::quiet(60000));
+        for (int i = 0; i < 10 && ftpd_state() == FTPD_ST_COMMAND; ++i) {
+            ftpd_step();
+            m_now += 25;
+        }
+        fake.control.clear(); // what is left of the silence
+        fake.pendingClients = 1;
+        drive(fake);
+        QVERIFY(fake.takeSent().startsWith("421 No command for 60 seconds, closing control connection.\r\n"
+                                           "220-Pellam FTP Server.\r\n"));
+        QVERIFY(fake.closedSockets.contains(FakeFtpd::CtrlSock));
+        QCOMPARE(ftpd_state(), int(FTPD_ST_COMMAND));
+
+        // One byte every 4 s, never 5 s without data.
+        say(fake, this, "CWD config");
+        say(fake, this, "PORT 192,168,7,9,4,1");
+        for (int i = 0; i < 30; ++i) {
+            fake.data.push_back(FakeFtpd::quiet(4000));
+            fake.data.push_back("x");
+        }
+        fake.data.push_back(FakeFtpd::closed());
+        const uint32_t start = m_now;
+        const QByteArray replies = say(fake, this, "STOR cfg");
+        QVERIFY2(replies.endsWith("426 Connection closed; transfer aborted, upload took longer than 60 seconds.\r\n"),
+                 replies.constData());
+        QVERIFY(m_now - start < 65000);
+        fake.data.clear();
+        say(fake, this, "QUIT");
+        QVERIFY(fake.stored.isEmpty());
+
+        // Two commands at once; the first reply cannot be sent.
+        fake.pendingClients = 1;
+        drive(fake);
+        fake.takeSent();
+        fake.sendError = 110;
+        fake.control.push_back("NOOP\r\nNOOP\r\n");
+        drive(fake);
+        QCOMPARE(fake.takeSent().count("200 Command okay."), 1);
+        QCOMPARE(ftpd_state(), int(FTPD_ST_ACCEPT));
+        fake.sendError = 0;
+        fake.pendingClients = 1;
+        drive(fake);
+        QCOMPARE(ftpd_state(), int(FTPD_ST_COMMAND));
+    }
+
     void failuresOfTheServerItself()
     {
         {

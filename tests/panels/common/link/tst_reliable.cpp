@@ -22,7 +22,7 @@ int fakeSend(const uint8_t *d, int len, const uint8_t *)
     s_sent.push_back(QByteArray(reinterpret_cast<const char *>(d), len));
     return 1;
 }
-void fakeDeliver(const uint8_t *d, int len, const uint8_t *)
+void fakeDeliver(const uint8_t *d, int len, const uint8_t *, int)
 {
     s_delivered.push_back(QByteArray(reinterpret_cast<const char *>(d), len));
 }
