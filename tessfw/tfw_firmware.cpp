@@ -7,10 +7,14 @@
 #include "tfw_crash_guard.h"
 #include "tfw_firmware_thread.h"
 #include "tfw_start_params.h"
+#include "tfw_tick_dispatcher.h"
 #include "tfw_tick_stats.h"
 
+#include <QCoreApplication>
 #include <QtDebug>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <type_traits>
 
 enum {
@@ -19,6 +23,25 @@ enum {
     kQuarterSecondMs = 250,
     kFtpWaitMs = 10000
 };
+
+static const int64_t kLoopPeriodNs = int64_t(kLoopPeriodMs) * 1000000;
+
+static int64_t monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Sleeps until the monotonic clock reads at least ns; at once when it does.
+static void sleepUntil(int64_t ns)
+{
+    timespec ts;
+    ts.tv_sec = time_t(ns / 1000000000);
+    ts.tv_nsec = long(ns % 1000000000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
 
 TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
 {
@@ -31,18 +54,11 @@ TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
     m_quarterSecond.start();
     plat_set_firmware(this);
 
-    m_loopTimer.setSingleShot(false);
+    // Without the variable nothing is measured.
     if (qEnvironmentVariableIntValue("TESSALINE_TICK_STATS") == 1) {
-        // Connected ahead of the loop, so each tick is timed as it begins;
-        // without the variable the loop timer has no other receiver.
         m_tickStats = std::make_unique<TFW_TickStats>();
-        tfw_tick_stats_reset(m_tickStats.get(), int64_t(kLoopPeriodMs) * 1000000);
-        m_tickClock.start();
-        connect(&m_loopTimer, &QTimer::timeout, this,
-                [this] { tfw_tick_stats_record(m_tickStats.get(), m_tickClock.nsecsElapsed()); });
+        tfw_tick_stats_reset(m_tickStats.get(), kLoopPeriodNs);
     }
-    connect(&m_loopTimer, &QTimer::timeout, this, &TFW_Firmware::timer_loop);
-    connect(&m_startTimer, &QTimer::timeout, this, &TFW_Firmware::timer_start);
 }
 
 TFW_Firmware::~TFW_Firmware()
@@ -55,8 +71,42 @@ TFW_Firmware::~TFW_Firmware()
 void TFW_Firmware::startup()
 {
     stateMsg(ST_THREAD_STARTED);
-    m_startTimer.setSingleShot(true);
-    m_startTimer.start(kStartDelayMs);
+    m_startPending = true;
+    m_deadlineNs = monotonicNs() + int64_t(kStartDelayMs) * 1000000;
+}
+
+void TFW_Firmware::exec()
+{
+    tfw_guard_handle(&m_guard);
+    m_dispatcher = dynamic_cast<TFW_TickDispatcher *>(QAbstractEventDispatcher::instance());
+    while (!m_exit) {
+        const int64_t due = m_deadlineNs;
+        sleepUntil(due);
+        const int64_t woke = monotonicNs();
+        m_rescheduled = false;
+        if (m_startPending) {
+            m_startPending = false;
+            timer_start();
+        } else if (m_loopActive) {
+            // Timed as the tick begins.
+            if (m_tickStats)
+                tfw_tick_stats_record(m_tickStats.get(), woke);
+            timer_loop();
+        }
+        // Calls queued to this thread's objects wait at most one tick.
+        if (!m_dispatcher || m_dispatcher->takePosted())
+            QCoreApplication::sendPostedEvents();
+        if (m_rescheduled)
+            continue;
+        // The ticks keep their phase; a tick that woke a whole period or
+        // more late skips the deadlines it missed rather than running
+        // passes back to back.
+        m_deadlineNs = due + kLoopPeriodNs;
+        if (m_deadlineNs <= woke)
+            m_deadlineNs += ((woke - m_deadlineNs) / kLoopPeriodNs + 1) * kLoopPeriodNs;
+    }
+    m_guard.record = nullptr;
+    m_dispatcher = nullptr;
 }
 
 void TFW_Firmware::stateMsg(StateMsg msg)
@@ -107,9 +157,13 @@ void TFW_Firmware::initialise()
     m_keys = plat_key_states();
     m_keyCount = PLAT_KEY_COUNT;
     stateMsg(ST_RUNNING);
-    m_loopTimer.start(kLoopPeriodMs);
+    // The first tick one period after the loop starts.
+    const int64_t now = monotonicNs();
+    m_loopActive = true;
+    m_deadlineNs = now + kLoopPeriodNs;
+    m_rescheduled = true;
     if (m_tickStats)
-        tfw_tick_stats_arm(m_tickStats.get(), m_tickClock.nsecsElapsed());
+        tfw_tick_stats_arm(m_tickStats.get(), now);
 
     const StartParams *settings = panels_settings();
     m_ftpThread = new FtpThread(settings->ip_address, settings->udp_port);
@@ -185,6 +239,7 @@ bool TFW_Firmware::postCollectorMsg(const collector::CollectorMsg &msg)
     if (m_inboxCount >= kInboxSize)
         return false;
     m_inbox[m_inboxCount++] = msg;
+    m_inboxWaiting.store(m_inboxCount, std::memory_order_release);
     return true;
 }
 
@@ -192,7 +247,9 @@ void TFW_Firmware::drainCollectorMsgs()
 {
     // The events are copied out to a second fixed array, so key handling
     // runs without the lock and a tick allocates and constructs nothing;
-    // most ticks find the inbox empty and copy nothing at all.
+    // most ticks find the inbox empty and do not even take the lock.
+    if (m_inboxWaiting.load(std::memory_order_acquire) == 0)
+        return;
     int count;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
@@ -200,6 +257,7 @@ void TFW_Firmware::drainCollectorMsgs()
         for (int i = 0; i < count; ++i)
             m_drained[i] = m_inbox[i];
         m_inboxCount = 0;
+        m_inboxWaiting.store(0, std::memory_order_relaxed);
     }
     for (int i = 0; i < count; ++i)
         firmware_collector_msg_slot(m_drained[i]);
@@ -238,7 +296,7 @@ template <typename F>
 bool TFW_Firmware::guarded(F &&f)
 {
     auto call = [](void *p) { (*static_cast<std::remove_reference_t<F> *>(p))(); };
-    if (tfw_guarded_call(call, &f) == 0)
+    if (tfw_guarded_call_with(&m_guard, call, &f) == 0)
         return true;
     releaseAfterCrash();
     return false;
@@ -252,11 +310,11 @@ void TFW_Firmware::releaseAfterCrash()
     // No stop sequence (the host hears only that the thread finished), but
     // everything it would release goes.
     m_stopped = true;
-    m_loopTimer.stop();
-    m_startTimer.stop();
+    m_loopActive = false;
+    m_startPending = false;
     trace_abandon();
     panels_close_sockets();
-    m_thread->quit();
+    m_exit = true;
     endFtpThread();
 }
 
@@ -271,12 +329,12 @@ void TFW_Firmware::stopSequence()
         return;
     m_stopped = true;
     stateMsg(ST_STOPPING);
-    m_loopTimer.stop();
+    m_loopActive = false;
     trace_shutdown();
     if (m_tickStats)
         firmMsg(tfw_tick_stats_text(m_tickStats.get()));
     panels_close_sockets();
-    m_thread->quit();
+    m_exit = true;
     endFtpThread();
 }
 
