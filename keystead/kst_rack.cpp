@@ -2,6 +2,7 @@
 
 #include "arch_itemi.h"
 #include "arch_itemo.h"
+#include "kst_panelset_fields.h"
 #include "kst_rackwidget.h"
 
 #include <QtDebug>
@@ -213,24 +214,33 @@ void KST_Rack::rackWindowClosed()
 
 bool KST_Rack::save(arch::Itemo *node) const
 {
-    node->put(QStringLiteral("name"), m_name)
-        ->put(QStringLiteral("desc"), m_desc)
-        ->put(QStringLiteral("expanded"), m_expanded)
-        ->put(QStringLiteral("visible"), m_visible)
-        ->put(QStringLiteral("panel"), m_panels)
-        ->put(QStringLiteral("ui_data"), m_uiData);
+    KST_RackFields f;
+    f.name = m_name;
+    f.desc = m_desc;
+    f.expanded = m_expanded;
+    f.visible = m_visible;
+    f.uiData = m_uiData;
+    KST_saveRackFields(node, f,
+                       [this](arch::Itemo *n) { n->put(KST_rackPanelsElement(), m_panels); });
     return true;
 }
 
 bool KST_Rack::load(const arch::Itemi *node)
 {
+    KST_RackFields f;
+    f.name = m_name;
+    f.desc = m_desc;
+    f.expanded = m_expanded;
+    f.visible = m_visible;
+    f.uiData = m_uiData;
+    KST_loadRackFields(node, f);
+    m_name = f.name;
+    m_desc = f.desc;
+    m_expanded = f.expanded;
+    m_visible = f.visible;
+    m_uiData = f.uiData;
     QList<KST_PanelInstance *> panels;
-    node->get(QStringLiteral("name"), m_name)
-        ->get(QStringLiteral("desc"), m_desc)
-        ->get(QStringLiteral("expanded"), m_expanded)
-        ->get(QStringLiteral("visible"), m_visible)
-        ->get(QStringLiteral("panel"), panels)
-        ->get(QStringLiteral("ui_data"), m_uiData);
+    node->get(KST_rackPanelsElement(), panels);
     for (KST_PanelInstance *p : qAsConst(panels))
         insertPanel(-1, p);
     return true;
