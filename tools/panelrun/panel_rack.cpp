@@ -8,7 +8,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaMethod>
+#include <QSaveFile>
 #include <QThread>
 
 namespace {
@@ -51,9 +53,15 @@ QByteArray PanelRack::portRanges(const std::vector<int> &ports)
 PanelRack::PanelRack(const Options &options, QObject *parent)
     : QObject(parent), m_options(options)
 {
-    m_panels.resize(size_t(qMax(0, options.count)));
-    for (int i = 0; i < size(); ++i)
-        m_panels[size_t(i)].port = port(i);
+    if (!options.panels.empty()) {
+        m_panels.resize(options.panels.size());
+        for (size_t i = 0; i < options.panels.size(); ++i)
+            m_panels[i].port = options.panels[i].port;
+    } else {
+        m_panels.resize(size_t(qMax(0, options.count)));
+        for (int i = 0; i < size(); ++i)
+            m_panels[size_t(i)].port = options.portBase + i;
+    }
     m_startTimer.setInterval(0);
     connect(&m_startTimer, &QTimer::timeout, this, &PanelRack::startNext);
 }
@@ -70,12 +78,21 @@ PanelRack::~PanelRack()
 
 int PanelRack::indexOfPort(int port) const
 {
-    const int i = port - m_options.portBase;
-    return i >= 0 && i < size() ? i : -1;
+    for (int i = 0; i < size(); ++i)
+        if (m_panels[size_t(i)].port == port)
+            return i;
+    return -1;
+}
+
+bool PanelRack::isRunning(int index) const
+{
+    return index >= 0 && index < size() && m_panels[size_t(index)].state == State::Running;
 }
 
 QString PanelRack::panelDir(int index) const
 {
+    if (!m_options.panels.empty())
+        return m_options.panels[size_t(index)].dir;
     if (size() == 1)
         return m_options.workDir;
     return QDir(m_options.workDir).filePath(QStringLiteral("p%1").arg(port(index)));
@@ -130,18 +147,55 @@ void PanelRack::startNext()
         ++m_refused;
         m_refusedPorts.push_back(p.port);
         m_refusal = why;
+        emit startFailed(int(&p - m_panels.data()));
         return;
     }
     startPanel(p);
+}
+
+bool PanelRack::prepareSpecDir(int index, QString *why)
+{
+    const PanelSpec &spec = m_options.panels[size_t(index)];
+    if (!QDir().mkpath(spec.dir)) {
+        *why = QStringLiteral("cannot create panel directory %1").arg(spec.dir);
+        return false;
+    }
+    // A configuration the panel received or was given stays; only a panel
+    // without one gets its type's default.
+    if (QFileInfo::exists(spec.configPath) || spec.defaultConfig.isEmpty())
+        return true;
+    QFile src(spec.defaultConfig);
+    if (!src.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("could not copy read default config file \"%1\" \"%2\"")
+                   .arg(spec.defaultConfig, src.errorString());
+        return false;
+    }
+    QSaveFile dst(spec.configPath);
+    if (!dst.open(QIODevice::WriteOnly) || dst.write(src.readAll()) < 0 || !dst.commit()) {
+        *why = QStringLiteral("could not copy default config file %1 %2 %3")
+                   .arg(spec.defaultConfig, spec.configPath, dst.errorString());
+        return false;
+    }
+    return true;
 }
 
 bool PanelRack::startPanel(Panel &p)
 {
     const int index = int(&p - m_panels.data());
     const QString dir = panelDir(index);
-    const QString cfgName = QStringLiteral("cfg") + m_options.type;
+    const bool listed = !m_options.panels.empty();
+    const QString type = listed ? m_options.panels[size_t(index)].type : m_options.type;
+    const QString ip = listed ? m_options.panels[size_t(index)].ip : m_options.ip;
+    const QString cfgName = QStringLiteral("cfg") + type;
     QString configPath;
-    if (size() == 1) {
+    if (listed) {
+        QString why;
+        if (!prepareSpecDir(index, &why)) {
+            failStart(p, why);
+            return false;
+        }
+        configPath = m_options.panels[size_t(index)].configPath;
+    } else if (size() == 1) {
         configPath = m_options.config.isEmpty() ? QDir(dir).filePath(cfgName) : m_options.config;
     } else {
         if (!QDir().mkpath(dir)) {
@@ -199,16 +253,16 @@ bool PanelRack::startPanel(Panel &p)
     if (m_options.inject) {
         p.keys = std::make_unique<InjectedKeys>(host->loader());
         const int injectPort = (p.port + 20000) % 65536;
-        p.injector = std::make_unique<collector::Injector>(m_options.ip, injectPort, p.keys.get());
+        p.injector = std::make_unique<collector::Injector>(ip, injectPort, p.keys.get());
         if (!p.injector->run()) {
-            failStart(p, QStringLiteral("failed to run injector on %1:%2").arg(m_options.ip).arg(injectPort));
+            failStart(p, QStringLiteral("failed to run injector on %1:%2").arg(ip).arg(injectPort));
             return false;
         }
-        emit eventLine(p.port, "injector " + m_options.ip.toUtf8() + ':'
+        emit eventLine(p.port, "injector " + ip.toUtf8() + ':'
                                    + QByteArray::number(p.injector->serverPort()));
     }
     p.state = State::Starting;
-    host->firmware()->start(m_options.type, m_options.ip, p.port, configPath);
+    host->firmware()->start(type, ip, p.port, configPath);
     return true;
 }
 
@@ -218,6 +272,7 @@ void PanelRack::failStart(Panel &p, const QString &why)
     p.state = State::Failed;
     p.error = true;
     ++m_failed;
+    emit startFailed(int(&p - m_panels.data()));
     if (size() == 1)
         emit rackMessage("panelrun: " + why.toLocal8Bit());
     else

@@ -22,6 +22,9 @@ class Injector;
 // its own firmware thread. Panel i (0-based) uses UDP port portBase + i of
 // the one address.
 //
+// Or a given list of panels, each with its own type, address, port and
+// directory (a Keystead panel set run headless, PanelSpec).
+//
 // Panels are started one after the other from the event loop, each after a
 // check that its descriptors fit under the open-files limit; starts that do
 // not fit are refused and reported together in one line. A panel that
@@ -33,6 +36,21 @@ class PanelRack : public QObject
     Q_OBJECT
 
 public:
+    // One panel of a given list: as Keystead runs a panel of its panel set,
+    // in its own directory, with its configuration there (copied from the
+    // type's built-in default when the directory has none).
+    struct PanelSpec
+    {
+        QString type;
+        QString ip;
+        int port = 0;
+        QString dir;        // the panel's directory, made when missing
+        QString configPath; // its configuration file, in dir
+        // The built-in default copied to configPath when that is missing
+        // (":/config/cfg<type>"); empty: none.
+        QString defaultConfig;
+    };
+
     struct Options
     {
         QString type = QStringLiteral("SK2000A");
@@ -52,6 +70,10 @@ public:
         // lines (state lines do whenever eventLine is connected).
         bool textLines = true;
         bool recordLines = true;
+        // When not empty, the panels to run instead of count panels of type
+        // on consecutive ports (type, ip, portBase, count, workDir and config
+        // are then not used).
+        std::vector<PanelSpec> panels;
     };
 
     struct Counts
@@ -71,7 +93,7 @@ public:
     ~PanelRack() override;
 
     int size() const { return int(m_panels.size()); }
-    int port(int index) const { return m_options.portBase + index; }
+    int port(int index) const { return m_panels[size_t(index)].port; }
     // Index of the panel at a port, -1 for none.
     int indexOfPort(int port) const;
     QString panelDir(int index) const;
@@ -94,7 +116,12 @@ public:
     // every panel that came up.
     bool settled() const;
 
+    // Whether the panel at index is running (its loop started, not stopping).
+    bool isRunning(int index) const;
+
 signals:
+    // A panel's start failed in the host or was refused (its index).
+    void startFailed(int index);
     // One event of a panel (its port), as a line without the port:
     // "state 8 ST_RUNNING", "firmmsg ...", "bd ...", "injector ADDR:PORT".
     void eventLine(int port, const QByteArray &line);
@@ -133,6 +160,7 @@ private:
     void unloadPanel(Panel &p);
     void reportRefusals();
     void checkFinished();
+    bool prepareSpecDir(int index, QString *why);
     int needed() const;
     int heldInReserve() const;
 
