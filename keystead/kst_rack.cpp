@@ -7,6 +7,8 @@
 
 #include <QtDebug>
 
+#include <algorithm>
+
 KST_Rack::KST_Rack() : QObject(nullptr), m_name(QStringLiteral("RACK???")) {}
 
 KST_Rack::~KST_Rack()
@@ -171,10 +173,43 @@ void KST_Rack::createWindow(QWidget *mainWindow, KST_PanelInfo *info,
         m_frame->rackWidget()->setMainWindow(mainWindow);
     }
     refresh();
+    m_awaitsPlacement = false;
     if (geometry)
         m_frame->setGeometry(*geometry);
-    else if (!m_uiData.isEmpty())
-        m_frame->restoreGeometry(m_uiData);
+    else if (m_uiData.isEmpty() || !m_frame->restoreGeometry(m_uiData))
+        m_awaitsPlacement = true;
+    // A window without a place opens once its faces are built and the panel
+    // set has found it one (placeWindow).
+    if (!m_awaitsPlacement)
+        setVisible(m_visible);
+}
+
+int KST_Rack::wantedHeight(int frameWidth, int *oneFace) const
+{
+    KST_RackWidget *w = window();
+    if (oneFace)
+        *oneFace = 0;
+    if (!w)
+        return 0;
+    // What the frame window and the scroll area take around the faces (the
+    // window need not have been laid out yet).
+    const int extra = 2 * m_frame->frameWidth() + 2 * w->frameWidth();
+    const int extraWidth = extra;
+    const int extraHeight = extra;
+    const int faceWidth = std::max(1, frameWidth - extraWidth - 2 * KST_RackWidget::Margin);
+    int tallest = 0;
+    const int content = w->fullContentHeight(faceWidth, &tallest);
+    if (oneFace)
+        *oneFace = tallest + 2 * KST_RackWidget::Margin + extraHeight;
+    return content + extraHeight;
+}
+
+void KST_Rack::placeWindow(const QRect &frame)
+{
+    if (!m_frame)
+        return;
+    m_awaitsPlacement = false;
+    m_frame->setGeometry(frame);
     setVisible(m_visible);
 }
 
