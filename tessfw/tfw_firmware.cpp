@@ -15,7 +15,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <sys/syscall.h>
 #include <type_traits>
+#include <unistd.h>
 
 enum {
     kStartDelayMs = 10,
@@ -34,12 +36,15 @@ static int64_t monotonicNs()
 }
 
 // Sleeps until the monotonic clock reads at least ns; at once when it does.
+// The system call itself: the C library's wrapper adds a cancellation
+// point, which a firmware thread never uses, to every tick.
 static void sleepUntil(int64_t ns)
 {
     timespec ts;
     ts.tv_sec = time_t(ns / 1000000000);
     ts.tv_nsec = long(ns % 1000000000);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    while (syscall(SYS_clock_nanosleep, CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0
+           && errno == EINTR) {
     }
 }
 
@@ -51,7 +56,7 @@ TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
         qCritical("_g_firmware != NULL , should be NULL (%s,%d)", __FILE__, __LINE__);
 
     panels_set_quarter_flag(0);
-    m_quarterSecond.start();
+    m_quarterStartNs = monotonicNs();
     plat_set_firmware(this);
 
     // Without the variable nothing is measured.
@@ -88,10 +93,12 @@ void TFW_Firmware::exec()
             m_startPending = false;
             timer_start();
         } else if (m_loopActive) {
-            // Timed as the tick begins.
+            // Timed as the tick begins; the tick's stopwatch reads this time.
             if (m_tickStats)
                 tfw_tick_stats_record(m_tickStats.get(), woke);
+            m_tickNs = woke;
             timer_loop();
+            m_tickNs = 0;
         }
         // Calls queued to this thread's objects wait at most one tick.
         if (!m_dispatcher || m_dispatcher->takePosted())
@@ -207,9 +214,12 @@ void TFW_Firmware::loopTick()
         refreshAllButtons();
     }
 
-    if (m_quarterSecond.elapsed() >= kQuarterSecondMs) {
+    // A tick run by the loop has the time it woke at; one called directly
+    // reads the clock.
+    const int64_t now = m_tickNs > 0 ? m_tickNs : monotonicNs();
+    if (now - m_quarterStartNs >= int64_t(kQuarterSecondMs) * 1000000) {
         panels_set_quarter_flag(1);
-        m_quarterSecond.restart();
+        m_quarterStartNs = now;
         // Another library copy may have ended and taken the crash handler
         // with it; make sure this thread is guarded again.
         tfw_crash_guard_refresh();

@@ -5,7 +5,6 @@
 #include "plat_firmware.h"
 #include "tfw_crash_guard.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <atomic>
 #include <cstdint>
@@ -135,7 +134,10 @@ private:
     std::atomic<int> m_reloadRequest{0};
     std::atomic<int> m_stopRequest{0};
     uint8_t m_lastConfigLoaded = 0;
-    QElapsedTimer m_quarterSecond;
+    // The quarter-second stopwatch: when it was last started, and the time
+    // the running tick woke at (0 outside a tick of the loop), monotonic ns.
+    int64_t m_quarterStartNs = 0;
+    int64_t m_tickNs = 0;
     bool m_stopped = false;
     bool m_crashed = false;
     // Tick lateness, kept only when TESSALINE_TICK_STATS=1 (null otherwise,

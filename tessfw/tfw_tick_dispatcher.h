@@ -17,7 +17,12 @@ public:
     TFW_TickDispatcher() = default;
 
     // Whether an event was posted since the last call, and forget it.
-    bool takePosted() { return m_posted.exchange(false, std::memory_order_acquire); }
+    bool takePosted()
+    {
+        // Most ticks find nothing posted: a plain read, no locked exchange.
+        return m_posted.load(std::memory_order_relaxed)
+               && m_posted.exchange(false, std::memory_order_acquire);
+    }
 
     // Delivers what was posted (called by the firmware loop only when
     // takePosted() said so, or by Qt itself).
