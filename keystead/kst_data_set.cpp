@@ -64,7 +64,32 @@ void KST_Data::placeNewRackWindows()
         return;
     QScreen *screen = m_mainWindow ? m_mainWindow->screen() : QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    const int width = std::min(int(ReadableWidth), available.width());
+    // Beside the main window where the screen has room for that (the main
+    // window comes to the front whenever a rack window it covers is
+    // raised): the largest strip of the screen that it leaves free, when
+    // that is at least half the screen.
+    QRect area = available;
+    if (m_mainWindow && m_mainWindow->isVisible()) {
+        const QRect m = m_mainWindow->frameGeometry().intersected(available);
+        if (!m.isEmpty()) {
+            const QRect a = available;
+            const QRect strips[] = {
+                QRect(QPoint(a.left(), m.bottom() + 1), a.bottomRight()),
+                QRect(a.topLeft(), QPoint(a.right(), m.top() - 1)),
+                QRect(QPoint(m.right() + 1, a.top()), a.bottomRight()),
+                QRect(a.topLeft(), QPoint(m.left() - 1, a.bottom()))};
+            QRect best;
+            for (const QRect &r : strips)
+                if (r.isValid() && qint64(r.width()) * r.height() > qint64(best.width()) * best.height())
+                    best = r;
+            if (qint64(best.width()) * best.height() * 2 >= qint64(a.width()) * a.height())
+                area = best;
+        }
+    }
+    // Room for the title bar the window manager adds over each window.
+    const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    area.setTop(area.top() + titleBar);
+    const int width = std::min(int(ReadableWidth), area.width());
     QList<int> wanted, minimum;
     for (KST_Rack *rack : qAsConst(racks)) {
         int oneFace = 0;
@@ -72,10 +97,6 @@ void KST_Data::placeNewRackWindows()
         // A rack without faces in view still gets a window to drop them in.
         minimum << std::max(oneFace, width / 8);
     }
-    // Room for the title bar the window manager adds over each window.
-    const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    QRect area = available;
-    area.setTop(available.top() + titleBar);
     const QList<QRect> places = KST_placeRackWindows(area, width, wanted, minimum, Gap, Gap + titleBar);
     for (int i = 0; i < racks.size() && i < places.size(); ++i)
         racks[i]->placeWindow(places[i]);
