@@ -62,35 +62,42 @@ QList<QRect> KST_placeRackWindows(const QRect &available, int width, const QList
     const int perColumnMax = std::max(1, (screenHeight + gap) / (tallestMinimum + gap));
     const int perLayer = columns * perColumnMax;
 
-    for (int layerStart = 0; layerStart < count; layerStart += perLayer) {
-        const int inLayer = std::min(perLayer, count - layerStart);
-        const int layer = layerStart / perLayer;
-        // Columns as evenly filled as the count allows.
-        const int perColumn = (inLayer + columns - 1) / columns;
-        for (int colStart = 0; colStart < inLayer; colStart += perColumn) {
-            const int n = std::min(perColumn, inLayer - colStart);
-            QList<int> want, least;
-            for (int i = 0; i < n; ++i) {
-                const int k = layerStart + colStart + i;
-                least << std::min(std::max(1, minimum[k]), screenHeight);
-                want << std::min(std::max(wanted[k], least.last()), screenHeight);
-            }
-            const QList<int> h = shareColumn(want, least, screenHeight - gap * (n - 1));
-            const int column = colStart / perColumn;
-            const int shift = (layer * LayerShift) % std::max(1, std::min(w, screenHeight) / 2);
-            int x = available.left() + column * (w + hgap) + shift;
-            int y = available.top() + shift;
-            for (int i = 0; i < n; ++i) {
-                QRect r(x, y, w, h[i]);
-                // Within the screen wherever the shift put it.
-                if (r.right() > available.right())
-                    r.moveRight(available.right());
-                if (r.bottom() > available.bottom())
-                    r.moveBottom(available.bottom());
-                out << r;
-                y += h[i] + gap;
-            }
+    // The first layer: columns as evenly filled as the count allows.
+    const int inFirst = std::min(perLayer, count);
+    const int perColumn = (inFirst + columns - 1) / columns;
+    for (int colStart = 0; colStart < inFirst; colStart += perColumn) {
+        const int n = std::min(perColumn, inFirst - colStart);
+        QList<int> want, least;
+        for (int k = colStart; k < colStart + n; ++k) {
+            least << std::min(std::max(1, minimum[k]), screenHeight);
+            want << std::min(std::max(wanted[k], least.last()), screenHeight);
         }
+        const QList<int> h = shareColumn(want, least, screenHeight - gap * (n - 1));
+        const int x = available.left() + (colStart / perColumn) * (w + hgap);
+        int y = available.top();
+        for (int i = 0; i < n; ++i) {
+            QRect r(x, y, w, h[i]);
+            if (r.bottom() > available.bottom())
+                r.moveBottom(available.bottom());
+            out << r;
+            y += h[i] + gap;
+        }
+    }
+    // Further layers take the first layer's places again, shifted down and
+    // right, so that each covers about one window of the layer below.
+    for (int k = inFirst; k < count; ++k) {
+        const int layer = k / perLayer;
+        const int shift = (layer * LayerShift) % std::max(1, std::min(w, screenHeight) / 2);
+        // Across the columns first, so that no column takes them all.
+        const int j = k % perLayer;
+        const int slot = std::min(inFirst - 1, (j % columns) * perColumn + (j / columns) % perColumn);
+        QRect r = out[slot].translated(shift, shift);
+        // Within the screen wherever the shift put it.
+        if (r.right() > available.right())
+            r.moveRight(available.right());
+        if (r.bottom() > available.bottom())
+            r.moveBottom(available.bottom());
+        out << r;
     }
     return out;
 }
