@@ -102,6 +102,13 @@ echo "check-deb: systemd-analyze verify $svc: no complaint"
 
 key() { sed -n "s/^$1=//p" "$unit" | tail -1; }
 user=$(key User); group=$(key Group); nofile=$(key LimitNOFILE)
+# The service manager sets the unit's limit; a sandbox without the right to
+# raise the hard limit runs the command under the highest it allows.
+if ! $SUDO prlimit --nofile="$nofile:$nofile" true 2>/dev/null; then
+  hard=$(ulimit -Hn)
+  echo "check-deb: LimitNOFILE=$nofile cannot be set here; running with the hard limit $hard"
+  nofile=$hard
+fi
 signal=$(key KillSignal); signal=${signal:-SIGTERM}
 cmdline=$(key ExecStart); cmdline=${cmdline//%i/$inst}
 setdir=/var/lib/tessaline/$inst
