@@ -25,7 +25,7 @@ debs=("$build"/tessaline_*_amd64.deb)
 work=$(mktemp -d)
 installed=0
 cleanup() {
-  [ "$installed" = 1 ] && DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -q tessaline >/dev/null
+  [ "$installed" = 1 ] && DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -q tessaline >/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
