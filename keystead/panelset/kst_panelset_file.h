@@ -27,6 +27,16 @@ const arch::Itemi *KST_openPanelSet(const QString &path, arch::Archi &archi, QSt
 // Writes the document atomically; false (with a critical line) when not.
 bool KST_writePanelSet(const QString &path, const arch::Archo &archo, QString *problem);
 
+// The panel set under the root of a document already read.
+template <typename Rack>
+void KST_getPanelSet(const arch::Itemi *root, QList<Rack *> &racks, int &puid,
+                     QMap<int, QByteArray> &uiData)
+{
+    root->get(QStringLiteral("racks"), racks)
+        ->get(QStringLiteral("puid"), puid)
+        ->get(QStringLiteral("ui_data"), uiData);
+}
+
 template <typename Rack>
 bool KST_readPanelSet(const QString &path, QList<Rack *> &racks, int &puid,
                       QMap<int, QByteArray> &uiData, QString *problem)
@@ -35,9 +45,7 @@ bool KST_readPanelSet(const QString &path, QList<Rack *> &racks, int &puid,
     const arch::Itemi *root = KST_openPanelSet(path, archi, problem);
     if (!root)
         return false;
-    root->get(QStringLiteral("racks"), racks)
-        ->get(QStringLiteral("puid"), puid)
-        ->get(QStringLiteral("ui_data"), uiData);
+    KST_getPanelSet(root, racks, puid, uiData);
     return true;
 }
 
