@@ -41,12 +41,12 @@ bool BaseDirSet::open(QString *error)
     return true;
 }
 
-std::vector<PanelRack::PanelSpec> BaseDirSet::autostartPanels(const QStringList &addresses)
+std::vector<PanelRack::ListedPanel> BaseDirSet::autostartPanels(const QStringList &addresses)
 {
     const KST_PanelInfo info;
     const QString dataDir = QDir(m_baseDir).filePath(QStringLiteral("data"));
     const QString star = QStringLiteral("*");
-    std::vector<PanelRack::PanelSpec> specs;
+    std::vector<PanelRack::ListedPanel> listedPanels;
     QList<KST_PanelRecord *> chosen;
     bool changed = false;
     for (KST_RackRecord *rack : qAsConst(m_set.racks)) {
@@ -83,21 +83,21 @@ std::vector<PanelRack::PanelSpec> BaseDirSet::autostartPanels(const QStringList 
                 changed = true;
                 continue;
             }
-            PanelRack::PanelSpec spec;
-            spec.type = type;
-            spec.ip = f.firmwareIp;
-            spec.port = f.panelPort;
-            spec.dir = QDir(dataDir).filePath(QStringLiteral("p%1").arg(f.uid));
-            spec.configPath = QDir(spec.dir).filePath(QStringLiteral("cfg") + type);
-            spec.defaultConfig = info.defaultConfigResource(f.paneltype);
-            specs.push_back(spec);
+            PanelRack::ListedPanel entry;
+            entry.type = type;
+            entry.ip = f.firmwareIp;
+            entry.port = f.panelPort;
+            entry.dir = QDir(dataDir).filePath(QStringLiteral("p%1").arg(f.uid));
+            entry.configPath = QDir(entry.dir).filePath(QStringLiteral("cfg") + type);
+            entry.defaultConfig = info.defaultConfigResource(f.paneltype);
+            listedPanels.push_back(entry);
             chosen << panel;
         }
     }
     m_running = chosen;
     if (changed)
         save();
-    return specs;
+    return listedPanels;
 }
 
 void BaseDirSet::attach(PanelRack *rack)

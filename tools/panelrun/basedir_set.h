@@ -39,7 +39,7 @@ public:
     // The panels to run, in the panel set's order; those with a mark that
     // fail the checks lose it (saved) with the warning "panel autostart
     // failed". addresses: this machine's addresses (for the check).
-    std::vector<PanelRack::PanelSpec> autostartPanels(const QStringList &addresses);
+    std::vector<PanelRack::ListedPanel> autostartPanels(const QStringList &addresses);
 
     // Follows the rack's failed starts (their marks are cleared).
     void attach(PanelRack *rack);

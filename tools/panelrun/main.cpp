@@ -348,7 +348,7 @@ int main(int argc, char **argv)
     parser.process(app);
 
     std::unique_ptr<BaseDirSet> baseSet;
-    std::vector<PanelRack::PanelSpec> listed;
+    std::vector<PanelRack::ListedPanel> listed;
     if (parser.isSet(baseDirOpt)) {
         // The panel set says what runs where.
         for (const QCommandLineOption *o : {&typeOpt, &ipOpt, &portOpt, &configOpt, &workdirOpt,

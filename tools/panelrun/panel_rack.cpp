@@ -153,27 +153,27 @@ void PanelRack::startNext()
     startPanel(p);
 }
 
-bool PanelRack::prepareSpecDir(int index, QString *why)
+bool PanelRack::prepareListedDir(int index, QString *why)
 {
-    const PanelSpec &spec = m_options.panels[size_t(index)];
-    if (!QDir().mkpath(spec.dir)) {
-        *why = QStringLiteral("cannot create panel directory %1").arg(spec.dir);
+    const ListedPanel &entry = m_options.panels[size_t(index)];
+    if (!QDir().mkpath(entry.dir)) {
+        *why = QStringLiteral("cannot create panel directory %1").arg(entry.dir);
         return false;
     }
     // A configuration the panel received or was given stays; only a panel
     // without one gets its type's default.
-    if (QFileInfo::exists(spec.configPath) || spec.defaultConfig.isEmpty())
+    if (QFileInfo::exists(entry.configPath) || entry.defaultConfig.isEmpty())
         return true;
-    QFile src(spec.defaultConfig);
+    QFile src(entry.defaultConfig);
     if (!src.open(QIODevice::ReadOnly)) {
         *why = QStringLiteral("could not copy read default config file \"%1\" \"%2\"")
-                   .arg(spec.defaultConfig, src.errorString());
+                   .arg(entry.defaultConfig, src.errorString());
         return false;
     }
-    QSaveFile dst(spec.configPath);
+    QSaveFile dst(entry.configPath);
     if (!dst.open(QIODevice::WriteOnly) || dst.write(src.readAll()) < 0 || !dst.commit()) {
         *why = QStringLiteral("could not copy default config file %1 %2 %3")
-                   .arg(spec.defaultConfig, spec.configPath, dst.errorString());
+                   .arg(entry.defaultConfig, entry.configPath, dst.errorString());
         return false;
     }
     return true;
@@ -190,7 +190,7 @@ bool PanelRack::startPanel(Panel &p)
     QString configPath;
     if (listed) {
         QString why;
-        if (!prepareSpecDir(index, &why)) {
+        if (!prepareListedDir(index, &why)) {
             failStart(p, why);
             return false;
         }

@@ -23,7 +23,7 @@ class Injector;
 // the one address.
 //
 // Or a given list of panels, each with its own type, address, port and
-// directory (a Keystead panel set run headless, PanelSpec).
+// directory (a Keystead panel set run headless, ListedPanel).
 //
 // Panels are started one after the other from the event loop, each after a
 // check that its descriptors fit under the open-files limit; starts that do
@@ -39,7 +39,7 @@ public:
     // One panel of a given list: as Keystead runs a panel of its panel set,
     // in its own directory, with its configuration there (copied from the
     // type's built-in default when the directory has none).
-    struct PanelSpec
+    struct ListedPanel
     {
         QString type;
         QString ip;
@@ -73,7 +73,7 @@ public:
         // When not empty, the panels to run instead of count panels of type
         // on consecutive ports (type, ip, portBase, count, workDir and config
         // are then not used).
-        std::vector<PanelSpec> panels;
+        std::vector<ListedPanel> panels;
     };
 
     struct Counts
@@ -160,7 +160,7 @@ private:
     void unloadPanel(Panel &p);
     void reportRefusals();
     void checkFinished();
-    bool prepareSpecDir(int index, QString *why);
+    bool prepareListedDir(int index, QString *why);
     int needed() const;
     int heldInReserve() const;
 
