@@ -4,6 +4,7 @@
 #include "kst_dirs.h"
 #include "kst_panelmanager.h"
 #include "kst_remoteaccess.h"
+#include "kst_panelset_lock.h"
 #include "kst_version.h"
 #include "lib_debugwindow.h"
 #include "pan_imagecontainer.h"
@@ -38,6 +39,24 @@ KST_App::KST_App(int &argc, char **argv, const QString &applicationName)
     // An unusable base directory leaves the panel set without a file: it
     // works, and says so, but stores nothing.
     const QString base = baseDir();
+    if (!base.isEmpty()) {
+        // The panel set is this program's alone while it runs; a panelrun
+        // running it keeps Keystead off it, and the other way round.
+        m_panelSetLock = std::make_unique<KST_PanelSetLock>(base);
+        QString why;
+        switch (m_panelSetLock->acquire(&why)) {
+        case KST_PanelSetLock::Acquired:
+            break;
+        case KST_PanelSetLock::HeldByOther:
+            m_panelSetRefusal = m_panelSetLock->inUseText();
+            m_panelSetLock.reset();
+            return;
+        case KST_PanelSetLock::Unavailable:
+            qWarning("no lock on the panel set (%s); running anyway (%s,%d)", qPrintable(why),
+                     __FILE__, __LINE__);
+            break;
+        }
+    }
     m_data = new KST_Data(base.isEmpty() ? QString() : base + QStringLiteral("/cfg.xml"));
     // The faces are built later, in the timed start-up: their pictures come
     // from the directory given (either spelling, -imdir or --imdir).

@@ -24,6 +24,7 @@
 
 class KST_Data;
 class KST_RemoteAccess;
+class KST_PanelSetLock;
 class PAN_ImageContainer;
 class KST_PanelManager;
 
@@ -48,6 +49,11 @@ public:
     LIB_DebugWindow *logWindow() const { return m_logWindow; }
     // "Failed to load app icon." when the icon was missing, else empty.
     QString initError() const { return m_initError; }
+    // Why the program does not run on its base directory: another program
+    // (panelrun) holds the panel set's lock ("The panel set in DIR is in use
+    // by panelrun (process N)."). Then there is no panel set and no main
+    // window. Empty when the panel set is this program's.
+    QString panelSetRefusal() const { return m_panelSetRefusal; }
 
 public slots:
     // Ends the event loop with status 0, leaving every window as it is.
@@ -64,6 +70,9 @@ private:
     KST_PanelManager *m_mainWindow = nullptr;
     QPointer<LIB_DebugWindow> m_logWindow;
     QString m_initError;
+    QString m_panelSetRefusal;
+    // Held while the program runs on its base directory.
+    std::unique_ptr<KST_PanelSetLock> m_panelSetLock;
     // The face pictures of --imdir; outlives the panel set.
     std::unique_ptr<PAN_ImageContainer> m_images;
     std::unique_ptr<KST_RemoteAccess> m_remote;

@@ -168,6 +168,10 @@ private:
     ItemData *itemOf(const QModelIndex &index) const;
     void connectRack(KST_Rack *rack);
     void createRackWindow(KST_Rack *rack, const QRect *geometry);
+    // Gives every rack window that has no place yet (none stored, none
+    // given) one, so that the windows show their faces at a readable width
+    // and cover each other only where the screen is too small for them.
+    void placeNewRackWindows();
     void setExpandedFlag(const QModelIndex &index, bool expanded);
     void emitPanelCells(KST_PanelInstance *panel, std::initializer_list<int> columns);
     bool setPanelData(KST_PanelInstance *panel, int column, const QVariant &value);

@@ -9,6 +9,7 @@
 #include "arch_itemi.h"
 #include "arch_itemo.h"
 #include "kst_dirs.h"
+#include "kst_panelset_file.h"
 #include "kst_rack.h"
 #include "tess_savefile.h"
 
@@ -89,34 +90,11 @@ void KST_Data::clearSet()
 
 bool KST_Data::readFile(QString *problem)
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCritical("failed to open \"%s\" \"%s\" (%s,%d)", qPrintable(m_path),
-                  qPrintable(file.errorString()), __FILE__, __LINE__);
-        *problem = file.errorString();
-        return false;
-    }
-    arch::Archi archi;
-    if (!archi.load(&file)) {
-        qCritical("failed to read archive \"%s\" (%s,%d)", qPrintable(m_path), __FILE__, __LINE__);
-        *problem = QStringLiteral("not a readable XML document");
-        return false;
-    }
-    const arch::Itemi *root = archi.root();
-    // Other files are written with the same archive; a panel set has racks.
-    if (root->name() != QLatin1String("arch") || !root->child(QStringLiteral("racks"))) {
-        qCritical("failed to read archive \"%s\": not a panel set (%s,%d)", qPrintable(m_path),
-                  __FILE__, __LINE__);
-        *problem = QStringLiteral("not a panel set");
-        return false;
-    }
-
     QList<KST_Rack *> racks;
     int puid = 0;
     QMap<int, QByteArray> uiData;
-    root->get(QStringLiteral("racks"), racks)
-        ->get(QStringLiteral("puid"), puid)
-        ->get(QStringLiteral("ui_data"), uiData);
+    if (!KST_readPanelSet(m_path, racks, puid, uiData, problem))
+        return false;
     m_racks = racks;
     m_puid = puid;
     m_uiData = uiData;
@@ -219,33 +197,12 @@ void KST_Data::save()
     arch::Archo archo;
     for (KST_Rack *rack : qAsConst(m_racks))
         rack->storeGeometry();
-    archo.root()
-        ->put(QStringLiteral("racks"), m_racks)
-        ->put(QStringLiteral("puid"), m_puid)
-        ->put(QStringLiteral("ui_data"), m_uiData);
-
-    // The new file replaces the old one whole, or not at all.
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCritical("failed to open file for writing %s %s (%s,%d)", qPrintable(m_path),
-                  qPrintable(file.errorString()), __FILE__, __LINE__);
+    KST_putPanelSet(archo, m_racks, m_puid, m_uiData);
+    // The new file replaces the old one whole, or not at all; the
+    // autosaver tries again after a failure.
+    QString problem;
+    if (!KST_writePanelSet(m_path, archo, &problem))
         m_changed = true;
-        return;
-    }
-    if (!archo.save(&file)) {
-        file.cancelWriting();
-        qCritical("failed to save to archo (%s,%d)", __FILE__, __LINE__);
-        m_changed = true;
-        return;
-    }
-    tess::SaveError error;
-    if (!tess::commitSaveFile(file, &error)) {
-        // The old file stays as it was.
-        qCritical("failed to save to archo: %s %s (%s,%d)", qPrintable(m_path),
-                  qPrintable(error.text), __FILE__, __LINE__);
-        // Tried again by the autosaver.
-        m_changed = true;
-    }
 }
 
 void KST_Data::setChanged()

@@ -3,12 +3,17 @@
 // notifications turned into cell updates.
 
 #include "kst_data.h"
+#include "kst_rackplacement.h"
 
 #include "kst_rack.h"
 #include "kst_rackwidget.h"
 #include "pan_imagecontainer.h"
 
 #include <QSet>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
 #include <QWidget>
 #include <QtDebug>
 
@@ -45,6 +50,57 @@ void KST_Data::createRackWindow(KST_Rack *rack, const QRect *geometry)
         m_faces.images = m_ownImages.get();
     }
     rack->createWindow(m_mainWindow, &m_panelInfo, m_faces, geometry);
+}
+
+void KST_Data::placeNewRackWindows()
+{
+    // The width the demonstration's rack window has: SK-series faces show
+    // their legends readably from there on.
+    enum { ReadableWidth = 960, Gap = 4 };
+    QList<KST_Rack *> racks;
+    for (KST_Rack *rack : qAsConst(m_racks))
+        if (rack->awaitsPlacement())
+            racks << rack;
+    if (racks.isEmpty())
+        return;
+    QScreen *screen = m_mainWindow ? m_mainWindow->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    // Beside the main window where the screen has room for that (the main
+    // window comes to the front whenever a rack window it covers is
+    // raised): the largest strip of the screen that it leaves free, when
+    // that is at least half the screen.
+    QRect area = available;
+    if (m_mainWindow && m_mainWindow->isVisible()) {
+        const QRect m = m_mainWindow->frameGeometry().intersected(available);
+        if (!m.isEmpty()) {
+            const QRect a = available;
+            const QRect strips[] = {
+                QRect(QPoint(a.left(), m.bottom() + 1), a.bottomRight()),
+                QRect(a.topLeft(), QPoint(a.right(), m.top() - 1)),
+                QRect(QPoint(m.right() + 1, a.top()), a.bottomRight()),
+                QRect(a.topLeft(), QPoint(m.left() - 1, a.bottom()))};
+            QRect best;
+            for (const QRect &r : strips)
+                if (r.isValid() && qint64(r.width()) * r.height() > qint64(best.width()) * best.height())
+                    best = r;
+            if (qint64(best.width()) * best.height() * 2 >= qint64(a.width()) * a.height())
+                area = best;
+        }
+    }
+    // Room for the title bar the window manager adds over each window.
+    const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    area.setTop(area.top() + titleBar);
+    const int width = std::min(int(ReadableWidth), area.width());
+    QList<int> wanted, minimum;
+    for (KST_Rack *rack : qAsConst(racks)) {
+        int oneFace = 0;
+        wanted << rack->wantedHeight(width, &oneFace);
+        // A rack without faces in view still gets a window to drop them in.
+        minimum << std::max(oneFace, width / 8);
+    }
+    const QList<QRect> places = KST_placeRackWindows(area, width, wanted, minimum, Gap, Gap + titleBar);
+    for (int i = 0; i < racks.size() && i < places.size(); ++i)
+        racks[i]->placeWindow(places[i]);
 }
 
 void KST_Data::insertRack(int position, KST_Rack *rack)
@@ -112,6 +168,8 @@ KST_PanelInstance *KST_Data::addPanel(int rackRow, int panelRow)
     rack->initPanel(panel, m_firmwareSource);
     insertPanel(rack, panelRow, panel);
     rack->updateLayout();
+    if (m_initialised)
+        placeNewRackWindows();
     setChanged();
     // The face is shown, and with it the rack's window.
     const bool rackWasVisible = rack->isVisible();
@@ -314,6 +372,7 @@ void KST_Data::timer_init_panels()
                 rack->initPanel(p, m_firmwareSource);
         rack->updateLayout();
     }
+    placeNewRackWindows();
 
     // Panels that start now are not running yet when the next one is
     // checked, so they are checked against each other as well.

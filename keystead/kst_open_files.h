@@ -2,7 +2,7 @@
 #define KST_OPEN_FILES_H
 
 // The open-files limit of the host process. Every running panel holds
-// descriptors of its own (its firmware thread's event loop, its UDP socket,
+// descriptors of its own (its FTP thread's event loop, its UDP socket,
 // its injector's listening socket and clients), so a host with hundreds of
 // panels reaches the usual soft limit of 1024 long before anything else runs
 // short. The host raises the soft limit to the hard limit at start and checks
@@ -13,12 +13,12 @@
 
 // Descriptors a running panel holds all the time, counted by looking at
 // /proc/self/fd before and after a start. Its firmware threads open theirs
-// once the panel starts:
-//  - the wake-up counter (eventfd) of its firmware thread's event loop,
-//  - the wake-up counter of its FTP thread's event loop,
+// once the panel starts (the firmware thread runs its own loop and opens no
+// wake-up descriptor):
+//  - the wake-up counter (eventfd) of its FTP thread's event loop,
 //  - its router-link UDP socket,
 //  - its FTP listening socket.
-enum { KST_PANEL_FIRMWARE_OPEN_FILES = 4 };
+enum { KST_PANEL_FIRMWARE_OPEN_FILES = 3 };
 // The host opens its own as it loads the panel's library copy:
 //  - the wake-up counter of the inbox for the panel's reports
 //    (KST_FirmwareInbox), watched on the host's thread.

@@ -3,6 +3,7 @@
 // firmware's reports are in kst_panelinstance_run.cpp.
 
 #include "kst_panelinstance.h"
+#include "kst_panelset_fields.h"
 #include "kst_rack.h"
 
 #include "arch_itemi.h"
@@ -516,41 +517,48 @@ void KST_PanelInstance::setClock(std::function<qint64()> clock)
 
 bool KST_PanelInstance::save(arch::Itemo *node) const
 {
-    node->put(QStringLiteral("uid"), m_uid)
-        ->put(QStringLiteral("name"), m_name)
-        ->put(QStringLiteral("description"), m_description)
-        ->put(QStringLiteral("paneltype"), m_paneltype)
-        ->put(QStringLiteral("visible"), m_visible)
-        ->put(QStringLiteral("firmware_ip"), m_firmwareIp)
-        ->put(QStringLiteral("panelPort"), m_panelPort)
-        ->put(QStringLiteral("should_autostart"), m_shouldAutostart)
-        ->put(QStringLiteral("allowed_routers"), KST_RouterList::text(m_allowedRouters));
+    KST_PanelFields f;
+    f.uid = m_uid;
+    f.name = m_name;
+    f.description = m_description;
+    f.paneltype = m_paneltype;
+    f.visible = m_visible;
+    f.firmwareIp = m_firmwareIp;
+    f.panelPort = m_panelPort;
+    f.shouldAutostart = m_shouldAutostart;
+    f.allowedRouters = KST_RouterList::text(m_allowedRouters);
+    KST_savePanelFields(node, f);
     return true;
 }
 
 bool KST_PanelInstance::load(const arch::Itemi *node)
 {
-    node->get(QStringLiteral("uid"), m_uid)
-        ->get(QStringLiteral("name"), m_name)
-        ->get(QStringLiteral("description"), m_description)
-        ->get(QStringLiteral("paneltype"), m_paneltype)
-        ->get(QStringLiteral("visible"), m_visible)
-        ->get(QStringLiteral("firmware_ip"), m_firmwareIp)
-        ->get(QStringLiteral("panelPort"), m_panelPort)
-        ->get(QStringLiteral("should_autostart"), m_shouldAutostart);
-    // Newer than the other fields: a panel set stored before it has none,
-    // and such a panel accepts every router, as it did.
-    QString routers;
-    if (node->child(QStringLiteral("allowed_routers")))
-        node->get(QStringLiteral("allowed_routers"), routers);
+    KST_PanelFields f;
+    f.uid = m_uid;
+    f.name = m_name;
+    f.description = m_description;
+    f.paneltype = m_paneltype;
+    f.visible = m_visible;
+    f.firmwareIp = m_firmwareIp;
+    f.panelPort = m_panelPort;
+    f.shouldAutostart = m_shouldAutostart;
+    KST_loadPanelFields(node, f);
+    m_uid = f.uid;
+    m_name = f.name;
+    m_description = f.description;
+    m_paneltype = f.paneltype;
+    m_visible = f.visible;
+    m_firmwareIp = f.firmwareIp;
+    m_panelPort = f.panelPort;
+    m_shouldAutostart = f.shouldAutostart;
     QString why;
-    if (!KST_RouterList::parse(routers, &m_allowedRouters, &why)) {
+    if (!KST_RouterList::parse(f.allowedRouters, &m_allowedRouters, &why)) {
         // Kept as stored: the firmware reports the entries it cannot use
         // and stays locked to the ones it can.
-        qWarning("panel %d: allowed routers \"%s\": %s (%s,%d)", m_uid, qPrintable(routers),
-                 qPrintable(why), __FILE__, __LINE__);
-        m_allowedRouters = routers.split(QRegularExpression(QStringLiteral("[,\\s]+")),
-                                         Qt::SkipEmptyParts);
+        qWarning("panel %d: allowed routers \"%s\": %s (%s,%d)", m_uid,
+                 qPrintable(f.allowedRouters), qPrintable(why), __FILE__, __LINE__);
+        m_allowedRouters = f.allowedRouters.split(QRegularExpression(QStringLiteral("[,\\s]+")),
+                                                  Qt::SkipEmptyParts);
     }
     return true;
 }

@@ -2,9 +2,12 @@
 
 #include "arch_itemi.h"
 #include "arch_itemo.h"
+#include "kst_panelset_fields.h"
 #include "kst_rackwidget.h"
 
 #include <QtDebug>
+
+#include <algorithm>
 
 KST_Rack::KST_Rack() : QObject(nullptr), m_name(QStringLiteral("RACK???")) {}
 
@@ -184,10 +187,43 @@ void KST_Rack::createWindow(QWidget *mainWindow, KST_PanelInfo *info,
         m_frame->rackWidget()->setMainWindow(mainWindow);
     }
     refresh();
+    m_awaitsPlacement = false;
     if (geometry)
         m_frame->setGeometry(*geometry);
-    else if (!m_uiData.isEmpty())
-        m_frame->restoreGeometry(m_uiData);
+    else if (m_uiData.isEmpty() || !m_frame->restoreGeometry(m_uiData))
+        m_awaitsPlacement = true;
+    // A window without a place opens once its faces are built and the panel
+    // set has found it one (placeWindow).
+    if (!m_awaitsPlacement)
+        setVisible(m_visible);
+}
+
+int KST_Rack::wantedHeight(int frameWidth, int *oneFace) const
+{
+    KST_RackWidget *w = window();
+    if (oneFace)
+        *oneFace = 0;
+    if (!w)
+        return 0;
+    // What the frame window and the scroll area take around the faces (the
+    // window need not have been laid out yet).
+    const int extra = 2 * m_frame->frameWidth() + 2 * w->frameWidth();
+    const int extraWidth = extra;
+    const int extraHeight = extra;
+    const int faceWidth = std::max(1, frameWidth - extraWidth - 2 * KST_RackWidget::Margin);
+    int tallest = 0;
+    const int content = w->fullContentHeight(faceWidth, &tallest);
+    if (oneFace)
+        *oneFace = tallest + 2 * KST_RackWidget::Margin + extraHeight;
+    return content + extraHeight;
+}
+
+void KST_Rack::placeWindow(const QRect &frame)
+{
+    if (!m_frame)
+        return;
+    m_awaitsPlacement = false;
+    m_frame->setGeometry(frame);
     setVisible(m_visible);
 }
 
@@ -227,24 +263,33 @@ void KST_Rack::rackWindowClosed()
 
 bool KST_Rack::save(arch::Itemo *node) const
 {
-    node->put(QStringLiteral("name"), m_name)
-        ->put(QStringLiteral("desc"), m_desc)
-        ->put(QStringLiteral("expanded"), m_expanded)
-        ->put(QStringLiteral("visible"), m_visible)
-        ->put(QStringLiteral("panel"), m_panels)
-        ->put(QStringLiteral("ui_data"), m_uiData);
+    KST_RackFields f;
+    f.name = m_name;
+    f.desc = m_desc;
+    f.expanded = m_expanded;
+    f.visible = m_visible;
+    f.uiData = m_uiData;
+    KST_saveRackFields(node, f,
+                       [this](arch::Itemo *n) { n->put(KST_rackPanelsElement(), m_panels); });
     return true;
 }
 
 bool KST_Rack::load(const arch::Itemi *node)
 {
+    KST_RackFields f;
+    f.name = m_name;
+    f.desc = m_desc;
+    f.expanded = m_expanded;
+    f.visible = m_visible;
+    f.uiData = m_uiData;
+    KST_loadRackFields(node, f);
+    m_name = f.name;
+    m_desc = f.desc;
+    m_expanded = f.expanded;
+    m_visible = f.visible;
+    m_uiData = f.uiData;
     QList<KST_PanelInstance *> panels;
-    node->get(QStringLiteral("name"), m_name)
-        ->get(QStringLiteral("desc"), m_desc)
-        ->get(QStringLiteral("expanded"), m_expanded)
-        ->get(QStringLiteral("visible"), m_visible)
-        ->get(QStringLiteral("panel"), panels)
-        ->get(QStringLiteral("ui_data"), m_uiData);
+    node->get(KST_rackPanelsElement(), panels);
     for (KST_PanelInstance *p : qAsConst(panels))
         insertPanel(-1, p);
     return true;

@@ -73,6 +73,15 @@ public:
     void updateLayout();
     // Takes the window's current geometry into the stored geometry.
     void storeGeometry();
+    // The window was made without a place to open at (no geometry given and
+    // none stored): it waits, hidden, until placeWindow() gives it one.
+    bool awaitsPlacement() const { return m_awaitsPlacement; }
+    // The frame height the window needs to show its faces in full at a
+    // frame width, and to show its tallest face alone (0 without window).
+    int wantedHeight(int frameWidth, int *oneFace = nullptr) const;
+    // Gives the window its place (frame geometry) and shows it when the
+    // rack is visible.
+    void placeWindow(const QRect &frame);
     // The window's title and the panels' tooltips after a rename or load.
     void refresh();
 
@@ -109,6 +118,7 @@ private:
     QList<KST_PanelInstance *> m_panels;
     KST_FaceResources m_faces;
     QByteArray m_uiData;
+    bool m_awaitsPlacement = false;
 };
 
 #endif

@@ -248,6 +248,22 @@ int KST_RackWidget::fullHeightFor(const Entry &e, int width) const
     return e.face->sizeHint().height();
 }
 
+int KST_RackWidget::fullContentHeight(int faceWidth, int *tallestFace) const
+{
+    int total = 0, counted = 0, tallest = 0;
+    for (const Entry &e : m_entries) {
+        if (!e.face || (e.state != Shown && e.state != Showing))
+            continue;
+        const int h = fullHeightFor(e, faceWidth);
+        tallest = std::max(tallest, h);
+        total += h;
+        ++counted;
+    }
+    if (tallestFace)
+        *tallestFace = tallest;
+    return total + Spacing * std::max(0, counted - 1) + 2 * Margin;
+}
+
 void KST_RackWidget::updateLayout()
 {
     if (m_inLayout)

@@ -78,6 +78,10 @@ public:
     bool isAnimating() const;
     // The height the faces take at the current width (last layout).
     int contentHeight() const { return m_contentHeight; }
+    // The height the faces placed in view (shown or growing into view) take
+    // in full when the faces are faceWidth wide, and the height of the
+    // tallest one of them alone (0 when none is in view).
+    int fullContentHeight(int faceWidth, int *tallestFace = nullptr) const;
 
     // Whether the frame window is a normal, resizable window with a title
     // bar (on) or a bare one (off).

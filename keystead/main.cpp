@@ -200,6 +200,16 @@ int main(int argc, char **argv)
     default: // help and version were answered above
         return 0;
     }
+    if (!app->panelSetRefusal().isEmpty()) {
+        // panelrun runs this panel set: Keystead touches nothing of it.
+        const QString text = app->panelSetRefusal();
+        LIB_MessageHandler::setShuttingDown(true);
+        std::fprintf(stderr, "keystead: %s\n", qPrintable(text));
+        if (!headlessPlatform(platform))
+            QMessageBox::information(nullptr, QStringLiteral("Keystead"), text);
+        app.reset();
+        return 1;
+    }
     if (!app->mainWindow()) {
         LIB_MessageHandler::setShuttingDown(true);
         app.reset();

@@ -1,5 +1,7 @@
 #include "tfw_crash_guard.h"
 
+#include <pthread.h>
+
 #include <execinfo.h>
 #include <fcntl.h>
 #include <setjmp.h>
@@ -499,6 +501,36 @@ int tfw_guarded_call(void (*fn)(void *), void *arg)
         return 0;
     }
     rec->target = outer;
+    return rec->lastSignal ? int(rec->lastSignal) : -1;
+}
+
+bool tfw_guard_handle(TFW_GuardHandle *h)
+{
+    GuardRecord *rec = currentRecord();
+    h->record = rec;
+    sigemptyset(&h->mask);
+    if (!rec)
+        return false;
+    pthread_sigmask(SIG_BLOCK, nullptr, &h->mask);
+    return true;
+}
+
+int tfw_guarded_call_with(const TFW_GuardHandle *h, void (*fn)(void *), void *arg)
+{
+    GuardRecord *rec = static_cast<GuardRecord *>(h->record);
+    if (!rec || rec->magic != kRecordMagic)
+        return tfw_guarded_call(fn, arg);
+    sigjmp_buf env;
+    sigjmp_buf *const outer = rec->target;
+    if (sigsetjmp(env, 0) == 0) {
+        rec->target = &env;
+        fn(arg);
+        rec->target = outer;
+        return 0;
+    }
+    rec->target = outer;
+    // The handler left by a jump, with the fault's signal still blocked.
+    pthread_sigmask(SIG_SETMASK, &h->mask, nullptr);
     return rec->lastSignal ? int(rec->lastSignal) : -1;
 }
 

@@ -22,6 +22,8 @@
 // - each signal is checked on its own, and put back when something else
 //   took it.
 
+#include <signal.h>
+
 struct TFW_CrashResult {
     int signal;       // the first fault while guarded; 0 when none
     int reportErrno;  // errno of a failed report file creation, else 0
@@ -39,6 +41,22 @@ TFW_CrashResult tfw_guard_leave();
 // frames are not unwound) and the fault's signal number is returned; 0 when
 // fn returned. Calls nest: a fault ends the innermost one.
 int tfw_guarded_call(void (*fn)(void *), void *arg);
+
+// A guarded thread's guard held by its owner for the calls it makes every
+// tick: tfw_guarded_call_with() runs fn as tfw_guarded_call() does, without
+// the two system calls each of those makes (finding the thread's guard, and
+// saving the signal mask, which a fault instead restores to the one the
+// handle holds).
+struct TFW_GuardHandle {
+    void *record;
+    sigset_t mask;
+};
+
+// Fills h for the calling thread; false (h then runs calls unguarded
+// through tfw_guarded_call) when the thread is not guarded. Valid until the
+// thread's tfw_guard_leave, on that thread only.
+bool tfw_guard_handle(TFW_GuardHandle *h);
+int tfw_guarded_call_with(const TFW_GuardHandle *h, void (*fn)(void *), void *arg);
 
 // Puts a firmware handler back on every signal that something else took
 // over. Cheap; the firmware thread calls it a few times a second.

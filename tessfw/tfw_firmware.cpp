@@ -7,11 +7,17 @@
 #include "tfw_crash_guard.h"
 #include "tfw_firmware_thread.h"
 #include "tfw_start_params.h"
+#include "tfw_tick_dispatcher.h"
 #include "tfw_tick_stats.h"
 
+#include <QCoreApplication>
 #include <QtDebug>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <sys/syscall.h>
 #include <type_traits>
+#include <unistd.h>
 
 enum {
     kStartDelayMs = 10,
@@ -19,6 +25,28 @@ enum {
     kQuarterSecondMs = 250,
     kFtpWaitMs = 10000
 };
+
+static const int64_t kLoopPeriodNs = int64_t(kLoopPeriodMs) * 1000000;
+
+static int64_t monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Sleeps until the monotonic clock reads at least ns; at once when it does.
+// The system call itself: the C library's wrapper adds a cancellation
+// point, which a firmware thread never uses, to every tick.
+static void sleepUntil(int64_t ns)
+{
+    timespec ts;
+    ts.tv_sec = time_t(ns / 1000000000);
+    ts.tv_nsec = long(ns % 1000000000);
+    while (syscall(SYS_clock_nanosleep, CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0
+           && errno == EINTR) {
+    }
+}
 
 TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
 {
@@ -28,21 +56,14 @@ TFW_Firmware::TFW_Firmware(TFW_FirmwareThread *thread) : m_thread(thread)
         qCritical("_g_firmware != NULL , should be NULL (%s,%d)", __FILE__, __LINE__);
 
     panels_set_quarter_flag(0);
-    m_quarterSecond.start();
+    m_quarterStartNs = monotonicNs();
     plat_set_firmware(this);
 
-    m_loopTimer.setSingleShot(false);
+    // Without the variable nothing is measured.
     if (qEnvironmentVariableIntValue("TESSALINE_TICK_STATS") == 1) {
-        // Connected ahead of the loop, so each tick is timed as it begins;
-        // without the variable the loop timer has no other receiver.
         m_tickStats = std::make_unique<TFW_TickStats>();
-        tfw_tick_stats_reset(m_tickStats.get(), int64_t(kLoopPeriodMs) * 1000000);
-        m_tickClock.start();
-        connect(&m_loopTimer, &QTimer::timeout, this,
-                [this] { tfw_tick_stats_record(m_tickStats.get(), m_tickClock.nsecsElapsed()); });
+        tfw_tick_stats_reset(m_tickStats.get(), kLoopPeriodNs);
     }
-    connect(&m_loopTimer, &QTimer::timeout, this, &TFW_Firmware::timer_loop);
-    connect(&m_startTimer, &QTimer::timeout, this, &TFW_Firmware::timer_start);
 }
 
 TFW_Firmware::~TFW_Firmware()
@@ -55,8 +76,44 @@ TFW_Firmware::~TFW_Firmware()
 void TFW_Firmware::startup()
 {
     stateMsg(ST_THREAD_STARTED);
-    m_startTimer.setSingleShot(true);
-    m_startTimer.start(kStartDelayMs);
+    m_startPending = true;
+    m_deadlineNs = monotonicNs() + int64_t(kStartDelayMs) * 1000000;
+}
+
+void TFW_Firmware::exec()
+{
+    tfw_guard_handle(&m_guard);
+    m_dispatcher = dynamic_cast<TFW_TickDispatcher *>(QAbstractEventDispatcher::instance());
+    while (!m_exit) {
+        const int64_t due = m_deadlineNs;
+        sleepUntil(due);
+        const int64_t woke = monotonicNs();
+        m_rescheduled = false;
+        if (m_startPending) {
+            m_startPending = false;
+            timer_start();
+        } else if (m_loopActive) {
+            // Timed as the tick begins; the tick's stopwatch reads this time.
+            if (m_tickStats)
+                tfw_tick_stats_record(m_tickStats.get(), woke);
+            m_tickNs = woke;
+            timer_loop();
+            m_tickNs = 0;
+        }
+        // Calls queued to this thread's objects wait at most one tick.
+        if (!m_dispatcher || m_dispatcher->takePosted())
+            QCoreApplication::sendPostedEvents();
+        if (m_rescheduled)
+            continue;
+        // The ticks keep their phase; a tick that woke a whole period or
+        // more late skips the deadlines it missed rather than running
+        // passes back to back.
+        m_deadlineNs = due + kLoopPeriodNs;
+        if (m_deadlineNs <= woke)
+            m_deadlineNs += ((woke - m_deadlineNs) / kLoopPeriodNs + 1) * kLoopPeriodNs;
+    }
+    m_guard.record = nullptr;
+    m_dispatcher = nullptr;
 }
 
 void TFW_Firmware::stateMsg(StateMsg msg)
@@ -107,9 +164,13 @@ void TFW_Firmware::initialise()
     m_keys = plat_key_states();
     m_keyCount = PLAT_KEY_COUNT;
     stateMsg(ST_RUNNING);
-    m_loopTimer.start(kLoopPeriodMs);
+    // The first tick one period after the loop starts.
+    const int64_t now = monotonicNs();
+    m_loopActive = true;
+    m_deadlineNs = now + kLoopPeriodNs;
+    m_rescheduled = true;
     if (m_tickStats)
-        tfw_tick_stats_arm(m_tickStats.get(), m_tickClock.nsecsElapsed());
+        tfw_tick_stats_arm(m_tickStats.get(), now);
 
     const StartParams *settings = panels_settings();
     m_ftpThread = new FtpThread(settings->ip_address, settings->udp_port);
@@ -153,9 +214,12 @@ void TFW_Firmware::loopTick()
         refreshAllButtons();
     }
 
-    if (m_quarterSecond.elapsed() >= kQuarterSecondMs) {
+    // A tick run by the loop has the time it woke at; one called directly
+    // reads the clock.
+    const int64_t now = m_tickNs > 0 ? m_tickNs : monotonicNs();
+    if (now - m_quarterStartNs >= int64_t(kQuarterSecondMs) * 1000000) {
         panels_set_quarter_flag(1);
-        m_quarterSecond.restart();
+        m_quarterStartNs = now;
         // Another library copy may have ended and taken the crash handler
         // with it; make sure this thread is guarded again.
         tfw_crash_guard_refresh();
@@ -192,6 +256,7 @@ void TFW_Firmware::postCollectorMsg(const collector::CollectorMsg &msg)
         if (msg.value)
             in.pressed[k] = 1;
         in.last[k] = msg.value ? 1 : 2;
+        m_inboxWaiting.store(1, std::memory_order_release);
         return;
     }
     if (in.oddCount < kOddSize) {
@@ -200,16 +265,20 @@ void TFW_Firmware::postCollectorMsg(const collector::CollectorMsg &msg)
         ++in.oddDropped;
         in.lastDroppedId = msg.id;
     }
+    m_inboxWaiting.store(1, std::memory_order_release);
 }
 
 void TFW_Firmware::drainCollectorMsgs()
 {
     // The events are copied out to a second fixed inbox, so key handling
     // runs without the lock and a tick allocates and constructs nothing;
-    // most ticks find the inbox empty and copy nothing at all.
+    // most ticks find the inbox empty and do not even take the lock.
+    if (m_inboxWaiting.load(std::memory_order_acquire) == 0)
+        return;
     KeyInbox &d = m_drained;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
+        m_inboxWaiting.store(0, std::memory_order_relaxed);
         KeyInbox &in = m_inbox;
         d.count = in.count;
         for (int i = 0; i < in.count; ++i) {
@@ -303,7 +372,7 @@ template <typename F>
 bool TFW_Firmware::guarded(F &&f)
 {
     auto call = [](void *p) { (*static_cast<std::remove_reference_t<F> *>(p))(); };
-    if (tfw_guarded_call(call, &f) == 0)
+    if (tfw_guarded_call_with(&m_guard, call, &f) == 0)
         return true;
     releaseAfterCrash();
     return false;
@@ -317,11 +386,11 @@ void TFW_Firmware::releaseAfterCrash()
     // No stop sequence (the host hears only that the thread finished), but
     // everything it would release goes.
     m_stopped = true;
-    m_loopTimer.stop();
-    m_startTimer.stop();
+    m_loopActive = false;
+    m_startPending = false;
     trace_abandon();
     panels_close_sockets();
-    m_thread->quit();
+    m_exit = true;
     endFtpThread();
 }
 
@@ -336,12 +405,12 @@ void TFW_Firmware::stopSequence()
         return;
     m_stopped = true;
     stateMsg(ST_STOPPING);
-    m_loopTimer.stop();
+    m_loopActive = false;
     trace_shutdown();
     if (m_tickStats)
         firmMsg(tfw_tick_stats_text(m_tickStats.get()));
     panels_close_sockets();
-    m_thread->quit();
+    m_exit = true;
     endFtpThread();
 }
 

@@ -3,23 +3,32 @@
 
 #include "collector_msg.h"
 #include "plat_firmware.h"
+#include "tfw_crash_guard.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <memory>
 
 struct TFW_TickStats;
+class TFW_TickDispatcher;
 
 class FtpThread;
 class TFW_FirmwareThread;
 
 // The running firmware of one panel, living on its firmware thread: the
-// one-shot start timer that initialises the panel, the 10 ms loop timer,
-// key events from the host and the stop sequence. To the firmware core it is
-// the host: its callback operations forward to the host's callback.
+// start that initialises the panel 10 ms after the thread began, the 10 ms
+// loop, key events from the host and the stop sequence. To the firmware core
+// it is the host: its callback operations forward to the host's callback.
+//
+// The thread runs no Qt event loop. exec() sleeps to the next deadline
+// (clock_nanosleep on an absolute time), runs what is due there (the start
+// or one loop tick) and then delivers whatever was queued to the thread's
+// objects. Everything that reaches the firmware from outside is read once
+// per tick anyway (key events through the inbox, the stop and reload
+// requests as flags), so a wake-up costs the sleep, the tick and one look
+// at the thread's posted events, and nothing else.
 class TFW_Firmware : public QObject, public PlatFirmware
 {
     Q_OBJECT
@@ -28,8 +37,11 @@ public:
     explicit TFW_Firmware(TFW_FirmwareThread *thread);
     ~TFW_Firmware() override;
 
-    // Reports ST_THREAD_STARTED and arms the start timer (10 ms).
+    // Reports ST_THREAD_STARTED and arms the start (10 ms from now).
     void startup();
+    // The thread's loop: returns once the stop sequence (or a fault in the
+    // firmware) ended it. Runs on the firmware thread.
+    void exec();
 
     // Callable from any thread; acted on at the next loop tick.
     void requestStop() { m_stopRequest.store(1, std::memory_order_relaxed); }
@@ -42,7 +54,7 @@ public:
 
     // The key state array once initialisation provided it, else null.
     const uint8_t *keyStates() const { return m_keys; }
-    bool loopRunning() const { return m_loopTimer.isActive(); }
+    bool loopRunning() const { return m_loopActive; }
     bool ftpRunning() const;
 
     // Wakes the FTP thread, lets it end (at most 10 s) and deletes it. A step
@@ -70,13 +82,15 @@ public:
     // fault there ends the call, and this object releases what it holds.
     // After a fault: closes the router-link sockets, stops the timers and
     // ends the FTP thread, so that nothing of this copy stays bound,
-    // registered or running once its thread ends; the thread's event loop
+    // registered or running once its thread ends; the thread's loop
     // is told to quit.
     void releaseAfterCrash();
 
-public slots:
+    // What the loop runs at its deadlines: the start once, then every tick.
     void timer_loop();
     void timer_start();
+
+public slots:
     void firmware_collector_msg_slot(collector::CollectorMsg msg);
 
 private:
@@ -94,8 +108,16 @@ private:
 
     TFW_FirmwareThread *m_thread;
     FtpThread *m_ftpThread = nullptr;
-    QTimer m_loopTimer;
-    QTimer m_startTimer;
+    // The loop's schedule, in CLOCK_MONOTONIC nanoseconds.
+    bool m_startPending = false;
+    bool m_loopActive = false;
+    bool m_exit = false;          // the loop ends after this pass
+    bool m_rescheduled = false;   // the pass set the next deadline itself
+    int64_t m_deadlineNs = 0;
+    // The thread's guard and dispatcher while exec() runs (the guard's
+    // record is null, and calls are guarded the slow way, elsewhere).
+    TFW_GuardHandle m_guard{};
+    TFW_TickDispatcher *m_dispatcher = nullptr;
 
     uint8_t *m_keys = nullptr;
     int m_keyCount = 0;
@@ -118,6 +140,9 @@ private:
     };
     std::mutex m_inboxLock;
     KeyInbox m_inbox;
+    // Set when the inbox holds something, so that the tick may look without
+    // the lock.
+    std::atomic<int> m_inboxWaiting{0};
     // What the tick took out of the inbox, on the firmware thread only.
     KeyInbox m_drained;
     // Warnings of ignored key events this second, and what was dropped or
@@ -130,13 +155,15 @@ private:
     std::atomic<int> m_reloadRequest{0};
     std::atomic<int> m_stopRequest{0};
     uint8_t m_lastConfigLoaded = 0;
-    QElapsedTimer m_quarterSecond;
+    // The quarter-second stopwatch: when it was last started, and the time
+    // the running tick woke at (0 outside a tick of the loop), monotonic ns.
+    int64_t m_quarterStartNs = 0;
+    int64_t m_tickNs = 0;
     bool m_stopped = false;
     bool m_crashed = false;
     // Tick lateness, kept only when TESSALINE_TICK_STATS=1 (null otherwise,
     // and then nothing is measured).
     std::unique_ptr<TFW_TickStats> m_tickStats;
-    QElapsedTimer m_tickClock;
 };
 
 #endif

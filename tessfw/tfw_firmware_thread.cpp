@@ -2,10 +2,10 @@
 
 #include "tfw_crash_guard.h"
 #include "tfw_firmware.h"
+#include "tfw_tick_dispatcher.h"
 #include "plat.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QtDebug>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +13,6 @@
 enum { kStopWaitMs = 2000 };
 
 // What a crashed firmware thread leaves behind (see run()).
-static QEventLoop *s_faultedLoop;
 static TFW_Firmware *s_faultedFirmware;
 
 TFW_FirmwareThread::TFW_FirmwareThread() {}
@@ -60,6 +59,11 @@ void TFW_FirmwareThread::start(const QString &type, const QString &ip, int port,
     m_dumpPath = new char[size_t(dump.size()) + 1];
     memcpy(m_dumpPath, dump.constData(), size_t(dump.size()) + 1);
 
+    // The thread runs its own loop; Qt's own dispatcher (and the wake-up
+    // descriptor it opens) is not needed. Qt deletes it when the thread
+    // ends, so each run gets a new one.
+    if (!eventDispatcher())
+        setEventDispatcher(new TFW_TickDispatcher);
     QThread::start(QThread::InheritPriority);
 }
 
@@ -94,9 +98,9 @@ QString TFW_FirmwareThread::version()
     return QStringLiteral("1.1.1.7");
 }
 
-void TFW_FirmwareThread::runEventLoop(void *loop)
+void TFW_FirmwareThread::runLoop(void *firmware)
 {
-    static_cast<QEventLoop *>(loop)->exec();
+    static_cast<TFW_Firmware *>(firmware)->exec();
 }
 
 void TFW_FirmwareThread::run()
@@ -117,15 +121,13 @@ void TFW_FirmwareThread::run()
     }
     fw->startup();
 
-    // The loop quits through QThread::quit() (stop sequence), which ends
-    // every event loop of this thread. The firmware's slots are guarded
-    // calls of their own (TFW_Firmware): a fault in the firmware is caught
-    // inside the slot, below Qt's frames, the firmware lets go of its
-    // sockets and timers and the loop ends normally. The guarded call
-    // around the loop catches faults anywhere else on the thread.
-    QEventLoop *loop = new QEventLoop;
+    // The loop ends with the stop sequence. The start and every tick are
+    // guarded calls of their own (TFW_Firmware): a fault in the firmware is
+    // caught there, the firmware lets go of its sockets and its FTP thread
+    // and the loop ends normally. The guarded call around the loop catches
+    // faults anywhere else on the thread (in a call queued to it, say).
     tfw_guard_enter(m_dumpPath);
-    const int abandoned = tfw_guarded_call(runEventLoop, loop);
+    const int abandoned = tfw_guarded_call(runLoop, fw);
     const TFW_CrashResult crash = tfw_guard_leave();
 
     if (abandoned)
@@ -145,17 +147,15 @@ void TFW_FirmwareThread::run()
         }
     }
     if (!abandoned) {
-        delete loop;
         delete fw;
         return;
     }
-    // A fault outside the firmware's slots left the loop without
-    // unwinding: Qt still lists the loop among this thread's running loops
-    // and the firmware object may be bookkeeping of the abandoned stack.
-    // Destroying either would write through those stale pointers, so both
-    // are kept (reachable from here) and never destroyed; their sockets,
-    // timers and FTP thread are released above.
-    s_faultedLoop = loop;
+    // A fault outside the firmware's own calls left the loop without
+    // unwinding: whatever was running (an event being delivered to one of
+    // the thread's objects) may still point at the firmware object.
+    // Destroying it would write through those stale pointers, so it is kept
+    // (reachable from here) and never destroyed; its sockets and FTP thread
+    // are released above.
     s_faultedFirmware = fw;
 }
 

@@ -11,7 +11,7 @@ class TFW_Firmware;
 
 // The firmware thread of one library copy, and at the same time the
 // library's TFW_IFirmware. Its run() creates the TFW_Firmware object that
-// owns the loop, runs the event loop under the crash guard and cleans up.
+// owns the loop, runs that loop under the crash guard and cleans up.
 class TFW_FirmwareThread : public QThread, public TFW_IFirmware
 {
     Q_OBJECT
@@ -45,7 +45,7 @@ protected:
     void run() override;
 
 private:
-    static void runEventLoop(void *loop);
+    static void runLoop(void *firmware);
 
     QString m_type;
     QString m_ip;

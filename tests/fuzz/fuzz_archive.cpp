@@ -1,7 +1,8 @@
 // The XML archive reader over arbitrary documents, read the way the program
 // reads its two archive files: the panel set (cfg.xml: racks with their
 // panels, the last uid, window states) and the custom key pictures ("ci.xml":
-// a map from item id to picture under "customImages"). Checks that a
+// a map from item id to picture under "customImages"), the panel set through
+// the records panelrun reads it into. Checks that a
 // document that loads gives a tree whose every node can be read as every
 // value type, and that what was read writes out as a document that reads
 // back to the same values.
@@ -11,6 +12,7 @@
 #include "arch_archi.h"
 #include "arch_archo.h"
 #include "fuzz_common.h"
+#include "kst_panelset_file.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -23,85 +25,39 @@
 
 namespace {
 
-// The fields of a panel and of a rack as the panel set file keeps them.
-struct Panel : arch::Archivable
+// The panel set as panelrun reads and writes it (Keystead's own panels and
+// racks store the same fields through the same functions).
+bool sameFields(const KST_PanelFields &a, const KST_PanelFields &b)
 {
-    int uid = 0;
-    QString name, description, ip;
-    int type = 0, port = 0;
-    bool visible = false, autostart = false;
-    bool save(arch::Itemo *n) const override
-    {
-        n->put("uid", uid)->put("name", name)->put("description", description)->put("paneltype", type)
-            ->put("visible", visible)->put("firmware_ip", ip)->put("panelPort", port)
-            ->put("should_autostart", autostart);
-        return true;
-    }
-    bool load(const arch::Itemi *n) override
-    {
-        n->get("uid", uid)->get("name", name)->get("description", description)->get("paneltype", type)
-            ->get("visible", visible)->get("firmware_ip", ip)->get("panelPort", port)
-            ->get("should_autostart", autostart);
-        return true;
-    }
-    bool operator==(const Panel &o) const
-    {
-        return uid == o.uid && name == o.name && description == o.description && ip == o.ip
-               && type == o.type && port == o.port && visible == o.visible && autostart == o.autostart;
-    }
-};
+    return a.uid == b.uid && a.name == b.name && a.description == b.description
+           && a.paneltype == b.paneltype && a.visible == b.visible && a.firmwareIp == b.firmwareIp
+           && a.panelPort == b.panelPort && a.shouldAutostart == b.shouldAutostart;
+}
 
-struct Rack : arch::Archivable
+bool sameRack(const KST_RackRecord &a, const KST_RackRecord &b)
 {
-    QString name, desc;
-    bool expanded = false, visible = false;
-    QList<Panel *> panels;
-    QByteArray geometry;
-    ~Rack() override { qDeleteAll(panels); }
-    bool save(arch::Itemo *n) const override
-    {
-        n->put("name", name)->put("desc", desc)->put("expanded", expanded)->put("visible", visible)
-            ->put("panel", panels)->put("ui_data", geometry);
-        return true;
-    }
-    bool load(const arch::Itemi *n) override
-    {
-        n->get("name", name)->get("desc", desc)->get("expanded", expanded)->get("visible", visible)
-            ->get("panel", panels)->get("ui_data", geometry);
-        return true;
-    }
-    bool operator==(const Rack &o) const
-    {
-        if (name != o.name || desc != o.desc || expanded != o.expanded || visible != o.visible
-            || geometry != o.geometry || panels.size() != o.panels.size())
+    if (a.fields.name != b.fields.name || a.fields.desc != b.fields.desc
+        || a.fields.expanded != b.fields.expanded || a.fields.visible != b.fields.visible
+        || a.fields.uiData != b.fields.uiData || a.panels.size() != b.panels.size())
+        return false;
+    for (qsizetype i = 0; i < a.panels.size(); ++i)
+        if (!sameFields(a.panels[i]->fields, b.panels[i]->fields))
             return false;
-        for (qsizetype i = 0; i < panels.size(); ++i)
-            if (!(*panels[i] == *o.panels[i]))
-                return false;
-        return true;
-    }
-};
+    return true;
+}
 
 struct PanelSet
 {
-    QList<Rack *> racks;
-    int puid = 0;
-    QMap<int, QByteArray> ui;
-    ~PanelSet() { qDeleteAll(racks); }
-    void read(const arch::Itemi *root)
-    {
-        root->get("racks", racks)->get("puid", puid)->get("ui_data", ui);
-    }
-    void write(arch::Itemo *root) const
-    {
-        root->put("racks", racks)->put("puid", puid)->put("ui_data", ui);
-    }
+    KST_PanelSetRecords set;
+    void read(const arch::Itemi *root) { KST_getPanelSet(root, set.racks, set.puid, set.uiData); }
+    void write(arch::Archo &out) const { KST_putPanelSet(out, set.racks, set.puid, set.uiData); }
     bool operator==(const PanelSet &o) const
     {
-        if (puid != o.puid || ui != o.ui || racks.size() != o.racks.size())
+        if (set.puid != o.set.puid || set.uiData != o.set.uiData
+            || set.racks.size() != o.set.racks.size())
             return false;
-        for (qsizetype i = 0; i < racks.size(); ++i)
-            if (!(*racks[i] == *o.racks[i]))
+        for (qsizetype i = 0; i < set.racks.size(); ++i)
+            if (!sameRack(*set.racks[i], *o.set.racks[i]))
                 return false;
         return true;
     }
@@ -170,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     PanelSet set;
     set.read(in.root());
     arch::Archo out;
-    set.write(out.root());
+    set.write(out);
     arch::Archi back;
     FUZZ_CHECK(parse(back, written(out)));
     PanelSet again;

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <cstring>
 #include <unistd.h>
 
@@ -279,6 +280,20 @@ private slots:
 
         thread.start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 42001, QString());
         QVERIFY(cb.waitFor(State::ST_RUNNING));
+        // A call queued from the host to an object of the firmware thread
+        // runs there, between two ticks of the running loop.
+        QObject onThread;
+        onThread.moveToThread(&thread);
+        std::atomic<QThread *> ranOn{nullptr};
+        QThread *host = QThread::currentThread();
+        QMetaObject::invokeMethod(
+            &onThread,
+            [&] {
+                ranOn = QThread::currentThread();
+                onThread.moveToThread(host);
+            },
+            Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(ranOn.load() == &thread, 5000);
         thread.sendCollectorMsg(collector::CollectorMsg(5, 1));
         QVERIFY(thread.stop());
         QVERIFY(cb.waitFor(State::ST_THREAD_FINISHED));

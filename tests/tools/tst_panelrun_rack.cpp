@@ -3,6 +3,12 @@
 // stopped and nothing is left behind; per-panel lines with --verbose; the
 // open-files limit raised at start, and starts beyond the hard limit
 // refused in one message. The simulator's tally storm reaches the panels.
+// A Keystead base directory run headless: its marked panels come online in
+// their own directories, the marks are kept as Keystead keeps them and the
+// base directory's lock keeps a second host off it.
+
+#include "kst_panelset_file.h"
+#include "kst_panelset_lock.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -55,7 +61,128 @@ class TestPanelrunRack : public QObject
         QCOMPARE(m.captured(3), m.captured(4));
     }
 
+    static KST_PanelRecord *addPanel(KST_RackRecord *rack, int uid, int type, int port, bool mark)
+    {
+        auto *p = new KST_PanelRecord;
+        p->fields.uid = uid;
+        p->fields.name = QStringLiteral("panel%1").arg(uid);
+        p->fields.description = QStringLiteral("desk %1").arg(uid);
+        p->fields.paneltype = type;
+        p->fields.visible = true;
+        p->fields.firmwareIp = QStringLiteral("127.0.0.1");
+        p->fields.panelPort = port;
+        p->fields.shouldAutostart = mark;
+        rack->panels << p;
+        return p;
+    }
+
+    // uid -> mark, as the file holds them now.
+    static QMap<int, bool> marks(const QString &path)
+    {
+        KST_PanelSetRecords set;
+        QString problem;
+        if (!set.read(path, &problem))
+            return {};
+        QMap<int, bool> out;
+        for (const KST_RackRecord *r : qAsConst(set.racks))
+            for (const KST_PanelRecord *p : r->panels)
+                out.insert(p->fields.uid, p->fields.shouldAutostart);
+        return out;
+    }
+
 private slots:
+    void baseDirRunsThePanelSet()
+    {
+        QTemporaryDir base;
+        const QString cfg = base.path() + QStringLiteral("/cfg.xml");
+        {
+            KST_PanelSetRecords set;
+            auto *rack = new KST_RackRecord;
+            rack->fields.name = QStringLiteral("Studio");
+            rack->fields.visible = true;
+            rack->fields.uiData = QByteArray("geometry bytes");
+            set.racks << rack;
+            addPanel(rack, 3, 10, 44411, true);  // SK2000A
+            addPanel(rack, 7, 4, 44412, true);   // SK1400A
+            addPanel(rack, 8, 0, 44413, true);   // no type: loses its mark
+            addPanel(rack, 9, 10, 44414, false); // not marked: not run
+            set.puid = 9;
+            set.uiData.insert(0, QByteArray("main window"));
+            QString problem;
+            QVERIFY2(set.write(cfg, &problem), qPrintable(problem));
+        }
+
+        // A host holding the base directory keeps panelrun off it.
+        {
+            KST_PanelSetLock held(base.path());
+            QCOMPARE(held.acquire(), KST_PanelSetLock::Acquired);
+            QProcess refused;
+            refused.start(QStringLiteral(PANELRUN), {QStringLiteral("--basedir"), base.path()});
+            QVERIFY(refused.waitForFinished(20000));
+            QCOMPARE(refused.exitCode(), 2);
+            const QByteArray err = refused.readAllStandardError();
+            QVERIFY2(err.contains("is in use by tst_panelrun_rack (process "), err.constData());
+            QVERIFY(!QFile::exists(base.path() + QStringLiteral("/data")));
+        }
+
+        QProcess *router = startRouter(this, {QStringLiteral("--bind"), QStringLiteral("127.0.23.51:2001"),
+                                              QStringLiteral("--panel"), QStringLiteral("127.0.0.1:44411"),
+                                              QStringLiteral("--panel"), QStringLiteral("127.0.0.1:44412"),
+                                              QStringLiteral("--quiet"), QStringLiteral("--poll-ms"),
+                                              QStringLiteral("300")});
+        QVERIFY(router->waitForStarted());
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(PANELRUN), {QStringLiteral("--basedir"), base.path()});
+        QVERIFY(p.waitForStarted());
+        QByteArray err;
+        QVERIFY2(waitFor(p, err, QProcess::StandardError,
+                         QRegularExpression(QStringLiteral("summary running 2 online 2 offline 0 error 0")), 20000),
+                 err.constData());
+        QVERIFY2(err.contains("panel autostart failed panel8[Studio],none,127.0.0.1: No panel type selected."),
+                 err.constData());
+        // Each panel in its own directory, with its copy of the firmware and
+        // its type's default configuration.
+        QVERIFY(QFile::exists(base.path() + QStringLiteral("/data/p3/firm.")));
+        QVERIFY(QFile::exists(base.path() + QStringLiteral("/data/p3/cfgSK2000A")));
+        QVERIFY(QFile::exists(base.path() + QStringLiteral("/data/p7/cfgSK1400A")));
+        QVERIFY(!QFile::exists(base.path() + QStringLiteral("/data/p9")));
+        QCOMPARE(marks(cfg), (QMap<int, bool>{{3, true}, {7, true}, {8, false}, {9, false}}));
+        {
+            KST_PanelSetLock other(base.path());
+            QCOMPARE(other.acquire(), KST_PanelSetLock::HeldByOther);
+            QVERIFY2(other.holder().startsWith(QStringLiteral("panelrun (process ")), qPrintable(other.holder()));
+        }
+
+        // One panel stopped on its own loses its mark; the end of the
+        // program keeps the marks of the panels it ran.
+        p.write("stop 44412\n");
+        QVERIFY2(waitFor(p, err, QProcess::StandardError,
+                         QRegularExpression(QStringLiteral("summary running 1 online 1")), 10000),
+                 err.constData());
+        QTRY_COMPARE_WITH_TIMEOUT(marks(cfg).value(7, true), false, 5000);
+        p.terminate();
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        quitRouter(router);
+        QCOMPARE(marks(cfg), (QMap<int, bool>{{3, true}, {7, false}, {8, false}, {9, false}}));
+
+        // Everything else of the panel set is as it was written.
+        KST_PanelSetRecords after;
+        QString problem;
+        QVERIFY(after.read(cfg, &problem));
+        QCOMPARE(after.racks.size(), 1);
+        QCOMPARE(after.racks[0]->fields.name, QStringLiteral("Studio"));
+        QCOMPARE(after.racks[0]->fields.uiData, QByteArray("geometry bytes"));
+        QCOMPARE(after.racks[0]->panels.size(), 4);
+        QCOMPARE(after.racks[0]->panels[1]->fields.description, QStringLiteral("desk 7"));
+        QCOMPARE(after.puid, 9);
+        QCOMPARE(after.uiData.value(0), QByteArray("main window"));
+        // The lock went with the program.
+        KST_PanelSetLock again(base.path());
+        QCOMPARE(again.acquire(), KST_PanelSetLock::Acquired);
+    }
+
     void rackComesOnlineAndStopsClean()
     {
         const int n = 8;

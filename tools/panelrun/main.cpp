@@ -5,6 +5,8 @@
 //            [--inject] [--trace] [--routers ADDR,...]
 //            [--panels N [--port-base P] [--verbose]]
 //            [--http ADDR:PORT [--http-token FILE|new]]
+//   panelrun --basedir DIR [--library PATH] [--run-ms N] [--until-signal]
+//            [--inject] [--trace] [--verbose] [--http ADDR:PORT [--http-token FILE|new]]
 //
 // Hosts N panels (default 1) in this process as Keystead hosts them, on
 // ports P, P+1, ... of the address (P: --port-base, else --port). Standard
@@ -32,12 +34,17 @@
 // loopback unless told otherwise; any other address needs a token. With
 // --http the program ends on "stop", a signal or the end of input, not
 // when its panels have stopped.
+// With --basedir, the panels are those of a Keystead base directory that
+// are marked to start (BaseDirSet), each with its own type, address, port
+// and directory data/p<uid>; their marks are kept as Keystead keeps them.
 // Exit status: 0 once every firmware thread finished, 1 when one would not
 // stop, 2 when a panel could not be started (the library cannot be copied,
 // loaded or resolved, the injector cannot listen, or the open-files limit
 // leaves no room).
 
+#include "basedir_set.h"
 #include "event_printer.h"
+#include "kst_iplistgetter.h"
 #include "kst_open_files.h"
 #include "kst_router_list.h"
 #include "kst_tracefollower.h"
@@ -49,6 +56,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -59,6 +67,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -131,6 +140,13 @@ private:
     void printSummary()
     {
         const PanelRack::Counts c = m_rack->counts();
+        if (m_summaryOnChange) {
+            const std::vector<int> now{c.running, c.online, c.offline, c.error, c.starting};
+            if (now == m_lastCounts && m_sinceSummary.isValid() && m_sinceSummary.elapsed() < 60000)
+                return;
+            m_lastCounts = now;
+            m_sinceSummary.start();
+        }
         const double perPanel = c.loaded > 0 ? double(proc_stats::residentBytes() - m_baseRss) / c.loaded : 0.0;
         event_printer::writeLine(PanelRack::summaryLine(c, m_cpu.sample(), perPanel));
     }
@@ -191,8 +207,11 @@ private:
         if (cmd == QLatin1String("stop") && words.size() == 1) {
             stopAll();
         } else if (cmd == QLatin1String("stop") && words.size() == 2 && ok) {
+            const int index = m_rack->indexOfPort(args[0]);
             if (!m_rack->stopPanel(args[0]))
                 qWarning("panelrun: no panel at port %d", args[0]);
+            else if (m_panelStopped)
+                m_panelStopped(index);
         } else if (key && ok && (words.size() == 2 || words.size() == 3)) {
             const int panel = words.size() == 3 ? args[1] : -1;
             if (panel >= 0 && m_rack->indexOfPort(panel) < 0)
@@ -210,6 +229,15 @@ private:
         }
     }
 
+public:
+    // Called with the rack index of a panel stopped on its own by a command.
+    std::function<void(int)> m_panelStopped;
+    // Summary lines only when the counts change (and once a minute).
+    bool m_summaryOnChange = false;
+    std::vector<int> m_lastCounts;
+    QElapsedTimer m_sinceSummary;
+
+private:
     PanelRack *m_rack;
     bool m_stopAtEof;
     bool m_single;
@@ -341,10 +369,44 @@ int main(int argc, char **argv)
         QStringLiteral("Token every request must carry: the first line of FILE, or \"new\" for a "
                        "random one written to <workdir>/http-token. Required beyond loopback."),
         QStringLiteral("FILE"));
+    const QCommandLineOption baseDirOpt(
+        QStringLiteral("basedir"),
+        QStringLiteral("Run the panels of a Keystead base directory (its cfg.xml) that are marked "
+                       "to start, without windows."),
+        QStringLiteral("DIR"));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
                        untilSignalOpt, injectOpt, traceOpt, routersOpt, panelsOpt, portBaseOpt,
-                       verboseOpt, httpOpt, httpTokenOpt});
+                       verboseOpt, httpOpt, httpTokenOpt, baseDirOpt});
     parser.process(app);
+
+    std::unique_ptr<BaseDirSet> baseSet;
+    std::vector<PanelRack::ListedPanel> listed;
+    if (parser.isSet(baseDirOpt)) {
+        // The panel set says what runs where.
+        // Each panel's type, address, port, directory and router list come
+        // from the panel set.
+        for (const QCommandLineOption *o : {&typeOpt, &ipOpt, &portOpt, &configOpt, &workdirOpt,
+                                            &panelsOpt, &portBaseOpt, &routersOpt}) {
+            if (parser.isSet(*o)) {
+                fprintf(stderr, "panelrun: --%s cannot be used with --basedir\n",
+                        qPrintable(o->names().constFirst()));
+                return 2;
+            }
+        }
+        baseSet = std::make_unique<BaseDirSet>(parser.value(baseDirOpt));
+        QString error;
+        if (!baseSet->open(&error)) {
+            fprintf(stderr, "panelrun: %s\n", qPrintable(error));
+            return 2;
+        }
+        KST_IPListGetter addresses;
+        listed = baseSet->autostartPanels(addresses.list());
+        if (listed.empty()) {
+            fprintf(stderr, "panelrun: no panel of the panel set in %s is marked to start\n",
+                    qPrintable(baseSet->baseDir()));
+            return 0;
+        }
+    }
 
     bool ok = false;
     int port = parser.value(portOpt).toInt(&ok);
@@ -359,8 +421,8 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    const int panels = parser.value(panelsOpt).toInt(&ok);
-    if (!ok || panels < 1 || port + panels - 1 > 65535) {
+    const int panels = baseSet ? int(listed.size()) : parser.value(panelsOpt).toInt(&ok);
+    if (!baseSet && (!ok || panels < 1 || port + panels - 1 > 65535)) {
         fprintf(stderr, "panelrun: invalid --panels %s (1 or more, the last port at most 65535)\n",
                 qPrintable(parser.value(panelsOpt)));
         return 2;
@@ -428,6 +490,7 @@ int main(int argc, char **argv)
     options.inject = parser.isSet(injectOpt);
     options.headlessFaces = parser.isSet(httpOpt);
     options.routers = routers;
+    options.panels = listed;
     const bool verbose = parser.isSet(verboseOpt);
     // A rack of many panels reports in summaries: per-panel texts and
     // records only when they are printed.
@@ -436,8 +499,18 @@ int main(int argc, char **argv)
         event_printer::setDebugLines(false);
     PanelRack rack(options);
 
-    const bool stopAtEof = runMs < 0 && !parser.isSet(untilSignalOpt);
+    // A panel set runs until it is told to stop: as a service its standard
+    // input is empty.
+    const bool stopAtEof = runMs < 0 && !parser.isSet(untilSignalOpt) && !baseSet;
     PanelRunner runner(&rack, stopAtEof, verbose, parser.isSet(httpOpt));
+    // A service's journal gets a summary when the panels' states change,
+    // and once a minute.
+    runner.m_summaryOnChange = baseSet != nullptr;
+    if (baseSet) {
+        baseSet->attach(&rack);
+        BaseDirSet *set = baseSet.get();
+        runner.m_panelStopped = [set](int index) { set->panelStoppedByCommand(index); };
+    }
 
     PanelRemoteHost remoteHost(&rack);
     remote::Server server(&remoteHost);
@@ -447,8 +520,10 @@ int main(int argc, char **argv)
         const QString tokenArg = parser.value(httpTokenOpt);
         if (tokenArg == QLatin1String("new")) {
             QString path;
-            QDir().mkpath(workDir);
-            if (!remote::makeTokenFile(workDir, &token, &path, &why)) {
+            // A panel set's token is kept in its base directory.
+            const QString tokenDir = baseSet ? baseSet->baseDir() : workDir;
+            QDir().mkpath(tokenDir);
+            if (!remote::makeTokenFile(tokenDir, &token, &path, &why)) {
                 fprintf(stderr, "panelrun: %s\n", qPrintable(why));
                 return 2;
             }
@@ -483,7 +558,7 @@ int main(int argc, char **argv)
     if (parser.isSet(traceOpt)) {
         for (int i = 0; i < panels; ++i) {
             QString dir;
-            if (panels == 1) {
+            if (panels == 1 && !baseSet) {
                 const QString config = options.config.isEmpty()
                                            ? QDir(workDir).filePath(QStringLiteral("cfg") + options.type)
                                            : options.config;
@@ -500,7 +575,7 @@ int main(int argc, char **argv)
                 return 2;
             }
             traceDirs.append(dir);
-            const QByteArray label = panels == 1 ? QByteArray() : QByteArray::number(port + i);
+            const QByteArray label = panels == 1 ? QByteArray() : QByteArray::number(rack.port(i));
             traces.push_back(std::make_unique<KST_TraceFollower>(dir, [label](const QByteArray &line) {
                 const QByteArray text = "trace " + line;
                 event_printer::writeLine(label.isEmpty() ? text : event_printer::labelled(label, text));

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaMethod>
+#include <QSaveFile>
 #include <QThread>
 
 namespace {
@@ -66,19 +67,24 @@ QByteArray PanelRack::portRanges(const std::vector<int> &ports)
 PanelRack::PanelRack(const Options &options, QObject *parent)
     : QObject(parent), m_options(options)
 {
-    m_panels.resize(size_t(qMax(0, options.count)));
-    for (int i = 0; i < size(); ++i) {
+    if (!options.panels.empty()) {
+        m_panels.resize(options.panels.size());
+        for (size_t i = 0; i < options.panels.size(); ++i)
+            m_panels[i].port = options.panels[i].port;
+    } else {
+        m_panels.resize(size_t(qMax(0, options.count)));
+        for (int i = 0; i < size(); ++i)
+            m_panels[size_t(i)].port = options.portBase + i;
+    }
+    for (int i = 0; options.headlessFaces && i < size(); ++i) {
         Panel &p = m_panels[size_t(i)];
-        p.port = port(i);
-        if (!options.headlessFaces)
-            continue;
         // The face Keystead builds for the type, without drawing; its level
         // file is none, as a desktop host has none.
         p.face = std::make_unique<PAN_HeadlessFace>();
-        p.face->load(QStringLiteral("layout_") + options.type.toLower() + QStringLiteral(".xml"));
+        p.face->load(QStringLiteral("layout_") + typeAt(i).toLower() + QStringLiteral(".xml"));
         p.setter = std::make_unique<buttondriver::ButtonSetterImpl>();
         p.setter->setButtons(p.face->buttons());
-        const int at = p.port;
+        const int at = uidAt(i);
         connect(p.setter.get(), &buttondriver::ButtonSetterImpl::applied, this,
                 [this, at](const QList<qint32> &ids) { emit faceChanged(at, ids); });
         showFaceState(p, KST_PanelInstance::FaceStopped);
@@ -100,14 +106,58 @@ PanelRack::~PanelRack()
         KST_RouterList::store(dir, QStringList(), &why);
 }
 
+int PanelRack::uidAt(int index) const
+{
+    return m_options.panels.empty() ? port(index) : m_options.panels[size_t(index)].uid;
+}
+
+int PanelRack::indexOfUid(int uid) const
+{
+    if (m_options.panels.empty())
+        return indexOfPort(uid);
+    for (int i = 0; i < size(); ++i)
+        if (m_options.panels[size_t(i)].uid == uid)
+            return i;
+    return -1;
+}
+
+QString PanelRack::nameAt(int index) const
+{
+    return m_options.panels.empty() ? QString::number(port(index)) : m_options.panels[size_t(index)].name;
+}
+
+QString PanelRack::rackAt(int index) const
+{
+    return m_options.panels.empty() ? QString() : m_options.panels[size_t(index)].rack;
+}
+
+QString PanelRack::typeAt(int index) const
+{
+    return m_options.panels.empty() ? m_options.type : m_options.panels[size_t(index)].type;
+}
+
+QString PanelRack::addressAt(int index) const
+{
+    return m_options.panels.empty() ? m_options.ip : m_options.panels[size_t(index)].ip;
+}
+
 int PanelRack::indexOfPort(int port) const
 {
-    const int i = port - m_options.portBase;
-    return i >= 0 && i < size() ? i : -1;
+    for (int i = 0; i < size(); ++i)
+        if (m_panels[size_t(i)].port == port)
+            return i;
+    return -1;
+}
+
+bool PanelRack::isRunning(int index) const
+{
+    return index >= 0 && index < size() && m_panels[size_t(index)].state == State::Running;
 }
 
 QString PanelRack::panelDir(int index) const
 {
+    if (!m_options.panels.empty())
+        return m_options.panels[size_t(index)].dir;
     if (size() == 1)
         return m_options.workDir;
     return QDir(m_options.workDir).filePath(QStringLiteral("p%1").arg(port(index)));
@@ -162,18 +212,55 @@ void PanelRack::startNext()
         ++m_refused;
         m_refusedPorts.push_back(p.port);
         m_refusal = why;
+        emit startFailed(int(&p - m_panels.data()));
         return;
     }
     startPanel(p);
+}
+
+bool PanelRack::prepareListedDir(int index, QString *why)
+{
+    const ListedPanel &entry = m_options.panels[size_t(index)];
+    if (!QDir().mkpath(entry.dir)) {
+        *why = QStringLiteral("cannot create panel directory %1").arg(entry.dir);
+        return false;
+    }
+    // A configuration the panel received or was given stays; only a panel
+    // without one gets its type's default.
+    if (QFileInfo::exists(entry.configPath) || entry.defaultConfig.isEmpty())
+        return true;
+    QFile src(entry.defaultConfig);
+    if (!src.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("could not copy read default config file \"%1\" \"%2\"")
+                   .arg(entry.defaultConfig, src.errorString());
+        return false;
+    }
+    QSaveFile dst(entry.configPath);
+    if (!dst.open(QIODevice::WriteOnly) || dst.write(src.readAll()) < 0 || !dst.commit()) {
+        *why = QStringLiteral("could not copy default config file %1 %2 %3")
+                   .arg(entry.defaultConfig, entry.configPath, dst.errorString());
+        return false;
+    }
+    return true;
 }
 
 bool PanelRack::startPanel(Panel &p)
 {
     const int index = int(&p - m_panels.data());
     const QString dir = panelDir(index);
-    const QString cfgName = QStringLiteral("cfg") + m_options.type;
+    const bool listed = !m_options.panels.empty();
+    const QString type = listed ? m_options.panels[size_t(index)].type : m_options.type;
+    const QString ip = listed ? m_options.panels[size_t(index)].ip : m_options.ip;
+    const QString cfgName = QStringLiteral("cfg") + type;
     QString configPath;
-    if (size() == 1) {
+    if (listed) {
+        QString why;
+        if (!prepareListedDir(index, &why)) {
+            failStart(p, why);
+            return false;
+        }
+        configPath = m_options.panels[size_t(index)].configPath;
+    } else if (size() == 1) {
         configPath = m_options.config.isEmpty() ? QDir(dir).filePath(cfgName) : m_options.config;
     } else {
         if (!QDir().mkpath(dir)) {
@@ -192,10 +279,13 @@ bool PanelRack::startPanel(Panel &p)
         }
     }
 
-    if (!m_options.routers.isEmpty()) {
+    // A listed panel's list is written at every start, as Keystead writes
+    // it (an empty one removes the file); a rack's only when given.
+    const QStringList &routers = listed ? m_options.panels[size_t(index)].routers : m_options.routers;
+    if (listed || !routers.isEmpty()) {
         const QString routerDir = QFileInfo(configPath).absolutePath();
         QString why;
-        if (!KST_RouterList::store(routerDir, m_options.routers, &why)) {
+        if (!KST_RouterList::store(routerDir, routers, &why)) {
             failStart(p, why);
             return false;
         }
@@ -248,19 +338,19 @@ bool PanelRack::startPanel(Panel &p)
     if (m_options.inject) {
         p.keys = std::make_unique<InjectedKeys>(host->loader());
         const int injectPort = (p.port + 20000) % 65536;
-        p.injector = std::make_unique<collector::Injector>(m_options.ip, injectPort, p.keys.get());
+        p.injector = std::make_unique<collector::Injector>(ip, injectPort, p.keys.get());
         if (!p.injector->run()) {
-            failStart(p, QStringLiteral("failed to run injector on %1:%2").arg(m_options.ip).arg(injectPort));
+            failStart(p, QStringLiteral("failed to run injector on %1:%2").arg(ip).arg(injectPort));
             return false;
         }
-        emit eventLine(p.port, "injector " + m_options.ip.toUtf8() + ':'
+        emit eventLine(p.port, "injector " + ip.toUtf8() + ':'
                                    + QByteArray::number(p.injector->serverPort()));
     }
     p.state = State::Starting;
     p.errorText.clear();
     showFaceState(p, KST_PanelInstance::FaceStarting);
-    emit panelChanged(p.port);
-    host->firmware()->start(m_options.type, m_options.ip, p.port, configPath);
+    emit panelChanged(uidAt(index));
+    host->firmware()->start(type, ip, p.port, configPath);
     return true;
 }
 
@@ -272,7 +362,8 @@ void PanelRack::failStart(Panel &p, const QString &why)
     p.errorText = why;
     ++m_failed;
     showFaceState(p, KST_PanelInstance::FaceFailed);
-    emit panelChanged(p.port);
+    emit panelChanged(uidAt(int(&p - m_panels.data())));
+    emit startFailed(int(&p - m_panels.data()));
     if (size() == 1)
         emit rackMessage("panelrun: " + why.toLocal8Bit());
     else
@@ -311,17 +402,17 @@ void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
     case TFW_IFirmwareCallback::ST_RUNNING:
         if (p.state == State::Starting) {
             p.state = State::Running;
-            emit panelChanged(p.port);
+            emit panelChanged(uidAt(index));
         }
         break;
     case TFW_IFirmwareCallback::ST_ONLINE:
     case TFW_IFirmwareCallback::ST_OFFLINE:
         p.online = msg == TFW_IFirmwareCallback::ST_ONLINE;
-        emit panelChanged(p.port);
+        emit panelChanged(uidAt(index));
         break;
     case TFW_IFirmwareCallback::ST_CONFIG_LOADED:
         p.configLoaded = true;
-        emit panelChanged(p.port);
+        emit panelChanged(uidAt(index));
         break;
     case TFW_IFirmwareCallback::ST_UDP_BIND_ERROR:
     case TFW_IFirmwareCallback::ST_FTP_BIND_ERROR:
@@ -334,12 +425,12 @@ void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
                       : msg == TFW_IFirmwareCallback::ST_FTP_BIND_ERROR ? QStringLiteral("Ftp error (bind).")
                                                                         : QStringLiteral("Ftp error.");
         requestStop(index);
-        emit panelChanged(p.port);
+        emit panelChanged(uidAt(index));
         break;
     case TFW_IFirmwareCallback::ST_STOPPING:
         if (p.state == State::Starting || p.state == State::Running) {
             p.state = State::Stopping;
-            emit panelChanged(p.port);
+            emit panelChanged(uidAt(index));
         }
         break;
     case TFW_IFirmwareCallback::ST_THREAD_FINISHED:
@@ -349,7 +440,7 @@ void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
             p.state = State::Finished;
             p.online = false;
             showFaceState(p, KST_PanelInstance::FaceStopped);
-            emit panelChanged(p.port);
+            emit panelChanged(uidAt(index));
         }
         break;
     case TFW_IFirmwareCallback::ST_UDP_SENT:
@@ -362,7 +453,7 @@ void PanelRack::onStateChange(int index, TFW_IFirmwareCallback::StateMsg msg)
         p.commEvent[2] = monotonicMs();
         break;
     case TFW_IFirmwareCallback::ST_BUZZER_ON:
-        emit beeped(p.port);
+        emit beeped(uidAt(index));
         break;
     default:
         break;
@@ -430,6 +521,18 @@ bool PanelRack::stopPanel(int port)
     return true;
 }
 
+bool PanelRack::stopPanelAt(int index)
+{
+    if (index < 0 || index >= size())
+        return false;
+    const State state = m_panels[size_t(index)].state;
+    if (state != State::Running && state != State::Starting)
+        return false;
+    requestStop(index);
+    emit stoppedOnRequest(index);
+    return true;
+}
+
 int PanelRack::sendKey(int key, bool pressed, int port)
 {
     int sent = 0;
@@ -440,6 +543,17 @@ int PanelRack::sendKey(int key, bool pressed, int port)
         ++sent;
     }
     return sent;
+}
+
+bool PanelRack::sendKeyAt(int index, int key, bool pressed)
+{
+    if (index < 0 || index >= size())
+        return false;
+    Panel &p = m_panels[size_t(index)];
+    if (p.state != State::Running || !p.host)
+        return false;
+    p.host->loader()->sendCollectorMsg(collector::CollectorMsg(key, pressed ? 1 : 0));
+    return true;
 }
 
 void PanelRack::showFaceState(Panel &p, int kind)
@@ -499,11 +613,10 @@ int PanelRack::commLevel(int index, int channel) const
     return KST_PanelInstance::commLevelAfter(monotonicMs() - p.commEvent[channel], 4, 500);
 }
 
-bool PanelRack::startPanelAt(int port, QString *why)
+bool PanelRack::startPanelAt(int i, QString *why)
 {
-    const int i = indexOfPort(port);
-    if (i < 0) {
-        *why = QStringLiteral("no panel %1").arg(port);
+    if (i < 0 || i >= size()) {
+        *why = QStringLiteral("no such panel");
         return false;
     }
     Panel &p = m_panels[size_t(i)];
@@ -512,7 +625,7 @@ bool PanelRack::startPanelAt(int port, QString *why)
         return false;
     }
     if (p.state != State::Finished && p.state != State::Failed) {
-        *why = QStringLiteral("panel %1 is %2").arg(port).arg(stateText(i));
+        *why = QStringLiteral("panel %1 is %2").arg(uidAt(i)).arg(stateText(i));
         return false;
     }
     p.error = false;
@@ -522,6 +635,7 @@ bool PanelRack::startPanelAt(int port, QString *why)
         *why = p.errorText;
         return false;
     }
+    emit startedOnRequest(i);
     return true;
 }
 

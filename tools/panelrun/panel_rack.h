@@ -27,6 +27,9 @@ class Injector;
 // its own firmware thread. Panel i (0-based) uses UDP port portBase + i of
 // the one address.
 //
+// Or a given list of panels, each with its own type, address, port and
+// directory (a Keystead panel set run headless, ListedPanel).
+//
 // Panels are started one after the other from the event loop, each after a
 // check that its descriptors fit under the open-files limit; starts that do
 // not fit are refused and reported together in one line. A panel that
@@ -38,6 +41,28 @@ class PanelRack : public QObject
     Q_OBJECT
 
 public:
+    // One panel of a given list: as Keystead runs a panel of its panel set,
+    // in its own directory, with its configuration there (copied from the
+    // type's built-in default when the directory has none).
+    struct ListedPanel
+    {
+        QString type;
+        QString ip;
+        int port = 0;
+        QString dir;        // the panel's directory, made when missing
+        QString configPath; // its configuration file, in dir
+        // The built-in default copied to configPath when that is missing
+        // (":/config/cfg<type>"); empty: none.
+        QString defaultConfig;
+        // How the panel set names it (a remote client sees these).
+        int uid = 0;
+        QString name;
+        QString rack;
+        // The router controllers it accepts (empty: any), written to its
+        // directory at each start as Keystead writes it.
+        QStringList routers;
+    };
+
     struct Options
     {
         QString type = QStringLiteral("SK2000A");
@@ -65,6 +90,10 @@ public:
         // a button driver that applies the firmware's records to them, so
         // that what every key shows can be read back.
         bool headlessFaces = false;
+        // When not empty, the panels to run instead of count panels of type
+        // on consecutive ports (type, ip, portBase, count, workDir and config
+        // are then not used).
+        std::vector<ListedPanel> panels;
     };
 
     struct Counts
@@ -84,9 +113,19 @@ public:
     ~PanelRack() override;
 
     int size() const { return int(m_panels.size()); }
-    int port(int index) const { return m_options.portBase + index; }
+    int port(int index) const { return m_panels[size_t(index)].port; }
     // Index of the panel at a port, -1 for none.
     int indexOfPort(int port) const;
+    // How a remote client names panel index: the panel set's uid for a
+    // listed panel, else its port; and the index of such a uid, -1 for none.
+    int uidAt(int index) const;
+    int indexOfUid(int uid) const;
+    // The listed panel's name and rack (empty for a rack of count panels),
+    // its type name and address.
+    QString nameAt(int index) const;
+    QString rackAt(int index) const;
+    QString typeAt(int index) const;
+    QString addressAt(int index) const;
     QString panelDir(int index) const;
 
     // Starts every panel, one per event-loop pass.
@@ -96,9 +135,15 @@ public:
     void stopAll();
     // Stops one panel; false for a port of no panel.
     bool stopPanel(int port);
+    // Stops panel index on a client's request (startedOnRequest and
+    // stoppedOnRequest tell a panel set to keep its mark); false when it
+    // neither runs nor starts.
+    bool stopPanelAt(int index);
     // A key event to the panel at port, or to every running panel for port
     // -1. Returns the number of panels it went to.
     int sendKey(int key, bool pressed, int port);
+    // A key event to panel index; false when it does not run.
+    bool sendKeyAt(int index, int key, bool pressed);
 
     Counts counts() const;
 
@@ -114,18 +159,21 @@ public:
     // A comm indication as Keystead's fades: channel 0 transmit, 1 receive,
     // 2 send failure; 4 right after the event, 0 half a second later.
     int commLevel(int index, int channel) const;
-    // Starts a panel again that has stopped or failed to start; false with
-    // why when it runs or the rack is stopping.
-    bool startPanelAt(int port, QString *why);
-    QString typeName() const { return m_options.type; }
-    QString address() const { return m_options.ip; }
+    // Starts panel index again when it has stopped or failed to start;
+    // false with why when it runs or the rack is stopping.
+    bool startPanelAt(int index, QString *why);
     // Every start attempted and no panel left starting, running or stopping.
     bool finished() const;
     // Every start attempted and none still starting: key commands reach
     // every panel that came up.
     bool settled() const;
 
+    // Whether the panel at index is running (its loop started, not stopping).
+    bool isRunning(int index) const;
+
 signals:
+    // A panel's start failed in the host or was refused (its index).
+    void startFailed(int index);
     // One event of a panel (its port), as a line without the port:
     // "state 8 ST_RUNNING", "firmmsg ...", "bd ...", "injector ADDR:PORT".
     void eventLine(int port, const QByteArray &line);
@@ -136,11 +184,14 @@ signals:
     // finished() became true.
     void allFinished();
     // A panel's state, online state or configuration changed.
-    void panelChanged(int port);
+    void panelChanged(int uid);
     // With headlessFaces: what these items of a panel show changed.
-    void faceChanged(int port, const QList<qint32> &ids);
+    void faceChanged(int uid, const QList<qint32> &ids);
+    // A client started or stopped panel index (startPanelAt, stopPanelAt).
+    void startedOnRequest(int index);
+    void stoppedOnRequest(int index);
     // A panel sounded its buzzer.
-    void beeped(int port);
+    void beeped(int uid);
 
 private:
     // Stuck: the thread would not stop; its copy stays loaded.
@@ -176,6 +227,7 @@ private:
     void unloadPanel(Panel &p);
     void reportRefusals();
     void checkFinished();
+    bool prepareListedDir(int index, QString *why);
     int needed() const;
     int heldInReserve() const;
 

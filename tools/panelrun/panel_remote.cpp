@@ -12,23 +12,32 @@ PanelRemoteHost::PanelRemoteHost(PanelRack *rack, QObject *parent) : remote::Hos
 
 QList<remote::Host::Rack> PanelRemoteHost::racks() const
 {
-    Rack r;
-    for (int i = 0; i < m_rack->size(); ++i)
-        r.panels.append(m_rack->port(i));
-    return {r};
+    // The racks of a panel set in their order, or one unnamed rack.
+    QList<Rack> out;
+    for (int i = 0; i < m_rack->size(); ++i) {
+        const QString name = m_rack->rackAt(i);
+        if (out.isEmpty() || out.last().name != name) {
+            out.append(Rack());
+            out.last().name = name;
+        }
+        out.last().panels.append(m_rack->uidAt(i));
+    }
+    if (out.isEmpty())
+        out.append(Rack());
+    return out;
 }
 
 bool PanelRemoteHost::panel(int uid, remote::PanelSummary *out) const
 {
-    const int i = m_rack->indexOfPort(uid);
+    const int i = m_rack->indexOfUid(uid);
     if (i < 0)
         return false;
     out->uid = uid;
-    out->name = QString::number(uid);
-    out->rack.clear();
-    out->type = m_rack->typeName();
-    out->ip = m_rack->address();
-    out->port = uid;
+    out->name = m_rack->nameAt(i);
+    out->rack = m_rack->rackAt(i);
+    out->type = m_rack->typeAt(i);
+    out->ip = m_rack->addressAt(i);
+    out->port = m_rack->port(i);
     out->state = m_rack->stateText(i);
     out->error = m_rack->errorText(i);
     out->online = m_rack->isOnline(i);
@@ -38,7 +47,7 @@ bool PanelRemoteHost::panel(int uid, remote::PanelSummary *out) const
 
 bool PanelRemoteHost::face(int uid, remote::FaceView *out) const
 {
-    const int i = m_rack->indexOfPort(uid);
+    const int i = m_rack->indexOfUid(uid);
     if (i < 0)
         return false;
     *out = remote::FaceView();
@@ -52,29 +61,29 @@ bool PanelRemoteHost::face(int uid, remote::FaceView *out) const
 
 int PanelRemoteHost::commLevel(int uid, int channel) const
 {
-    const int i = m_rack->indexOfPort(uid);
+    const int i = m_rack->indexOfUid(uid);
     return i < 0 ? 0 : m_rack->commLevel(i, channel);
 }
 
 bool PanelRemoteHost::sendKey(int uid, int key, bool pressed)
 {
-    return m_rack->sendKey(key, pressed, uid) > 0;
+    return m_rack->sendKeyAt(m_rack->indexOfUid(uid), key, pressed);
 }
 
 bool PanelRemoteHost::startPanel(int uid, QString *why)
 {
-    return m_rack->startPanelAt(uid, why);
+    return m_rack->startPanelAt(m_rack->indexOfUid(uid), why);
 }
 
 bool PanelRemoteHost::stopPanel(int uid, QString *why)
 {
-    const int i = m_rack->indexOfPort(uid);
+    const int i = m_rack->indexOfUid(uid);
     const QString state = i < 0 ? QString() : m_rack->stateText(i);
     if (state != QLatin1String("started") && state != QLatin1String("starting")) {
         *why = QStringLiteral("panel %1 is %2").arg(uid).arg(state);
         return false;
     }
-    m_rack->stopPanel(uid);
+    m_rack->stopPanelAt(i);
     return true;
 }
 

@@ -18,19 +18,25 @@
 // its resident memory per panel. In the same run, a child process
 // (rackbench --floor N) runs N bare threads, each with a 10 ms precise Qt
 // timer and a 25 ms Qt timer and nothing else, and measures the same: the
-// floor any host with a thread per panel pays; a second child (--floor-split
-// N) puts the two timers on two threads per panel, as a panel's firmware and
-// FTP threads hold them, the floor of a host with two threads per panel.
+// floor any host with a thread per panel pays with Qt's timers; a second
+// child (--floor-split N) puts the two timers on two threads per panel, as a
+// panel's firmware and FTP threads held them, the floor of a host with two
+// threads per panel; a third (--floor-deadline N) runs N bare threads that
+// only sleep to their next 10 ms deadline (clock_nanosleep), the least any
+// thread that wakes every 10 ms can cost.
 // The panels run with TESSALINE_TICK_STATS=1 and report their tick lateness
 // when they stop.
 //
 // One table row per run: N, idle/storm, cores, floor cores, their ratio,
-// the two-thread floor and the ratio to it, tick lateness p99 (the median
-// over the panels of each panel's p99, and the worst panel's), the worst
-// tick, the same p99 pair for the 10 ms timers of the one-thread and of the
-// two-thread floor (how late any timer runs among that many threads),
-// memory per panel, and the load
-// average when the measurement ended. Timings are only meaningful on an
+// the two-thread floor and the ratio to it, the deadline floor and the ratio
+// to it, tick lateness p99 (the median over the panels of each panel's p99,
+// and the worst panel's), the worst tick, the same p99 pair for the 10 ms
+// timers of the one-thread floor, of the two-thread floor and of the
+// deadline floor (how late any 10 ms wake-up runs among that many threads),
+// memory per panel, and the load average when the measurement ended. The
+// floors run in the same conditions as the panels, one after the other;
+// run with QT_NO_GLIB=1 in the environment, every Qt thread (the Qt
+// floors', the hosts') uses Qt's own UNIX event dispatcher instead of GLib's. Timings are only meaningful on an
 // otherwise quiet machine: compare the load average.
 //
 // Exit status 0, 1 when panels did not all come online or a child failed,
@@ -51,10 +57,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -110,6 +120,67 @@ void pause(int ms)
     loop.exec();
 }
 
+int64_t monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// A thread that only sleeps to its next 10 ms deadline, keeping the phase,
+// and times each wake-up as a firmware thread times its ticks.
+void deadlineSleeper(const std::atomic<bool> *stop, TFW_TickStats *stats)
+{
+    const int64_t period = 10 * 1000000;
+    int64_t due = monotonicNs();
+    tfw_tick_stats_arm(stats, due);
+    while (!stop->load(std::memory_order_relaxed)) {
+        due += period;
+        timespec ts{time_t(due / 1000000000), long(due % 1000000000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+        const int64_t now = monotonicNs();
+        tfw_tick_stats_record(stats, now);
+        if (due + period <= now)
+            due += (now - due) / period * period;
+    }
+}
+
+void printFloor(int n, double cores, double perThread, std::vector<double> p99s, double worst)
+{
+    std::sort(p99s.begin(), p99s.end());
+    printf("floor %d cores %.4f mem %.0f p99 %.2f %.2f worst %.2f\n", n, cores, perThread,
+           p99s.empty() ? 0.0 : p99s[p99s.size() / 2], p99s.empty() ? 0.0 : p99s.back(), worst);
+}
+
+int runDeadlineFloor(int n, int settleS, int seconds)
+{
+    std::atomic<bool> stop{false};
+    std::vector<TFW_TickStats> stats(static_cast<size_t>(n));
+    std::vector<std::thread> threads;
+    const qint64 rss0 = proc_stats::residentBytes();
+    for (int i = 0; i < n; ++i) {
+        tfw_tick_stats_reset(&stats[size_t(i)], 10 * 1000000);
+        threads.emplace_back(deadlineSleeper, &stop, &stats[size_t(i)]);
+    }
+    pause(settleS * 1000);
+    proc_stats::CpuMeter meter;
+    pause(seconds * 1000);
+    const double cores = meter.sample();
+    const double perThread = double(proc_stats::residentBytes() - rss0) / n;
+    stop.store(true);
+    for (std::thread &t : threads)
+        t.join();
+    std::vector<double> p99s;
+    double worst = 0;
+    for (const TFW_TickStats &st : stats) {
+        p99s.push_back(double(tfw_tick_stats_percentile(&st, 0.99)) / 1e6);
+        worst = std::max(worst, double(st.worstNs) / 1e6);
+    }
+    printFloor(n, cores, perThread, p99s, worst);
+    return 0;
+}
+
 // split: the timers on two threads per panel, as a panel's firmware and
 // FTP threads hold them, instead of both on one.
 int runFloor(int n, bool split, int settleS, int seconds)
@@ -155,9 +226,7 @@ int runFloor(int n, bool split, int settleS, int seconds)
         timers[i].reset();
         threads[i].reset();
     }
-    std::sort(p99s.begin(), p99s.end());
-    printf("floor %d cores %.4f mem %.0f p99 %.2f %.2f worst %.2f\n", n, cores, perThread,
-           p99s.empty() ? 0.0 : p99s[p99s.size() / 2], p99s.empty() ? 0.0 : p99s.back(), worst);
+    printFloor(n, cores, perThread, p99s, worst);
     return 0;
 }
 
@@ -189,8 +258,10 @@ struct Row
     double cores = 0;
     double floor = 0;
     double floor2 = 0; // two threads per panel
+    double floorD = 0; // threads sleeping to a deadline
     double floorP99Median = 0, floorP99Worst = 0;   // the one-thread floor's 10 ms timers
     double floor2P99Median = 0, floor2P99Worst = 0; // the two-thread floor's
+    double floorDP99Median = 0, floorDP99Worst = 0; // the deadline floor's wake-ups
     double p99Median = 0, p99Worst = 0, worst = 0;
     double mibPerPanel = 0;
     QString load;
@@ -214,13 +285,14 @@ template <typename Done> bool waitUntil(Done done, int timeoutMs)
     return done();
 }
 
-bool measureFloor(int n, bool split, const Settings &s, double *cores, double *p99Median = nullptr,
+// kind: "--floor", "--floor-split" or "--floor-deadline".
+bool measureFloor(int n, const char *kind, const Settings &s, double *cores, double *p99Median = nullptr,
                   double *p99Worst = nullptr)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(QCoreApplication::applicationFilePath(),
-            {split ? QStringLiteral("--floor-split") : QStringLiteral("--floor"), QString::number(n), QStringLiteral("--seconds"),
+            {QString::fromLatin1(kind), QString::number(n), QStringLiteral("--seconds"),
              QString::number(s.seconds), QStringLiteral("--settle"), QString::number(s.settle)});
     if (!p.waitForFinished((s.seconds + s.settle) * 1000 + 60000) || p.exitCode() != 0) {
         fprintf(stderr, "rackbench: the floor run failed\n");
@@ -316,8 +388,9 @@ bool runPanels(int n, bool storm, const Settings &s, Row *row)
     if (!router.waitForFinished(5000))
         router.kill();
     router.waitForFinished(2000);
-    return ok && measureFloor(n, false, s, &row->floor, &row->floorP99Median, &row->floorP99Worst) &&
-           measureFloor(n, true, s, &row->floor2, &row->floor2P99Median, &row->floor2P99Worst);
+    return ok && measureFloor(n, "--floor", s, &row->floor, &row->floorP99Median, &row->floorP99Worst)
+           && measureFloor(n, "--floor-split", s, &row->floor2, &row->floor2P99Median, &row->floor2P99Worst)
+           && measureFloor(n, "--floor-deadline", s, &row->floorD, &row->floorDP99Median, &row->floorDP99Worst);
 }
 
 QList<int> parseList(const QString &text, bool *ok)
@@ -340,10 +413,11 @@ FILE *s_table = stdout;
 void printRow(const Row &r)
 {
     fprintf(s_table,
-            "| %5d | %-5s | %7.3f | %7.3f | %5.2f | %8.3f | %5.2f | %5.2f / %5.2f | %7.2f | %5.2f / %5.2f | %5.2f / %5.2f | %6.2f | %-14s |\n",
-            r.n, r.storm ? "storm" : "idle", r.cores, r.floor, r.floor > 0 ? r.cores / r.floor : 0.0, r.floor2,
-            r.floor2 > 0 ? r.cores / r.floor2 : 0.0, r.p99Median, r.p99Worst, r.worst, r.floorP99Median,
-            r.floorP99Worst, r.floor2P99Median, r.floor2P99Worst, r.mibPerPanel, qPrintable(r.load));
+            "| %5d | %-5s | %4d | %7.3f | %7.3f | %5.2f | %8.3f | %5.2f | %8.3f | %5.2f | %5.2f / %5.2f | %7.2f | %5.2f / %5.2f | %5.2f / %5.2f | %5.2f / %5.2f | %6.2f | %-14s |\n",
+            r.n, r.storm ? "storm" : "idle", r.online, r.cores, r.floor, r.floor > 0 ? r.cores / r.floor : 0.0,
+            r.floor2, r.floor2 > 0 ? r.cores / r.floor2 : 0.0, r.floorD, r.floorD > 0 ? r.cores / r.floorD : 0.0,
+            r.p99Median, r.p99Worst, r.worst, r.floorP99Median, r.floorP99Worst, r.floor2P99Median,
+            r.floor2P99Worst, r.floorDP99Median, r.floorDP99Worst, r.mibPerPanel, qPrintable(r.load));
 }
 
 } // namespace
@@ -368,14 +442,15 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     Settings s;
     int floorN = 0;
-    bool floorSplit = false;
+    QString floorKind;
     const QStringList a = app.arguments();
     bool ok = true;
     for (int i = 1; i < a.size() && ok; ++i) {
         const bool more = i + 1 < a.size();
         const QString &o = a[i];
-        if ((o == QLatin1String("--floor") || o == QLatin1String("--floor-split")) && more) {
-            floorSplit = o == QLatin1String("--floor-split");
+        if ((o == QLatin1String("--floor") || o == QLatin1String("--floor-split")
+             || o == QLatin1String("--floor-deadline")) && more) {
+            floorKind = o;
             floorN = a[++i].toInt(&ok);
         }
         else if (o == QLatin1String("--panels") && more)
@@ -412,8 +487,10 @@ int main(int argc, char **argv)
                         "                 [--routersim PATH] [--library PATH]\n");
         return 2;
     }
+    if (floorN > 0 && floorKind == QLatin1String("--floor-deadline"))
+        return runDeadlineFloor(floorN, s.settle, s.seconds);
     if (floorN > 0)
-        return runFloor(floorN, floorSplit, s.settle, s.seconds);
+        return runFloor(floorN, floorKind == QLatin1String("--floor-split"), s.settle, s.seconds);
 
     // The firmwares print their diagnostics on standard output: the table
     // goes to a copy of it, and standard output itself to /dev/null.
@@ -429,8 +506,8 @@ int main(int argc, char **argv)
 
     fprintf(s_table, "rackbench: %s panels, %d s measured after %d s settling, storm %d changes/s\n",
             qPrintable(s.type), s.seconds, s.settle, s.stormRate);
-    fprintf(s_table, "|     N | mode  |   cores |   floor | ratio | floor 2N | ratio | tick p99 ms   | worst ms | floor p99 ms  | fl. 2N p99 ms | MiB/pn | load average   |\n");
-    fprintf(s_table, "|------:|-------|--------:|--------:|------:|---------:|------:|---------------|---------:|---------------|---------------|-------:|----------------|\n");
+    fprintf(s_table, "|     N | mode  | onl. |   cores |   floor | ratio | floor 2N | ratio | deadline | ratio | tick p99 ms   | worst ms | floor p99 ms  | fl. 2N p99 ms | dl. p99 ms    | MiB/pn | load average   |\n");
+    fprintf(s_table, "|------:|-------|-----:|--------:|--------:|------:|---------:|------:|---------:|------:|---------------|---------:|---------------|---------------|---------------|-------:|----------------|\n");
     bool allOk = true;
     for (int n : s.idle) {
         Row r;

@@ -10,15 +10,18 @@ RouterSim::RouterSim(int levels, int sources, int dests, QObject *parent)
     m_clock.start();
     m_socket.setProxy(QNetworkProxy::NoProxy);
     connect(&m_socket, &QUdpSocket::readyRead, this, &RouterSim::readDatagrams);
-    connect(&m_pollTimer, &QTimer::timeout, this, &RouterSim::pollAll);
     connect(&m_serviceTimer, &QTimer::timeout, this, &RouterSim::service);
     m_serviceTimer.start(10);
 }
 
 bool RouterSim::bind(const QHostAddress &addr, quint16 port, QString *error)
 {
-    if (m_socket.bind(addr, port, QAbstractSocket::DontShareAddress))
+    if (m_socket.bind(addr, port, QAbstractSocket::DontShareAddress)) {
+        // Room for the answers of a rack of panels that come in together
+        // (the system's maximum caps it).
+        m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 << 20);
         return true;
+    }
     *error = m_socket.errorString();
     return false;
 }
@@ -30,10 +33,48 @@ void RouterSim::addPanel(const QHostAddress &addr, quint16 port)
 
 void RouterSim::setPollInterval(int ms)
 {
-    if (ms > 0)
-        m_pollTimer.start(ms);
-    else
-        m_pollTimer.stop();
+    m_pollIntervalMs = ms > 0 ? ms : 0;
+    // The first round one interval from now.
+    m_roundStart = m_clock.elapsed() + m_pollIntervalMs;
+    m_roundPeers = m_peers.size();
+    m_roundNext = 0;
+}
+
+void RouterSim::pollRound(qint64 now)
+{
+    if (m_pollIntervalMs <= 0 || now < m_roundStart)
+        return;
+    while (true) {
+        // A round polls the peers known when it begins.
+        if (m_roundNext == 0)
+            m_roundPeers = m_peers.size();
+        if (m_roundNext >= m_roundPeers) {
+            // The next round; a simulator that fell a round or more behind
+            // starts afresh instead of polling twice at once.
+            m_roundStart += m_pollIntervalMs;
+            if (m_roundStart + m_pollIntervalMs <= now)
+                m_roundStart = now;
+            m_roundPeers = m_peers.size();
+            m_roundNext = 0;
+            if (now < m_roundStart || m_roundPeers == 0)
+                break;
+        }
+        const qint64 due = m_roundStart
+                           + qint64(m_roundNext) * m_pollIntervalMs / qint64(m_roundPeers);
+        if (due > now)
+            break;
+        if (m_roundNext < m_peers.size())
+            pollPeer(*m_peers[m_roundNext]);
+        ++m_roundNext;
+    }
+}
+
+void RouterSim::pollPeer(RouterPeer &peer)
+{
+    // A panel receiving a configuration suspends its keepalive; while it
+    // does, every "y" it sends answers a block.
+    if (!m_transfers.count(&peer))
+        peer.queue('O');
 }
 
 void RouterSim::addPanelRange(const QHostAddress &addr, quint16 first, quint16 last)
@@ -98,6 +139,7 @@ void RouterSim::transmit(RouterPeer &peer, const QByteArray &d)
 void RouterSim::service()
 {
     const qint64 now = m_clock.elapsed();
+    pollRound(now);
     pumpTransfers(now);
     stormPass(now);
     for (auto &p : m_peers) {
@@ -190,11 +232,8 @@ void RouterSim::sendRawToAll(const QByteArray &payload)
 
 void RouterSim::pollAll()
 {
-    // A panel receiving a configuration suspends its keepalive; while it
-    // does, every "y" it sends answers a block.
     for (auto &p : m_peers)
-        if (!m_transfers.count(p.get()))
-            p->queue('O');
+        pollPeer(*p);
     service();
 }
 

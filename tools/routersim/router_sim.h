@@ -101,6 +101,12 @@ private:
     };
     enum { TransferTimeoutMs = 5000 };
     void pollAll();
+    // Queues ON POLL for one peer unless a download to it runs.
+    void pollPeer(RouterPeer &peer);
+    // The periodic polls due by now: each round polls every peer once,
+    // peer k at k / n of the interval, so that n panels' answers do not
+    // all arrive at once.
+    void pollRound(qint64 now);
     void startTransfer(RouterPeer &peer, const ConfigDownload &d, int stopAfter);
     void transferReply(RouterPeer &peer, char reply);
     void pumpTransfers(qint64 now);
@@ -112,8 +118,11 @@ private:
     RouterState m_state;
     QUdpSocket m_socket;
     std::vector<std::unique_ptr<RouterPeer>> m_peers;
-    QTimer m_pollTimer;
     QTimer m_serviceTimer;
+    int m_pollIntervalMs = 0;   // 0: no periodic polls
+    qint64 m_roundStart = 0;    // when the current round's first poll is due
+    size_t m_roundPeers = 0;    // peers the current round polls
+    size_t m_roundNext = 0;     // the next of them
     QElapsedTimer m_clock;
     std::map<RouterPeer *, Transfer> m_transfers;
     std::optional<Transfer> m_onContact;

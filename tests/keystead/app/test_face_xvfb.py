@@ -116,13 +116,17 @@ def mouse_takes():
         check(not xdotool(env, "search", "--name", "^Tessaline log$", check_rc=False).split(),
               "a log window without --logwindow")
         wid = find_window(env, re.escape(RACK))
-        # A rack window without stored geometry opens small: make it wide
-        # enough to click on, as a user would.
-        xdotool(env, "windowmove", wid, 20, 20)
-        xdotool(env, "windowsize", wid, 1100, 500)
+        # A rack window without stored geometry opens wide enough to click
+        # on, beside the main window, which does not cover it.
         time.sleep(1.5)
         faces = FaceMap(env, wid)
-        check(faces.w >= 600, "rack window only %d wide" % faces.w)
+        check(faces.w >= 800, "rack window only %d wide" % faces.w)
+        main = xdotool(env, "search", "--name", "^Tessaline$", check_rc=False).split()
+        check(main, "no main window")
+        mx, my, mw, mh = window_geometry(env, main[0])
+        check(faces.y >= my + mh or faces.x >= mx + mw,
+              "the main window (%d,%d %dx%d) covers the rack window at %d,%d"
+              % (mx, my, mw, mh, faces.x, faces.y))
         time.sleep(1.5)  # the faces redrawn after the first poll
         before = shot(env, box, "face-before.png")
 
