@@ -5,6 +5,7 @@
 #include "plat_firmware.h"
 #include "tfw_crash_guard.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <atomic>
 #include <cstdint>
