@@ -28,6 +28,9 @@
 # cannot answer theirs.
 set -euo pipefail
 
+# All of it in one block, read whole before it runs: an edit of this file
+# during a run does not reach the running copy.
+{
 if [ "$(id -u)" != 0 ]; then
     exec sudo --preserve-env=TESS_FRESH_CACHE,TESS_FRESH_REFRESH,TESS_FRESH_MAX_AGE,TESS_FRESH_WORK,TESS_FRESH_KEEP,TESS_FRESH_MIRROR \
         "$0" "$@"
@@ -180,10 +183,16 @@ inside_offline() {
     wait $!
 }
 
+# The commits reach the new system as a bundle of HEAD; a shallow checkout
+# (CI's may be one) hands its boundary on, so that the clone is shallow
+# where the checkout is.
 stage_start "git clone"
 git -C "$REPO" bundle create -q "$ROOT/root/head.bundle" HEAD
-inside "cd /root && git -c advice.detachedHead=false clone -q head.bundle tessaline && cd tessaline \
-        && git checkout -q --detach $SHA && rm ../head.bundle \
+shallow=$(git -C "$REPO" rev-parse --path-format=absolute --git-path shallow)
+[ ! -s "$shallow" ] || cp "$shallow" "$ROOT/root/head.shallow"
+inside "cd /root && git -c advice.detachedHead=false clone -q head.bundle tessaline \
+        && { [ ! -f head.shallow ] || mv head.shallow tessaline/.git/shallow; } \
+        && rm head.bundle && cd tessaline && git checkout -q --detach $SHA \
         && git log -1 --format='%h %s'"
 stage_end
 
@@ -204,3 +213,5 @@ stage_start "make run (demonstration)"
 inside_offline "cd /root/tessaline \
         && python3 tests/keystead/app/test_demo.py \$PWD \$PWD/build --make-run"
 stage_end
+exit
+}
