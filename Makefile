@@ -8,6 +8,8 @@
 #   make fuzz       each libFuzzer harness for FUZZ_SECONDS (default 60)
 #   make deb        the Debian package $(BUILD)/tessaline_<version>_amd64.deb
 #   make install    install into PREFIX (default /usr/local)
+#   make fresh-check  `make test` and `make run` in a clone of HEAD on a Debian 12
+#                   system made afresh with debootstrap (about 25 minutes)
 #
 # Every target first installs the Debian packages it needs (with sudo unless
 # run as root).
@@ -40,7 +42,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps san-deps build run test test-asan test-tsan fuzz deb install demo-check deb-check clean
+.PHONY: all deps san-deps build run test test-asan test-tsan fuzz deb install demo-check deb-check fresh-check clean
 
 all: build
 
@@ -74,6 +76,13 @@ deb: build
 # `keystead --version` from it; removed again afterwards.
 deb-check: deb
 	tools/deb/check-deb.sh $(BUILD)
+
+# The README's `make test` and `make run` as a new user's clone of HEAD
+# meets them: on a Debian 12 root file system made with debootstrap (kept
+# in /var/cache/tessaline-fresh; TESS_FRESH_REFRESH=1 makes it anew), with
+# nothing of this machine's packages or build. Root or sudo; CI runs it too.
+fresh-check:
+	tools/fresh/fresh-check.sh
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE bench

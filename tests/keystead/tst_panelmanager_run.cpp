@@ -138,8 +138,9 @@ private slots:
         KST_PanelManagerItemDelegate delegate;
         const QImage error = QImage(QStringLiteral(":/images2/sign_notok.png"));
         const QImage notStarted = QImage(QStringLiteral(":/images2/started_no.png"));
+        // Premultiplied, as the pixmap holds it (see iconsAndCommSquares).
         auto same = [](const QPixmap *p, const QImage &i) {
-            return p && p->toImage().convertToFormat(i.format()) == i;
+            return p && p->toImage() == i.convertToFormat(p->toImage().format());
         };
         QVERIFY(same(delegate.stateIcon(bad, KST_Data::ColStarted), error));
         QVERIFY(same(delegate.stateIcon(bad, KST_Data::ColOnline), notStarted));
