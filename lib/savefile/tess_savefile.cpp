@@ -72,6 +72,7 @@ bool writeFileAtomically(const QString &path, const QByteArray &data, SaveError 
         if (error) {
             error->text = file.errorString();
             error->noSpace = file.error() == QFileDevice::ResourceError;
+            error->notOpened = true;
         }
         return false;
     }

@@ -23,6 +23,7 @@ struct SaveError
 {
     QString text;         // what failed, for the log or the user
     bool noSpace = false; // the file system (or a quota, or a file size limit) is full
+    bool notOpened = false; // the temporary file could not even be made
 };
 
 // Finishes a QSaveFile opened for writing: flush, sync, commit. On any

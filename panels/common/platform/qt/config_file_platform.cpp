@@ -49,7 +49,10 @@ bool plat_store_file(const QString &path, const char *what, const char *data, ui
         path, QByteArray::fromRawData(data, int(total)), &error);
     if (noSpace)
         *noSpace = !ok && error.noSpace;
-    if (!ok)
+    if (!ok && error.notOpened)
+        qCritical("could not open %s for writing %s: %s (%s,%d)", what, qPrintable(path),
+                  qPrintable(error.text), __FILE__, __LINE__);
+    else if (!ok)
         qCritical("could not write %s , wrote/total 0/%u: %s: %s (%s,%d)", what, total,
                   qPrintable(path), qPrintable(error.text), __FILE__, __LINE__);
     return ok;
