@@ -499,6 +499,14 @@ void KST_PanelInstance::setClock(std::function<qint64()> clock)
         t = now;
 }
 
+void KST_PanelInstance::setRemotePresses(bool on)
+{
+    if (on == m_remotePresses)
+        return;
+    m_remotePresses = on;
+    emit remotePressesChanged(this);
+}
+
 // ---- Archive ----------------------------------------------------------------
 
 bool KST_PanelInstance::save(arch::Itemo *node) const
@@ -510,7 +518,8 @@ bool KST_PanelInstance::save(arch::Itemo *node) const
         ->put(QStringLiteral("visible"), m_visible)
         ->put(QStringLiteral("firmware_ip"), m_firmwareIp)
         ->put(QStringLiteral("panelPort"), m_panelPort)
-        ->put(QStringLiteral("should_autostart"), m_shouldAutostart);
+        ->put(QStringLiteral("should_autostart"), m_shouldAutostart)
+        ->put(QStringLiteral("remote_presses"), m_remotePresses);
     return true;
 }
 
@@ -524,5 +533,9 @@ bool KST_PanelInstance::load(const arch::Itemi *node)
         ->get(QStringLiteral("firmware_ip"), m_firmwareIp)
         ->get(QStringLiteral("panelPort"), m_panelPort)
         ->get(QStringLiteral("should_autostart"), m_shouldAutostart);
+    // Files from before the switch have none: presses allowed.
+    m_remotePresses = true;
+    if (node->child(QStringLiteral("remote_presses")))
+        node->get(QStringLiteral("remote_presses"), m_remotePresses);
     return true;
 }

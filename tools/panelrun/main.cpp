@@ -3,7 +3,7 @@
 //   panelrun [--type NAME] [--ip ADDR] [--port N] [--config PATH]
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
 //            [--inject] [--trace] [--panels N [--port-base P] [--verbose]]
-//            [--http ADDR:PORT [--http-token FILE|new]]
+//            [--http ADDR:PORT [--http-token FILE|new] [--http-presses all|none|PORTS]]
 //
 // Hosts N panels (default 1) in this process as Keystead hosts them, on
 // ports P, P+1, ... of the address (P: --port-base, else --port). Standard
@@ -39,7 +39,9 @@
 #include "kst_tracefollower.h"
 #include "panel_rack.h"
 #include "panel_remote.h"
+#include "rm_router.h"
 #include "rm_server.h"
+#include "rm_web.h"
 #include "proc_stats.h"
 
 #include <QCommandLineParser>
@@ -332,9 +334,14 @@ int main(int argc, char **argv)
         QStringLiteral("Token every request must carry: the first line of FILE, or \"new\" for a "
                        "random one written to <workdir>/http-token. Required beyond loopback."),
         QStringLiteral("FILE"));
+    const QCommandLineOption httpPressesOpt(
+        QStringLiteral("http-presses"),
+        QStringLiteral("Which panels take presses from browsers and the remote API: all (the "
+                       "default), none, or their ports (2001,2003-2005)."),
+        QStringLiteral("all|none|PORTS"), QStringLiteral("all"));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
                        untilSignalOpt, injectOpt, traceOpt, panelsOpt, portBaseOpt, verboseOpt,
-                       httpOpt, httpTokenOpt});
+                       httpOpt, httpTokenOpt, httpPressesOpt});
     parser.process(app);
 
     bool ok = false;
@@ -384,8 +391,14 @@ int main(int argc, char **argv)
                     qPrintable(parser.value(httpOpt)));
             return 2;
         }
-    } else if (parser.isSet(httpTokenOpt)) {
-        fprintf(stderr, "panelrun: --http-token needs --http\n");
+    } else if (parser.isSet(httpTokenOpt) || parser.isSet(httpPressesOpt)) {
+        fprintf(stderr, "panelrun: --http-token and --http-presses need --http\n");
+        return 2;
+    }
+    PortSet pressPorts;
+    if (!pressPorts.parse(parser.value(httpPressesOpt))) {
+        fprintf(stderr, "panelrun: --http-presses %s: give all, none or ports (2001,2003-2005)\n",
+                qPrintable(parser.value(httpPressesOpt)));
         return 2;
     }
 
@@ -442,6 +455,14 @@ int main(int argc, char **argv)
             fprintf(stderr, "panelrun: %s\n", qPrintable(why));
             return 2;
         }
+        server.router()->setPressCheck([pressPorts](int uid, QString *why) {
+            if (pressPorts.contains(uid))
+                return true;
+            *why = QStringLiteral("panel %1 refuses presses from browsers and the remote API "
+                                  "(panelrun --http-presses)").arg(uid);
+            return false;
+        });
+        remote::WebPages::install(server.router(), &remoteHost);
         event_printer::writeLine("http " + server.url().toUtf8());
     }
 
