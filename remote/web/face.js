@@ -40,8 +40,7 @@ Tess.assets = {
     const key = name + '/' + w + '/' + h;
     let c = this.scaled.get(key);
     if (!c) {
-      c = Tess.canvas(w, h);
-      Tess.smoothDraw(c.getContext('2d'), img, 0, 0, w, h);
+      c = Tess.resample(img, w, h);
       if (this.scaled.size > 4000) this.scaled.clear();
       this.scaled.set(key, c);
     }
@@ -134,8 +133,86 @@ Tess.canvas = function (w, h) {
   return c;
 };
 
-// Smooth scaling as the host does it: area-averaging when shrinking
-// (mipmapped), bilinear when growing.
+// A picture scaled as the host scales its pictures: each axis averaged
+// over the area a new pixel covers when it shrinks, interpolated linearly
+// when it grows; colours weighted by their opacity.
+Tess.resample = function (img, w, h) {
+  const sw = img.naturalWidth || img.width, sh = img.naturalHeight || img.height;
+  const out = Tess.canvas(w, h);
+  if (!sw || !sh || w <= 0 || h <= 0) return out;
+  if (sw === w && sh === h) {
+    out.getContext('2d').drawImage(img, 0, 0);
+    return out;
+  }
+  const src = Tess.canvas(sw, sh);
+  const sg = src.getContext('2d');
+  sg.drawImage(img, 0, 0);
+  const d = sg.getImageData(0, 0, sw, sh).data;
+  // Premultiplied, as floats.
+  let a = new Float32Array(sw * sh * 4);
+  for (let i = 0; i < sw * sh; ++i) {
+    const al = d[i * 4 + 3] / 255;
+    a[i * 4] = d[i * 4] * al; a[i * 4 + 1] = d[i * 4 + 1] * al; a[i * 4 + 2] = d[i * 4 + 2] * al;
+    a[i * 4 + 3] = d[i * 4 + 3];
+  }
+  // Weights of the source pixels of each new pixel along one axis.
+  const weights = (n, m) => {
+    const list = [];
+    if (m < n) {
+      const step = n / m;
+      for (let i = 0; i < m; ++i) {
+        const s0 = i * step, s1 = s0 + step, ws = [];
+        for (let k = Math.floor(s0); k < Math.min(n, Math.ceil(s1)); ++k) {
+          const cover = Math.min(s1, k + 1) - Math.max(s0, k);
+          if (cover > 0) ws.push([k, cover / step]);
+        }
+        list.push(ws);
+      }
+    } else {
+      for (let i = 0; i < m; ++i) {
+        let pos = (i + 0.5) * n / m - 0.5;
+        pos = Math.max(0, Math.min(n - 1, pos));
+        const k = Math.floor(pos), f = pos - k;
+        list.push(k + 1 < n && f > 0 ? [[k, 1 - f], [k + 1, f]] : [[k, 1]]);
+      }
+    }
+    return list;
+  };
+  const wx = weights(sw, w), wy = weights(sh, h);
+  const mid = new Float32Array(w * sh * 4);
+  for (let y = 0; y < sh; ++y)
+    for (let x = 0; x < w; ++x) {
+      let r = 0, g = 0, b = 0, al = 0;
+      for (const [k, f] of wx[x]) {
+        const p = (y * sw + k) * 4;
+        r += a[p] * f; g += a[p + 1] * f; b += a[p + 2] * f; al += a[p + 3] * f;
+      }
+      const q = (y * w + x) * 4;
+      mid[q] = r; mid[q + 1] = g; mid[q + 2] = b; mid[q + 3] = al;
+    }
+  a = null;
+  const res = new ImageData(w, h);
+  const o = res.data;
+  for (let y = 0; y < h; ++y)
+    for (let x = 0; x < w; ++x) {
+      let r = 0, g = 0, b = 0, al = 0;
+      for (const [k, f] of wy[y]) {
+        const p = (k * w + x) * 4;
+        r += mid[p] * f; g += mid[p + 1] * f; b += mid[p + 2] * f; al += mid[p + 3] * f;
+      }
+      const q = (y * w + x) * 4;
+      const A = al / 255;
+      o[q] = A > 0 ? Math.round(r / A) : 0;
+      o[q + 1] = A > 0 ? Math.round(g / A) : 0;
+      o[q + 2] = A > 0 ? Math.round(b / A) : 0;
+      o[q + 3] = Math.round(al);
+    }
+  out.getContext('2d').putImageData(res, 0, 0);
+  return out;
+};
+
+// Smooth scaling of small pictures drawn into a face (legends, display
+// text): area-averaging when shrinking (mipmapped), bilinear when growing.
 Tess.smoothDraw = function (ctx, src, x, y, w, h) {
   if (w <= 0 || h <= 0) return;
   ctx.imageSmoothingEnabled = true;
@@ -147,8 +224,9 @@ Tess.smoothDraw = function (ctx, src, x, y, w, h) {
 // A rectangle of size (pw, ph) scaled into r keeping its proportions, centred.
 Tess.fitted = function (pw, ph, r) {
   if (!pw || !ph || !r || r.w <= 0 || r.h <= 0) return null;
-  let w = r.w, h = Math.trunc(ph * r.w / pw);
-  if (h > r.h) { h = r.h; w = Math.trunc(pw * r.h / ph); }
+  // As the host fits them: the full height when the width then fits.
+  let w = Math.trunc(r.h * pw / ph), h = r.h;
+  if (w > r.w) { w = r.w; h = Math.trunc(r.w * ph / pw); }
   if (w <= 0 || h <= 0) return null;
   return {x: r.x + Math.trunc((r.w - w) / 2), y: r.y + Math.trunc((r.h - h) / 2), w: w, h: h};
 };
