@@ -782,13 +782,14 @@ Tess.Face = class {
     return s;
   }
 
-  // The panel's whole state (after connecting).
+  // The panel's whole state (after connecting): what the host does not
+  // report (a face not built yet) shows as nothing set.
   applyDetail(detail) {
     const items = (detail.face && detail.face.items) || [];
-    for (const j of items) {
-      const it = this.byId.get(j.id);
-      if (it) it.apply(j);
-    }
+    const given = new Map(items.map(j => [j.id, j]));
+    for (const [id, it] of this.byId)
+      if (it.kind === 'lcd' || it.kind === 'led' || it.kind === 'display')
+        it.apply(given.get(id) || {id: id, color: null, flash: null, text: null, lines: [], bitmap: null});
   }
 
   applyItem(j) {

@@ -15,10 +15,14 @@
     $('notice').hidden = !text;
   }
 
+  let lastSummary = null;
   function showSummary(p) {
+    lastSummary = p;
     $('name').textContent = p.name || ('panel ' + p.uid);
     document.title = (p.name || ('panel ' + p.uid)) + ' - Tessaline';
     let s = (p.type || 'no type') + ' ' + p.ip + ':' + p.port + ', ' + p.state;
+    // Until the host is reached again, only as it was last seen.
+    if (!connected) s += ' (when last connected)';
     if (p.state === 'error' && p.error) s += ' (' + p.error + ')';
     else if (p.state === 'started') s += p.online ? ', online' : ', offline';
     $('summary').textContent = s;
@@ -55,6 +59,7 @@
       onConnected(on) {
         connected = on;
         Tess.showConnection($('conn'), on);
+        if (!on && lastSummary) showSummary(lastSummary);
         if (on) notice('');
         showMode();
       },
