@@ -270,7 +270,7 @@ Tess.Bits = class {
   }
   // The key's legend as the face shows it: lit pixels black on clear, with
   // a 2-pixel margin; null when nothing is lit.
-  toCanvas() {
+  toCanvas(reuse) {
     const w = this.width + 4, h = 28;
     const img = new ImageData(w, h);
     let any = false;
@@ -281,7 +281,7 @@ Tess.Bits = class {
           any = true;
         }
     if (!any) return null;
-    const c = Tess.canvas(w, h);
+    const c = reuse && reuse.width === w && reuse.height === h ? reuse : Tess.canvas(w, h);
     c.getContext('2d').putImageData(img, 0, 0);
     return c;
   }
@@ -380,8 +380,8 @@ Tess.Item = class {
     this.isKey = (d.kind === 'lcd' || d.kind === 'led') && d.pushable && d.id >= 1 && d.id <= 127;
     this.el = document.createElement('div');
     this.el.className = 'item';
-    this.canvas = document.createElement('canvas');
-    this.el.appendChild(this.canvas);
+    // The item's picture; the face copies it into its one canvas.
+    this.canvas = Tess.canvas(1, 1);
     if (this.isKey) {
       this.el.setAttribute('role', 'button');
       this.el.tabIndex = 0;
@@ -439,8 +439,6 @@ Tess.Item = class {
     this.el.style.height = (h / dpr) + 'px';
     this.canvas.width = Math.max(1, w);
     this.canvas.height = Math.max(1, h);
-    this.canvas.style.width = (w / dpr) + 'px';
-    this.canvas.style.height = (h / dpr) + 'px';
     this.fetchPictures();
     this.dirty = true;
   }
@@ -481,8 +479,17 @@ Tess.Item = class {
     return differs;
   }
 
-  // What the remote API says the item shows.
+  // What the remote API says the item shows: taken in at the next frame,
+  // so that of several changes between two frames only the last is worked.
   apply(j) {
+    this.pendingJson = j;
+    this.face.changed(this);
+  }
+
+  commit() {
+    const j = this.pendingJson;
+    this.pendingJson = null;
+    if (!j) return;
     if (this.kind === 'display') {
       this.text = typeof j.text === 'string' ? j.text : null;
       this.lines = j.lines || [];
@@ -514,12 +521,13 @@ Tess.Item = class {
     this.describe();
     this.el.dataset.lamp = j.lamp || '';
     this.el.dataset.color = j.color || '';
-    this.face.changed(this);
   }
 
   setLegend(bits) {
     this.legend = bits;
-    this.legendCanvas = bits ? bits.toCanvas() : null;
+    const c = bits ? bits.toCanvas(this.spareLegend) : null;
+    if (this.legendCanvas && this.legendCanvas !== c) this.spareLegend = this.legendCanvas;
+    this.legendCanvas = c;
   }
 
   startScroll(text, flags) {
@@ -762,16 +770,21 @@ Tess.Face = class {
     b.width = W; b.height = H;
     b.style.width = (W / this.dpr) + 'px';
     b.style.height = (H / this.dpr) + 'px';
-    const g = b.getContext('2d');
+    // The background: the layout's colour under its picture.
+    this.bgLayer = Tess.canvas(W, H);
+    const g = this.bgLayer.getContext('2d');
     g.fillStyle = this.desc.backgroundColor || '#000';
     g.fillRect(0, 0, W, H);
     const bg = this.desc.background && this.pictures.get(this.desc.background);
     if (bg) g.drawImage(Tess.assets.scaledPicture(this.desc.background, bg, W, H), 0, 0);
     const sx = W / pw, sy = H / ph;
-    for (const it of this.items) {
-      it.layout(sx, sy);
-      this.dirtyItems.add(it);
-    }
+    for (const it of this.items) it.layout(sx, sy);
+    // The items each item's place shares (a display over its frame).
+    for (const it of this.items)
+      it.overlaps = this.items.filter(o => o.w > 0 && o.h > 0 && o.x < it.x + it.w && it.x < o.x + o.w
+        && o.y < it.y + it.h && it.y < o.y + o.h);
+    this.fullRedraw = true;
+    for (const it of this.items) this.dirtyItems.add(it);
     this.schedule();
   }
 
@@ -821,11 +834,39 @@ Tess.Face = class {
       if (it.dirty) this.dirtyItems.add(it);
     }
     if (this.dirtyItems.size) {
-      for (const it of this.dirtyItems) it.draw();
+      for (const it of this.dirtyItems) {
+        it.commit();
+        it.draw();
+      }
+      this.compose();
       this.dirtyItems.clear();
       ++this.frames;
     }
     if (this.moving.size) this.schedule();
+  }
+
+  // The face's canvas: where changed items are, the background and every
+  // item there, bottom to top, as the host's scene paints them.
+  compose() {
+    const g = this.bgCanvas.getContext('2d');
+    if (this.fullRedraw) {
+      this.fullRedraw = false;
+      g.globalCompositeOperation = 'source-over';
+      g.drawImage(this.bgLayer, 0, 0);
+      for (const it of this.items)
+        if (it.w > 0 && it.h > 0) g.drawImage(it.canvas, it.x, it.y);
+      return;
+    }
+    for (const it of this.dirtyItems) {
+      if (it.w <= 0 || it.h <= 0) continue;
+      g.save();
+      g.beginPath();
+      g.rect(it.x, it.y, it.w, it.h);
+      g.clip();
+      g.drawImage(this.bgLayer, it.x, it.y, it.w, it.h, it.x, it.y, it.w, it.h);
+      for (const o of it.overlaps) g.drawImage(o.canvas, o.x, o.y);
+      g.restore();
+    }
   }
 
   // Flashing and animations run on a 20 ms step while any item needs it.

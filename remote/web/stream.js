@@ -57,6 +57,7 @@ Tess.Stream = class {
     ws.onmessage = ev => {
       if (ws !== this.ws) return;
       this.lastHeard = Date.now();
+      ++Tess.Stream.received;
       let m;
       try { m = JSON.parse(ev.data); } catch (e) { return; }
       switch (m.type) {
@@ -133,6 +134,9 @@ Tess.Stream = class {
     return true;
   }
 };
+
+// Messages the page's streams received (for measurements).
+Tess.Stream.received = 0;
 
 // The connection mark of a page's bar.
 Tess.showConnection = function (el, on) {

@@ -27,9 +27,9 @@ SRC, BUILD = sys.argv[1], sys.argv[2]
 sys.path.insert(0, os.path.join(SRC, "tools", "webface"))
 import browser  # noqa: E402
 
-ADDR = "127.0.35.1"             # this test's own loopback address: router, HTTP
-PANEL_PORT = 35012
-HTTP_PORT = 35080               # fixed: the page finds the host again after a restart
+ADDR = "127.0.36.1"             # this test's own loopback address: router, HTTP
+PANEL_PORT = 36012
+HTTP_PORT = 36080               # fixed: the page finds the host again after a restart
 TOKEN = "browser-test-token-7"
 failures = []
 
@@ -230,6 +230,36 @@ def main():
         check(reply and reply.get("status") == 403, "a ?view=1 press refused: %s" % reply)
         status, body = call(url + "/api/v1/panels/2/keys/2", "POST", b'{"action":"tap"}')
         check(status == 403 and b"refuses presses" in body, "panel 2 refuses presses: %d %r" % (status, body))
+        # Pages of other sites are refused, whatever they carry.
+        req = urllib.request.Request(url + "/api/v1/panels/1/keys/2", data=b'{"action":"tap"}', method="POST")
+        req.add_header("Cookie", "tessaline_token=" + TOKEN)
+        req.add_header("Origin", "http://elsewhere.example")
+        try:
+            status = urllib.request.urlopen(req, timeout=10).status
+        except urllib.error.HTTPError as e:
+            status = e.code
+        check(status == 403, "a press from another site's page refused: %d" % status)
+        # Without a token, only requests naming the server by its address.
+        snap = subprocess.Popen([os.path.join(BUILD, "tools", "facesnap", "facesnap"), "--model", "SK1400A",
+                                 "--serve", ADDR + ":0", os.path.join(tmp, "snap.png")], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
+        procs.append(snap)
+        snap_url = None
+        for line in snap.stdout:
+            m = re.match(r"http (\S+)", line)
+            if m:
+                snap_url = m.group(1).rstrip("/")
+                break
+        for host, want in (("elsewhere.example", 403), (snap_url.split("//")[1], 200)):
+            req = urllib.request.Request(snap_url + "/api/v1/panels")
+            req.add_header("Host", host)
+            try:
+                status = urllib.request.urlopen(req, timeout=10).status
+            except urllib.error.HTTPError as e:
+                status = e.code
+            check(status == want, "tokenless server asked as %s: %d (want %d)" % (host, status, want))
+        snap.stdin.close()
+
         d.get(url + "/panel/1?view=1&width=1200")
         until(lambda: d.find_element("id", "mode").text == "view only" and label(d, 27) == "CAM 4",
               "the view-only page")
