@@ -417,11 +417,16 @@ Tess.Item = class {
   describe() {
     const shown = this.lines.filter(l => l.trim() !== '').join(' ');
     if (this.isKey) {
-      this.el.setAttribute('aria-label', shown || ('key ' + this.d.id));
-      this.el.setAttribute('aria-pressed', this.pointers.size ? 'true' : 'false');
+      this.attr('aria-label', shown || ('key ' + this.d.id));
+      this.attr('aria-pressed', this.pointers.size ? 'true' : 'false');
     } else if (this.kind === 'display') {
-      this.el.setAttribute('aria-label', 'display ' + (this.d.id - 999) + ': ' + shown);
+      this.attr('aria-label', 'display ' + (this.d.id - 999) + ': ' + shown);
     }
+  }
+
+  // Only what changed touches the page's elements.
+  attr(name, value) {
+    if (this.el.getAttribute(name) !== value) this.el.setAttribute(name, value);
   }
 
   // Lays the item out for the face's scale, in device pixels.
@@ -437,8 +442,6 @@ Tess.Item = class {
     this.el.style.top = (this.y / dpr) + 'px';
     this.el.style.width = (w / dpr) + 'px';
     this.el.style.height = (h / dpr) + 'px';
-    this.canvas.width = Math.max(1, w);
-    this.canvas.height = Math.max(1, h);
     this.fetchPictures();
     this.dirty = true;
   }
@@ -519,8 +522,8 @@ Tess.Item = class {
       }
     }
     this.describe();
-    this.el.dataset.lamp = j.lamp || '';
-    this.el.dataset.color = j.color || '';
+    this.attr('data-lamp', j.lamp || '');
+    this.attr('data-color', j.color || '');
   }
 
   setLegend(bits) {
@@ -637,12 +640,34 @@ Tess.Item = class {
 
   // ---- Drawing: the host's composition, bottom to top -------------------
 
+  // What the item's picture is made of: items that show the same (a
+  // legend back on a key under a tally storm) share one picture.
+  signature() {
+    const legend = this.legend ? String.fromCharCode.apply(null, this.legend.data) : '';
+    return [this.face.layoutSerial, this.d.sequence.frames.join(), this.d.sequence.masks.join(),
+      this.d.sequence.covers.join(), this.d.sequence.background, this.w, this.h, this.d.keepAspect,
+      this.d.upDown, this.kind, this.frameIndex, this.maskIndex, this.coverIndex,
+      this.shownColor ? this.shownColor.join() : '', legend, this.legend ? this.legend.width : 0,
+      this.kind === 'led' && this.ownPicture ? this.d.id : '',
+      this.kind === 'display' ? this.text + '/' + this.d.lines + '/' + this.d.chars : ''].join('|');
+  }
+
   draw() {
     this.dirty = false;
-    const g = this.canvas.getContext('2d');
-    g.globalCompositeOperation = 'source-over';
-    g.clearRect(0, 0, this.canvas.width, this.canvas.height);
     if (this.w <= 0 || this.h <= 0) return;
+    const sig = this.signature();
+    const cache = this.face.pictureCache;
+    let c = cache.get(sig);
+    if (!c) {
+      c = Tess.canvas(this.w, this.h);
+      this.paint(c.getContext('2d'));
+      if (cache.size >= 3000) cache.clear();
+      cache.set(sig, c);
+    }
+    this.canvas = c;
+  }
+
+  paint(g) {
     const a = this.area;
     if (this.bg) g.drawImage(this.bg, a.x, a.y);
     const display = this.kind === 'display';
@@ -714,6 +739,8 @@ Tess.Face = class {
     this.cover.textContent = 'Disconnected';
     container.appendChild(this.el);
     this.pictures = new Map();
+    this.pictureCache = new Map(); // item pictures by what they are made of
+    this.layoutSerial = 0;
     this.images = new Map(); // stored key pictures by id (base64)
     this.items = [];
     this.byId = new Map();
@@ -778,6 +805,8 @@ Tess.Face = class {
     const bg = this.desc.background && this.pictures.get(this.desc.background);
     if (bg) g.drawImage(Tess.assets.scaledPicture(this.desc.background, bg, W, H), 0, 0);
     const sx = W / pw, sy = H / ph;
+    ++this.layoutSerial;
+    this.pictureCache.clear();
     for (const it of this.items) it.layout(sx, sy);
     // The items each item's place shares (a display over its frame).
     for (const it of this.items)
