@@ -214,6 +214,25 @@ def main():
         until(lambda: label(d, 27) == "CAM 4", "the page shows CAM 4 routed")
         time.sleep(1.0)
 
+        # A key held by a client that goes away is let go by the server: the
+        # next press of it is a press again (a take).
+        reply = d.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const ws = new WebSocket('ws://' + location.host + '/api/v1/events?panel=1');
+            ws.onopen = () => ws.send(JSON.stringify({action: 'press', uid: 1, key: 13, id: 9}));
+            ws.onmessage = e => { const m = JSON.parse(e.data); if (m.type === 'reply') { ws.close(); done(m); } };
+            setTimeout(() => done(null), 5000);""")
+        check(reply and reply.get("status") == 200, "a press over the event stream: %s" % reply)
+        until(lambda: ".SV003,005" in open(router_log).read(), "the take of the held key")
+        time.sleep(0.5)
+        key(d, 14).click()
+        until(lambda: ".SV003,006" in open(router_log).read(), "the take of CAM 6")
+        time.sleep(0.3)
+        call(url + "/api/v1/panels/1/keys/13", "POST", b'{"action":"tap","hold_ms":80}')
+        until(lambda: open(router_log).read().count(".SV003,005") >= 2,
+              "the key the closed connection held was let go: pressed again, it takes")
+        time.sleep(1.0)
+
         # A reload shows the same state.
         before = shown(d)
         d.refresh()
@@ -261,10 +280,10 @@ def main():
         snap.stdin.close()
 
         d.get(url + "/panel/1?view=1&width=1200")
-        until(lambda: d.find_element("id", "mode").text == "view only" and label(d, 27) == "CAM 4",
+        until(lambda: d.find_element("id", "mode").text == "view only" and label(d, 27) == "CAM 5",
               "the view-only page")
         d.get(url + "/panel/1?width=1200")
-        until(lambda: label(d, 27) == "CAM 4", "the panel page again")
+        until(lambda: label(d, 27) == "CAM 5", "the panel page again")
 
         # The host goes away: the page says so and takes no presses.
         ks.terminate()
