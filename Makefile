@@ -22,12 +22,14 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
 # qt6-httpserver-dev and qt6-websockets-dev serve the remote API of Keystead and panelrun;
+# chromium, chromium-driver and python3-selenium run the browser pages' test headless;
 # curl, lftp and python3 are the FTP clients the tests upload with; qt6-multimedia-dev
 # plays the panels' buzzer; xvfb and xdotool run the program's window tests on a
 # virtual screen (and give tools/kstshot a display for its screenshots); dpkg-dev
 # and file let CPack work out the package's dependencies; systemd brings
 # systemd-analyze, which `make deb-check` checks the service unit with.
 PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev fonts-dejavu-core curl lftp python3 \
+                 chromium chromium-driver python3-selenium \
                  xvfb xauth xdotool dpkg-dev file systemd
 SAN_PACKAGES  := clang-14 libclang-rt-14-dev
 

@@ -166,13 +166,16 @@ QVariant KST_Data::headerData(int section, Qt::Orientation orientation, int role
     if (role == Qt::DisplayRole) {
         static const char *const names[ColumnCount] = {"Name",    "Type",   "IP",  "Port",
                                                        "Started", "Visible", "Online", "Cfg",
-                                                       "Comm",    "Description", "Routers"};
+                                                       "Comm",    "Presses", "Description",
+                                                       "Routers"};
         if (section < 0 || section >= ColumnCount)
             return QStringLiteral("C???");
         return QString::fromLatin1(names[section]);
     }
     if (role == Qt::TextAlignmentRole && section == ColPort)
         return int(Qt::AlignCenter);
+    if (role == Qt::ToolTipRole && section == ColPresses)
+        return QStringLiteral("Presses from browsers and the remote API reach the panel.");
     return QVariant();
 }
 
@@ -182,7 +185,7 @@ QVariant KST_Data::data(const QModelIndex &index, int role) const
         return QVariant();
     const int column = index.column();
     if (role == Qt::TextAlignmentRole)
-        return column >= ColPort && column <= ColComm ? QVariant(int(Qt::AlignCenter)) : QVariant();
+        return column >= ColPort && column <= ColPresses ? QVariant(int(Qt::AlignCenter)) : QVariant();
     // An editor starts from what the cell shows.
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return QVariant();
@@ -217,6 +220,7 @@ QVariant KST_Data::data(const QModelIndex &index, int role) const
         case ColOnline:
         case ColCfg:
         case ColComm:
+        case ColPresses:
             // Drawn by the view's delegates.
             return QString();
         case ColDescription:

@@ -43,7 +43,7 @@ class KST_Data : public QAbstractItemModel, public ItemData
 public:
     enum Column {
         ColName = 0, ColType, ColIP, ColPort, ColStarted, ColVisible, ColOnline, ColCfg, ColComm,
-        ColDescription,
+        ColPresses, ColDescription,
         // The router controller addresses a panel accepts (empty: any).
         ColRouters, ColumnCount
     };
@@ -118,6 +118,7 @@ public:
     QWidget *mainWindow() const { return m_mainWindow; }
     // Shared pictures of the faces; by default the set's own container.
     void setImageContainer(PAN_ImageContainer *images);
+    PAN_ImageContainer *imageContainer() const { return m_faces.images; }
     void setFaceOptions(const PAN_WidgetOptions &options) { m_faces.options = options; }
     // The firmware library the panels copy at each start; empty (the
     // default): the panel info's.

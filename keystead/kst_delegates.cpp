@@ -116,13 +116,15 @@ void KST_PanelManagerItemDelegate::paint(QPainter *painter, const QStyleOptionVi
         return;
     }
 
-    if (column == KST_Data::ColVisible) {
+    if (column == KST_Data::ColVisible || (column == KST_Data::ColPresses && it.panel)) {
         QItemDelegate::paint(painter, option, index);
         if (!it.rack && !it.panel) {
             qCritical("wrong index (%s,%d)", __FILE__, __LINE__);
             return;
         }
-        const bool shown = it.rack ? it.rack->isVisible() : it.panel->isVisible();
+        const bool shown = column == KST_Data::ColPresses ? it.panel->remotePresses()
+                           : it.rack                      ? it.rack->isVisible()
+                                                          : it.panel->isVisible();
         const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
         const int w = style->pixelMetric(QStyle::PM_IndicatorWidth, &option, option.widget);
         const int h = style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget);

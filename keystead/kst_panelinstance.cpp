@@ -513,6 +513,14 @@ void KST_PanelInstance::setClock(std::function<qint64()> clock)
         t = now;
 }
 
+void KST_PanelInstance::setRemotePresses(bool on)
+{
+    if (on == m_remotePresses)
+        return;
+    m_remotePresses = on;
+    emit remotePressesChanged(this);
+}
+
 // ---- Archive ----------------------------------------------------------------
 
 bool KST_PanelInstance::save(arch::Itemo *node) const
@@ -526,6 +534,7 @@ bool KST_PanelInstance::save(arch::Itemo *node) const
     f.firmwareIp = m_firmwareIp;
     f.panelPort = m_panelPort;
     f.shouldAutostart = m_shouldAutostart;
+    f.remotePresses = m_remotePresses;
     f.allowedRouters = KST_RouterList::text(m_allowedRouters);
     KST_savePanelFields(node, f);
     return true;
@@ -551,6 +560,7 @@ bool KST_PanelInstance::load(const arch::Itemi *node)
     m_firmwareIp = f.firmwareIp;
     m_panelPort = f.panelPort;
     m_shouldAutostart = f.shouldAutostart;
+    m_remotePresses = f.remotePresses;
     QString why;
     if (!KST_RouterList::parse(f.allowedRouters, &m_allowedRouters, &why)) {
         // Kept as stored: the firmware reports the entries it cannot use

@@ -109,6 +109,10 @@ public:
     void setInjectorEnabled(bool on) { m_injectorEnabled = on; }
     // The panel set clears it when a panel cannot start with the program.
     void setShouldAutostart(bool on) { m_shouldAutostart = on; }
+    // Whether presses from browsers and the remote API reach the panel
+    // (stored with the panel; on unless the user switched it off).
+    void setRemotePresses(bool on);
+    bool remotePresses() const { return m_remotePresses; }
 
     // "p<uid>"; empty for uid 0.
     QString panelDir() const;
@@ -198,6 +202,8 @@ signals:
     void faceChanged(KST_PanelInstance *panel, const QList<qint32> &ids);
     // The firmware sounded the buzzer.
     void beeped(KST_PanelInstance *panel);
+    // Presses from browsers and the remote API were allowed or refused.
+    void remotePressesChanged(KST_PanelInstance *panel);
 
 private slots:
     void firm_stateMsg(TFW_IFirmwareCallback::StateMsg stateMsg);
@@ -252,6 +258,7 @@ private:
     QStringList m_allowedRouters;
     bool m_shouldAutostart = false;
     bool m_visible = false;
+    bool m_remotePresses = true;
     QString m_firmwareSource;
     QString m_dataDir;
     PanelState m_state = Stopped;

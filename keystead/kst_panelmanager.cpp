@@ -242,7 +242,7 @@ void KST_PanelManager::init_step1_finished()
     header->setSectionResizeMode(QHeaderView::Interactive);
     for (int c = KST_Data::ColType; c <= KST_Data::ColPort; ++c)
         header->setSectionResizeMode(c, QHeaderView::Fixed);
-    for (int c = KST_Data::ColStarted; c <= KST_Data::ColComm; ++c)
+    for (int c = KST_Data::ColStarted; c <= KST_Data::ColPresses; ++c)
         header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     header->setStretchLastSection(true);
     header->setSectionsMovable(false);

@@ -94,6 +94,7 @@ public:
 
 private slots:
     void treeItemClicked(const QModelIndex &index);
+    void togglePresses(const QModelIndex &index);
     void reexpand_racks();
     void init_step1_finished();
     void init_step2_finished();

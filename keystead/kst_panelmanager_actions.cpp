@@ -195,8 +195,35 @@ void KST_PanelManager::actionRackNew()
             i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
+// A click in the "Presses" cell of a panel allows or refuses presses from
+// browsers and the remote API, for every selected panel alike.
+void KST_PanelManager::togglePresses(const QModelIndex &index)
+{
+    KST_Rack *rack = index.parent().isValid() ? m_model->rack(index.parent().row()) : nullptr;
+    KST_PanelInstance *clicked = rack ? rack->panel(index.row()) : nullptr;
+    if (!clicked)
+        return;
+    const bool allow = !clicked->remotePresses();
+    QList<KST_Rack *> racks;
+    QList<KST_PanelInstance *> panels;
+    selectedItems(&racks, &panels);
+    if (!panels.contains(clicked))
+        panels.append(clicked);
+    for (KST_PanelInstance *p : qAsConst(panels)) {
+        p->setRemotePresses(allow);
+        const QModelIndex c = m_model->indexOfItem(p).siblingAtColumn(KST_Data::ColPresses);
+        if (c.isValid())
+            emit m_model->dataChanged(c, c);
+    }
+    m_model->setChanged();
+}
+
 void KST_PanelManager::treeItemClicked(const QModelIndex &index)
 {
+    if (m_model && index.column() == KST_Data::ColPresses && index.model() == m_model) {
+        togglePresses(index);
+        return;
+    }
     if (!m_model || index.column() != KST_Data::ColVisible || index.model() != m_model)
         return;
     bool shown = false;

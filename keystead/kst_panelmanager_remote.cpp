@@ -86,6 +86,9 @@ void KST_PanelManager::actionRemoteApi()
     }
     QString text = QStringLiteral("Open %1").arg(m_remote->url());
     if (m_remote->hasToken())
+        text = QStringLiteral("Open %1?token=%2 in a browser (it then keeps the token).")
+                   .arg(m_remote->url(), QString::fromLatin1(m_remote->token()));
+    if (m_remote->hasToken())
         text += QStringLiteral("\n\nEvery request must carry the token\n%1\n(as \"Authorization: Bearer "
                                "TOKEN\"; kept in %2).")
                     .arg(QString::fromLatin1(m_remote->token()), made);

@@ -10,7 +10,7 @@
 class KST_PanelTree : public QTreeView
 {
 public:
-    enum { VisibleColumn = 5 };
+    enum { VisibleColumn = 5, PressesColumn = 9 };
 
     explicit KST_PanelTree(QWidget *parent = nullptr);
 

@@ -2,7 +2,9 @@
 
 #include "kst_dirs.h"
 #include "kst_remotehost.h"
+#include "rm_router.h"
 #include "rm_server.h"
+#include "rm_web.h"
 
 #include <QDir>
 
@@ -46,6 +48,9 @@ bool KST_RemoteAccess::start(const QString &address, const QString &tokenArg, QS
         m_server.reset();
         return false;
     }
+    KST_RemoteHost *host = m_host.get();
+    m_server->router()->setPressCheck([host](int uid, QString *why) { return host->pressAllowed(uid, why); });
+    remote::WebPages::install(m_server->router(), host);
     m_address = address;
     m_token = token;
     qDebug("remote API on %s%s", qPrintable(url()), token.isEmpty() ? "" : " (token required)");

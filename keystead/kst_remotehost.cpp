@@ -7,11 +7,14 @@
 #include "kst_panelinfo.h"
 #include "kst_panelinstance.h"
 #include "kst_rack.h"
+#include "pan_imagecontainer.h"
 #include "pan_uibuilder.h"
 #include "pan_widget.h"
 
 #include <QGraphicsScene>
 #include <QPainter>
+
+#include <algorithm>
 
 KST_RemoteHost::KST_RemoteHost(KST_Data *data, QObject *parent) : remote::Host(parent), m_data(data)
 {
@@ -40,6 +43,8 @@ void KST_RemoteHost::follow()
             connect(p, &KST_PanelInstance::faceChanged, this, &KST_RemoteHost::onFace,
                     Qt::UniqueConnection);
             connect(p, &KST_PanelInstance::beeped, this, &KST_RemoteHost::onBeep,
+                    Qt::UniqueConnection);
+            connect(p, &KST_PanelInstance::remotePressesChanged, this, &KST_RemoteHost::onState,
                     Qt::UniqueConnection);
         }
     }
@@ -114,6 +119,12 @@ bool KST_RemoteHost::face(int uid, remote::FaceView *out) const
     if (!w || !w->builder())
         return true;
     out->panelSize = w->builder()->panelSize();
+    if (const PAN_Layout *layout = w->builder()->layout()) {
+        out->background = layout->backgroundImage();
+        out->backgroundColor = QColor(std::clamp(layout->backgroundRed(), 0, 255),
+                                      std::clamp(layout->backgroundGreen(), 0, 255),
+                                      std::clamp(layout->backgroundBlue(), 0, 255));
+    }
     for (PAN_Item *item : w->builder()->items())
         out->items.append(item->setup());
     out->setter = p->buttonSetter();
@@ -228,4 +239,39 @@ QImage KST_RemoteHost::keyImage(int uid, int key, QString *why)
         return QImage();
     }
     return pix.toImage();
+}
+
+QImage KST_RemoteHost::itemPicture(int uid, int key) const
+{
+    KST_PanelInstance *p = find(uid);
+    PAN_Widget *w = p ? p->face() : nullptr;
+    if (!w || !w->builder())
+        return QImage();
+    // Only LEDs show pictures of their own (mapped or dropped on them); a
+    // display's picture is its text.
+    PAN_Item *found = nullptr;
+    for (PAN_Item *item : w->builder()->items())
+        if (item->id() == key)
+            found = item;
+    if (!found || found->itemType() != PAN_Item::TypeLED || found->picture().isNull())
+        return QImage();
+    return found->picture().toImage();
+}
+
+QImage KST_RemoteHost::facePicture(const QString &name) const
+{
+    PAN_ImageContainer *images = m_data->imageContainer();
+    return images ? images->getOriginal(name) : remote::Host::facePicture(name);
+}
+
+bool KST_RemoteHost::pressAllowed(int uid, QString *why) const
+{
+    KST_PanelInstance *p = find(uid);
+    if (p && !p->remotePresses()) {
+        *why = QStringLiteral("panel %1 refuses presses from browsers and the remote API "
+                              "(its \"Presses\" switch in Keystead)")
+                   .arg(p->name());
+        return false;
+    }
+    return true;
 }

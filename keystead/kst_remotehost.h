@@ -30,8 +30,12 @@ public:
     bool stopPanel(int uid, QString *why) override;
     QImage faceImage(int uid, QString *why) override;
     QImage keyImage(int uid, int key, QString *why) override;
+    QImage itemPicture(int uid, int key) const override;
+    QImage facePicture(const QString &name) const override;
 
     KST_PanelInstance *find(int uid) const;
+    // The panel's switch for presses from browsers and the remote API.
+    bool pressAllowed(int uid, QString *why) const;
 
 private:
     // Follows every panel of the set (again after panels were added).

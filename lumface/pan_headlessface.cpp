@@ -6,11 +6,15 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 bool PAN_HeadlessFace::load(const QString &path)
 {
     m_items.clear();
     m_buttons.clear();
     m_panelSize = QSize();
+    m_background.clear();
+    m_backgroundColor = QColor(0, 0, 0);
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         file.setFileName(QStringLiteral(":/") + path.toLower());
@@ -24,6 +28,10 @@ bool PAN_HeadlessFace::load(const QString &path)
     const QSize panel = layout.size(QStringLiteral("Panel"));
     if (panel.width() > 0 && panel.height() > 0)
         m_panelSize = panel;
+    m_background = layout.backgroundImage();
+    m_backgroundColor = QColor(std::clamp(layout.backgroundRed(), 0, 255),
+                               std::clamp(layout.backgroundGreen(), 0, 255),
+                               std::clamp(layout.backgroundBlue(), 0, 255));
     for (const PAN_Layout::Group &g : layout.groups()) {
         if (!PAN_placeGroup(layout, g, PAN_UIBuilder::MaxItems, &m_items)) {
             ok = false;

@@ -12,6 +12,7 @@
 #include "ibutton.h"
 #include "pan_item.h"
 
+#include <QColor>
 #include <QList>
 #include <QMap>
 #include <QSize>
@@ -55,12 +56,18 @@ public:
     bool load(const QString &path);
 
     QSize panelSize() const { return m_panelSize; }
+    // The face's background picture (a name for the image container) and
+    // the colour under it.
+    QString backgroundImage() const { return m_background; }
+    QColor backgroundColor() const { return m_backgroundColor; }
     const QList<PAN_Item::Setup> &items() const { return m_items; }
     // The face's buttons by id, for ButtonSetterImpl::setButtons.
     QMap<qint32, buttondriver::IButton *> buttons() const;
 
 private:
     QSize m_panelSize;
+    QString m_background;
+    QColor m_backgroundColor = QColor(0, 0, 0);
     QList<PAN_Item::Setup> m_items;
     std::vector<std::unique_ptr<PAN_HeadlessButton>> m_buttons;
 };

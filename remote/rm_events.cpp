@@ -31,11 +31,15 @@ EventHub::EventHub(Host *host, Router *router, QObject *parent)
     connect(host, &Host::itemsChanged, this, &EventHub::onItems);
     connect(host, &Host::panelChanged, this, &EventHub::onPanel);
     connect(host, &Host::beeped, this, &EventHub::onBeep);
+    connect(host, &Host::panelsChanged, this, &EventHub::onPanels);
 }
 
 EventHub::~EventHub()
 {
     for (Client &c : m_clients) {
+        // The server stops: no client can let its keys go any more.
+        for (qint64 k : std::as_const(c.held))
+            m_router->letGo(int(k >> 32), int(quint32(k)));
         c.ws->disconnect(this);
         c.ws->abort();
         delete c.ws;
@@ -66,16 +70,16 @@ void EventHub::onNewConnection()
         Client c;
         c.ws = ws;
         int uid = -1;
-        const QString panel = QUrlQuery(ws->requestUrl()).queryItemValue(QStringLiteral("panel"));
+        const QUrlQuery query(ws->requestUrl());
+        const QString panel = query.queryItemValue(QStringLiteral("panel"));
         if (!panel.isEmpty() && parseNumber(panel.toLatin1(), &uid))
             c.panel = uid;
+        const QString view = query.queryItemValue(QStringLiteral("view"));
+        c.viewOnly = !view.isEmpty() && view != QLatin1String("0");
         m_clients.append(c);
         connect(ws, &QWebSocket::disconnected, this, [this, ws] { remove(ws); });
-        connect(ws, &QWebSocket::textMessageReceived, this, [this, ws](const QString &message) {
-            for (Client &c : m_clients)
-                if (c.ws == ws)
-                    sendTo(c, text(m_router->command(message.toUtf8())));
-        });
+        connect(ws, &QWebSocket::textMessageReceived, this,
+                [this, ws](const QString &message) { onMessage(ws, message); });
         connect(ws, &QWebSocket::binaryMessageReceived, this, [this, ws](const QByteArray &) {
             QJsonObject o;
             o.insert(QStringLiteral("type"), QStringLiteral("reply"));
@@ -89,11 +93,34 @@ void EventHub::onNewConnection()
     emit clientCountChanged(clientCount());
 }
 
+void EventHub::onMessage(QWebSocket *ws, const QString &message)
+{
+    for (Client &c : m_clients) {
+        if (c.ws != ws)
+            continue;
+        Router::Command done;
+        const QJsonObject reply = m_router->command(message.toUtf8(), c.viewOnly, &done);
+        if (done.uid >= 0) {
+            const qint64 k = (qint64(done.uid) << 32) | quint32(done.key);
+            // A press without a hold stays down until this client lets it go.
+            if (done.action == QLatin1String("press") && done.holdMs < 0)
+                c.held.insert(k);
+            else
+                c.held.remove(k);
+        }
+        sendTo(c, text(reply));
+        return;
+    }
+}
+
 void EventHub::remove(QWebSocket *ws)
 {
     for (qsizetype i = 0; i < m_clients.size(); ++i) {
         if (m_clients[i].ws == ws) {
+            const QSet<qint64> held = m_clients[i].held;
             m_clients.removeAt(i);
+            for (qint64 k : held)
+                m_router->letGo(int(k >> 32), int(quint32(k)));
             ws->deleteLater();
             emit clientCountChanged(clientCount());
             return;
@@ -165,6 +192,15 @@ void EventHub::onPanel(int uid)
     o.insert(QStringLiteral("type"), QStringLiteral("panel"));
     o.insert(QStringLiteral("panel"), panelJson(p));
     send(uid, text(o));
+}
+
+void EventHub::onPanels()
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("type"), QStringLiteral("panels"));
+    const QString message = text(o);
+    for (Client &c : m_clients)
+        sendTo(c, message);
 }
 
 void EventHub::sendBuzzer(int uid, bool on)

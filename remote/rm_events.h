@@ -7,8 +7,12 @@
 //   {"type": "panel", "panel": {...}}              a panel's state changed
 //   {"type": "item", "uid": U, "item": {...}}      what an item shows changed
 //   {"type": "buzzer", "uid": U, "on": B, "beeps": N}
-// Clients may send presses ({"action", "uid", "key", "hold_ms", "id"});
-// each gets a {"type": "reply", ...}.
+//   {"type": "panels"}                             panels added, removed or moved
+// Clients may send presses ({"action", "uid", "key", "hold_ms", "id"}) and
+// ask for the state ({"action": "get"}); each gets a {"type": "reply", ...}.
+// A client opened with ?view=1 only views: its presses are refused. Keys a
+// client pressed and still holds are let go when it goes away (a browser
+// page that lost its connection cannot send the release).
 //
 // At most MaxClients at once. Every client has a bounded send queue: one
 // that lets MaxQueueBytes pile up is closed with a reason, so a slow or
@@ -16,6 +20,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QString>
 #include <QWebSocketServer>
@@ -60,12 +65,16 @@ private:
         QWebSocket *ws = nullptr;
         int panel = -1; // -1: every panel
         bool closing = false;
+        bool viewOnly = false;
+        QSet<qint64> held; // (uid << 32 | key) pressed by this client, not yet released
     };
 
     void onNewConnection();
     void onItems(int uid, const QList<qint32> &ids);
     void onPanel(int uid);
     void onBeep(int uid);
+    void onPanels();
+    void onMessage(QWebSocket *ws, const QString &message);
     void sendBuzzer(int uid, bool on);
     bool wanted(int uid) const;
     void send(int uid, const QString &message);

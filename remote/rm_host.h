@@ -8,6 +8,7 @@
 
 #include "pan_item.h"
 
+#include <QColor>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -39,6 +40,8 @@ struct PanelSummary
 struct FaceView
 {
     QSize panelSize;
+    QString background;     // the face's background picture, a picture name
+    QColor backgroundColor; // the colour under it
     QList<PAN_Item::Setup> items;
     buttondriver::ButtonSetterImpl *setter = nullptr;
 };
@@ -80,6 +83,21 @@ public:
     // cannot draw them.
     virtual QImage faceImage(int uid, QString *why) = 0;
     virtual QImage keyImage(int uid, int key, QString *why) = 0;
+    // A picture the face shows on an item of its own (from the panel's
+    // item picture files), not one the button driver set; null for none.
+    virtual QImage itemPicture(int uid, int key) const
+    {
+        Q_UNUSED(uid);
+        Q_UNUSED(key);
+        return QImage();
+    }
+    // A picture of the face's set (frames, masks, covers, backgrounds) as
+    // this host's faces find it: the host's picture directory before the
+    // built-in pictures. Null when there is none of that name.
+    virtual QImage facePicture(const QString &name) const
+    {
+        return QImage(QStringLiteral(":/images2/") + name);
+    }
 
 signals:
     // The panel's summary changed (state, online, configuration loaded).

@@ -1,5 +1,7 @@
 #include "rm_http_head.h"
 
+#include <QHostAddress>
+
 #include <QList>
 
 #include <algorithm>
@@ -113,6 +115,10 @@ HeadResult parseHttpHead(const QByteArray &data, HttpHead *out)
             out->upgrade = value.toLower();
         } else if (name == "transfer-encoding") {
             out->transferEncoding = value.toLower();
+        } else if (name == "host") {
+            out->host = value;
+        } else if (name == "origin") {
+            out->origin = value;
         }
     }
     return HeadResult::Complete;
@@ -135,6 +141,34 @@ QByteArray cookieValue(const QByteArray &cookie, const QByteArray &name)
             return p.mid(eq + 1).trimmed();
     }
     return QByteArray();
+}
+
+QByteArray queryValue(const QByteArray &query, const QByteArray &name)
+{
+    for (const QByteArray &pair : query.split('&')) {
+        const qsizetype eq = pair.indexOf('=');
+        const QByteArray key = eq < 0 ? pair : pair.left(eq);
+        if (key == name)
+            return eq < 0 ? QByteArray() : QByteArray::fromPercentEncoding(pair.mid(eq + 1));
+    }
+    return QByteArray();
+}
+
+bool hostIsAddress(const QByteArray &host)
+{
+    QByteArray h = host.trimmed().toLower();
+    if (h.startsWith('[')) {
+        // [v6]:port
+        const qsizetype end = h.indexOf(']');
+        return end > 1 && !QHostAddress(QString::fromLatin1(h.mid(1, end - 1))).isNull();
+    }
+    const qsizetype colon = h.lastIndexOf(':');
+    if (colon >= 0)
+        h = h.left(colon);
+    if (h == "localhost")
+        return true;
+    QHostAddress a;
+    return !h.isEmpty() && a.setAddress(QString::fromLatin1(h)) && a.protocol() == QAbstractSocket::IPv4Protocol;
 }
 
 bool sameToken(const QByteArray &a, const QByteArray &b)

@@ -27,6 +27,8 @@ struct HttpHead
     QByteArray cookie;
     QByteArray upgrade;
     QByteArray transferEncoding;
+    QByteArray host;    // the Host field as sent
+    QByteArray origin;  // the Origin field browsers send, else empty
     bool hasContentLength = false;
     qint64 contentLength = 0;
     qsizetype headBytes = 0; // up to and including the blank line
@@ -43,6 +45,12 @@ HeadResult parseHttpHead(const QByteArray &data, HttpHead *out);
 QByteArray bearerToken(const QByteArray &authorization);
 // The value of cookie name in a Cookie field, else empty.
 QByteArray cookieValue(const QByteArray &cookie, const QByteArray &name);
+// The value of name in a query ("a=1&token=x"), percent-decoded; empty
+// when absent.
+QByteArray queryValue(const QByteArray &query, const QByteArray &name);
+// Whether a Host field names an IP address or "localhost" (with or
+// without a port), not a host name that could be made to point anywhere.
+bool hostIsAddress(const QByteArray &host);
 // Compares in time independent of where the two differ.
 bool sameToken(const QByteArray &a, const QByteArray &b);
 

@@ -20,6 +20,7 @@ QByteArray reasonText(int status)
     switch (status) {
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
+    case 403: return "Forbidden";
     case 404: return "Not Found";
     case 411: return "Length Required";
     case 413: return "Content Too Large";
@@ -134,10 +135,26 @@ int Listener::check(const HttpHead &head, QString *why) const
         QByteArray given = bearerToken(head.authorization);
         if (given.isEmpty())
             given = cookieValue(head.cookie, cookieName());
+        // A page opened from the link the host shows carries the token
+        // once in its address; the page's reply keeps it in the cookie.
+        if (given.isEmpty() && head.method == "GET" && head.upgrade.isEmpty())
+            given = queryValue(head.query, queryTokenName());
         if (!sameToken(given, m_token)) {
             *why = given.isEmpty() ? QStringLiteral("a token is required") : QStringLiteral("wrong token");
             return 401;
         }
+    } else if (!hostIsAddress(head.host)) {
+        // Without a token only this machine is served; a page of another
+        // site whose name was made to point here must not reach it.
+        *why = QStringLiteral("open this server by its address (e.g. http://127.0.0.1:PORT/), "
+                              "not by a host name");
+        return 403;
+    }
+    // What browsers send across sites: pages of other sites may not press
+    // keys or read the event stream through the user's browser.
+    if (!head.origin.isEmpty() && head.origin != "http://" + head.host) {
+        *why = QStringLiteral("requests from pages of other sites are refused");
+        return 403;
     }
     if (!head.transferEncoding.isEmpty() && head.transferEncoding != "identity") {
         *why = QStringLiteral("send the body with a Content-Length");

@@ -26,10 +26,16 @@ public:
     enum { MaxWaiting = 128, HeadTimeoutMs = 10000 };
 
     // token: required of every request when not empty, as
-    // "Authorization: Bearer TOKEN" or the cookie "tessaline_token".
+    // "Authorization: Bearer TOKEN", the cookie "tessaline_token" or, for
+    // a page opened with GET, the query item "token". Without a token only
+    // requests that name the server by an address are served. A request
+    // with an Origin field (a browser's) must come from the server's own
+    // pages.
     Listener(const QByteArray &token, Host *host, EventHub *hub, QObject *parent = nullptr);
 
     static QByteArray cookieName() { return "tessaline_token"; }
+    // The query item a browser page is opened with once ("/?token=TOKEN").
+    static QByteArray queryTokenName() { return "token"; }
 
     // What to do with a request whose head is complete: 0 to let it
     // through, else the status to refuse it with (and why).

@@ -328,11 +328,13 @@ bool Router::press(int uid, int key, const QString &action, int holdMs, int *sta
         *why = QStringLiteral("item %1 of panel %2 is not a key").arg(key).arg(uid);
         return false;
     }
-    if (m_pressCheck && !m_pressCheck(uid, why)) {
+    const bool down = action != QLatin1String("release");
+    // A release never presses anything: it goes through whatever the
+    // check says now, so that no key stays down.
+    if (down && m_pressCheck && !m_pressCheck(uid, why)) {
         *status = 403;
         return false;
     }
-    const bool down = action != QLatin1String("release");
     if (!m_host->sendKey(uid, key, down)) {
         *status = 409;
         *why = QStringLiteral("panel %1 is not running").arg(uid);
@@ -369,14 +371,53 @@ void Router::cancelRelease(int uid, int key)
     }
 }
 
-QJsonObject Router::command(const QByteArray &message)
+void Router::letGo(int uid, int key)
+{
+    cancelRelease(uid, key);
+    m_host->sendKey(uid, key, false);
+}
+
+QJsonObject Router::command(const QByteArray &message, bool viewOnly, Command *done)
 {
     QJsonObject reply;
     reply.insert(QStringLiteral("type"), QStringLiteral("reply"));
     QJsonObject o;
     QString why, action;
     int holdMs = -1;
-    if (!readObject(message, &o, &why) || !readPress(o, &action, &holdMs, &why)) {
+    const bool parsed = readObject(message, &o, &why);
+    if (parsed && o.value(QStringLiteral("action")) == QLatin1String("ping")) {
+        // A client checking that its connection still carries replies.
+        if (o.contains(QStringLiteral("id")))
+            reply.insert(QStringLiteral("id"), o.value(QStringLiteral("id")));
+        reply.insert(QStringLiteral("status"), 200);
+        return reply;
+    }
+    if (parsed && o.value(QStringLiteral("action")) == QLatin1String("get")) {
+        if (o.contains(QStringLiteral("id")))
+            reply.insert(QStringLiteral("id"), o.value(QStringLiteral("id")));
+        const QJsonValue u = o.value(QStringLiteral("uid"));
+        if (u.isUndefined() || u.isNull()) {
+            reply.insert(QStringLiteral("status"), 200);
+            reply.insert(QStringLiteral("panels"), QJsonDocument::fromJson(panels().body).object());
+        } else {
+            const double ud = u.toDouble(-1);
+            PanelSummary p;
+            if (!u.isDouble() || ud < 0 || ud > 999999999 || std::floor(ud) != ud
+                || !m_host->panel(int(ud), &p)) {
+                reply.insert(QStringLiteral("status"), 404);
+                reply.insert(QStringLiteral("error"), QStringLiteral("no such panel"));
+                return reply;
+            }
+            QString refused;
+            reply.insert(QStringLiteral("status"), 200);
+            reply.insert(QStringLiteral("panel"), panelDetail(int(ud), p));
+            reply.insert(QStringLiteral("presses"), !viewOnly && pressAllowed(int(ud), &refused));
+        }
+        if (done)
+            done->action = QStringLiteral("get");
+        return reply;
+    }
+    if (!why.isEmpty() || !readPress(o, &action, &holdMs, &why)) {
         reply.insert(QStringLiteral("status"), 400);
         reply.insert(QStringLiteral("error"), why);
         return reply;
@@ -394,12 +435,23 @@ QJsonObject Router::command(const QByteArray &message)
         return reply;
     }
     int status = 200;
+    if (viewOnly && action != QLatin1String("release")) {
+        reply.insert(QStringLiteral("status"), 403);
+        reply.insert(QStringLiteral("error"), QStringLiteral("this connection only views the panel (view=1)"));
+        return reply;
+    }
     if (!press(int(ud), int(kd), action, holdMs, &status, &why)) {
         reply.insert(QStringLiteral("status"), status);
         reply.insert(QStringLiteral("error"), why);
         return reply;
     }
     reply.insert(QStringLiteral("status"), 200);
+    if (done) {
+        done->action = action;
+        done->uid = int(ud);
+        done->key = int(kd);
+        done->holdMs = holdMs;
+    }
     return reply;
 }
 

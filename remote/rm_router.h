@@ -61,14 +61,34 @@ public:
     ~Router() override;
 
     Reply handle(const Request &request);
+    // What a message of the event stream asked for and was granted.
+    struct Command
+    {
+        QString action; // "press", "release", "tap", "get"; empty when refused
+        int uid = -1;
+        int key = -1;
+        int holdMs = -1;
+    };
     // A message of the event stream: {"action": ..., "uid": UID, "key": ID,
-    // "hold_ms": N}; the reply to send back.
-    QJsonObject command(const QByteArray &message);
+    // "hold_ms": N}, or {"action": "get"} (the reply carries "panels", as
+    // GET /api/v1/panels) and {"action": "get", "uid": UID} (the reply
+    // carries "panel", as GET /api/v1/panels/UID, and "presses", whether
+    // presses are allowed), and {"action": "ping"} (an empty reply); the
+    // reply to send back. A reply comes in order
+    // with the events, so a client that asks for the state after
+    // subscribing misses no change. viewOnly refuses presses with 403;
+    // releases always go through.
+    QJsonObject command(const QByteArray &message, bool viewOnly = false, Command *done = nullptr);
+    // Lets a key go now (a client that held it went away), whatever the
+    // press check says.
+    void letGo(int uid, int key);
 
     // Asked before every press (HTTP or event stream): false, with why,
-    // refuses it with 403. None: every press is allowed.
+    // refuses it with 403. None: every press is allowed. Releases are
+    // never refused by it.
     using PressCheck = std::function<bool(int uid, QString *why)>;
     void setPressCheck(PressCheck check) { m_pressCheck = std::move(check); }
+    bool pressAllowed(int uid, QString *why) const { return !m_pressCheck || m_pressCheck(uid, why); }
     // Asked, in order, for requests no API route takes (pages, files): true
     // when it filled the reply.
     using Handler = std::function<bool(const Request &, Reply *)>;

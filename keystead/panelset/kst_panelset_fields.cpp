@@ -13,6 +13,7 @@ void KST_savePanelFields(arch::Itemo *node, const KST_PanelFields &f)
         ->put(QStringLiteral("firmware_ip"), f.firmwareIp)
         ->put(QStringLiteral("panelPort"), f.panelPort)
         ->put(QStringLiteral("should_autostart"), f.shouldAutostart)
+        ->put(QStringLiteral("remote_presses"), f.remotePresses)
         ->put(QStringLiteral("allowed_routers"), f.allowedRouters);
 }
 
@@ -26,6 +27,9 @@ void KST_loadPanelFields(const arch::Itemi *node, KST_PanelFields &f)
         ->get(QStringLiteral("firmware_ip"), f.firmwareIp)
         ->get(QStringLiteral("panelPort"), f.panelPort)
         ->get(QStringLiteral("should_autostart"), f.shouldAutostart);
+    f.remotePresses = true;
+    if (node->child(QStringLiteral("remote_presses")))
+        node->get(QStringLiteral("remote_presses"), f.remotePresses);
     if (node->child(QStringLiteral("allowed_routers")))
         node->get(QStringLiteral("allowed_routers"), f.allowedRouters);
 }

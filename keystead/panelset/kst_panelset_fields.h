@@ -26,6 +26,9 @@ struct KST_PanelFields
     QString firmwareIp;
     int panelPort = 2001;
     bool shouldAutostart = false;
+    // Whether key presses from remote clients (browsers, the JSON API) are
+    // taken.
+    bool remotePresses = true;
     // The router controllers the panel accepts, as stored ("" = any).
     QString allowedRouters;
 };
@@ -40,10 +43,11 @@ struct KST_RackFields
 };
 
 // "uid", "name", "description", "paneltype", "visible", "firmware_ip",
-// "panelPort", "should_autostart", "allowed_routers". A field missing on
-// reading keeps its value (with the archive's warning), but for
-// "allowed_routers", newer than the others: a panel set stored before it
-// has none, and such a panel accepts every router, as it did.
+// "panelPort", "should_autostart", "remote_presses", "allowed_routers". A
+// field missing on reading keeps its value (with the archive's warning),
+// but for "remote_presses" and "allowed_routers", newer than the others: a
+// panel set stored before them has none, and such a panel takes presses
+// from remote clients and accepts every router, as it did.
 void KST_savePanelFields(arch::Itemo *node, const KST_PanelFields &f);
 void KST_loadPanelFields(const arch::Itemi *node, KST_PanelFields &f);
 

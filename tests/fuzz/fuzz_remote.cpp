@@ -1,6 +1,8 @@
 // The remote API as it reads outside input: a request head as it arrives
 // on a connection (parseHttpHead), the request routed with its body
-// (Router::handle), and a message of the event stream (Router::command),
+// (Router::handle, with the browser pages' routes: pages, pictures, face
+// layouts, key pictures by id list), and a message of the event stream
+// (Router::command, also as a view-only client's),
 // against a host with one SK1400A panel whose face is kept without drawing.
 // Checks that the head parser's verdict does not depend on the bytes past
 // the head, that a complete head lies within the data and the limits, that
@@ -18,6 +20,7 @@
 #include "rm_http_head.h"
 #include "rm_json.h"
 #include "rm_router.h"
+#include "rm_web.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -108,6 +111,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     s_app = new QCoreApplication(argc, argv);
     s_host = new FuzzHost;
     s_router = new remote::Router(s_host);
+    remote::WebPages::install(s_router, s_host);
     s_before = snapshot();
     return 0;
 }
@@ -138,13 +142,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rq.method = post ? "POST" : "GET";
     const qsizetype split = input.indexOf("\n\n");
     rq.path = r == remote::HeadResult::Complete ? head.path : (split < 0 ? input : input.left(split));
+    rq.query = r == remote::HeadResult::Complete ? head.query : QByteArray();
     rq.body = split < 0 ? QByteArray() : input.mid(split + 2);
     const remote::Reply reply = s_router->handle(rq);
-    FUZZ_CHECK(reply.status == 200 || (reply.status >= 400 && reply.status < 600));
+    FUZZ_CHECK(reply.status == 200 || reply.status == 303 || (reply.status >= 400 && reply.status < 600));
     if (reply.contentType == "application/json")
         FUZZ_CHECK(QJsonDocument::fromJson(reply.body).isObject());
 
-    const QJsonObject answer = s_router->command(rq.body);
+    const QJsonObject answer = s_router->command(rq.body, post);
     FUZZ_CHECK(answer.value(QStringLiteral("type")).toString() == QLatin1String("reply"));
     const int status = answer.value(QStringLiteral("status")).toInt();
     FUZZ_CHECK(status == 200 || (status >= 400 && status < 500));

@@ -117,7 +117,7 @@ private slots:
         QAbstractItemModelTester tester(data.get(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(data->rowCount(), 0);
-        QCOMPARE(data->columnCount(), 11);
+        QCOMPARE(data->columnCount(), int(KST_Data::ColumnCount));
         QVERIFY(!QFileInfo::exists(cfgPath()));
 
         Panel *p = data->addPanel(0);
@@ -169,8 +169,8 @@ private slots:
         QCOMPARE(c->panels(), (QList<Panel *>{p3}));
 
         // Headers and cells.
-        const QStringList names{"Name",    "Type",   "IP",  "Port", "Started",     "Visible",
-                                "Online",  "Cfg",    "Comm", "Description", "Routers"};
+        const QStringList names{"Name",   "Type", "IP",  "Port", "Started",     "Visible",
+                                "Online", "Cfg",  "Comm", "Presses", "Description", "Routers"};
         for (int s = 0; s < 11; ++s)
             QCOMPARE(data->headerData(s, Qt::Horizontal).toString(), names.at(s));
         QCOMPARE(data->headerData(11, Qt::Horizontal).toString(), QStringLiteral("C???"));
@@ -182,10 +182,10 @@ private slots:
         QCOMPARE(ra.row(), 1);
         QCOMPARE(a->modelIndex(), ra);
         QCOMPARE(p1->modelIndex(), data->index(1, 0, ra));
-        QVERIFY(data->setData(ra.siblingAtColumn(9), QStringLiteral("left wall")));
+        QVERIFY(data->setData(ra.siblingAtColumn(KST_Data::ColDescription), QStringLiteral("left wall")));
         QCOMPARE(data->data(ra).toString(), QStringLiteral("rack"));
         QCOMPARE(data->data(ra.siblingAtColumn(1)).toString(), QStringLiteral("Rack"));
-        QCOMPARE(data->data(ra.siblingAtColumn(9)).toString(), QStringLiteral("left wall"));
+        QCOMPARE(data->data(ra.siblingAtColumn(KST_Data::ColDescription)).toString(), QStringLiteral("left wall"));
         QCOMPARE(data->data(ra.siblingAtColumn(3)).toString(), QString());
         const QModelIndex i1 = data->indexOfItem(p1);
         QVERIFY(data->setData(i1.siblingAtColumn(1), QStringLiteral("SK2000A")));
@@ -304,7 +304,7 @@ private slots:
             QVERIFY(f & Qt::ItemIsSelectable);
         }
         QVERIFY(data->flags(i) & Qt::ItemIsEditable);
-        QVERIFY(data->flags(i.siblingAtColumn(9)) & Qt::ItemIsEditable);
+        QVERIFY(data->flags(i.siblingAtColumn(KST_Data::ColDescription)) & Qt::ItemIsEditable);
         QVERIFY(!data->setData(i.siblingAtColumn(3), 24800));
         QCOMPARE(first->panelPort(), 24711);
         QTRY_COMPARE_WITH_TIMEOUT(first->state(), Panel::Started, 10000);

@@ -663,6 +663,7 @@ private slots:
     {
         auto p = makePanel(3, kSK2000A, QStringLiteral("10.0.0.1"), 2500);
         p->setDescription(QStringLiteral("studio <1> & \"2\""));
+        p->setRemotePresses(false);
         arch::Archo out;
         QVERIFY(p->save(out.root()));
         QStringList names;
@@ -670,7 +671,7 @@ private slots:
             names << c->name();
         QCOMPARE(names, (QStringList{"uid", "name", "description", "paneltype", "visible",
                                      "firmware_ip", "panelPort", "should_autostart",
-                                     "allowed_routers"}));
+                                     "remote_presses", "allowed_routers"}));
         QByteArray xml;
         QVERIFY(out.toXml(xml));
         arch::Archi in;
@@ -687,7 +688,15 @@ private slots:
         QCOMPARE(q.panelPort(), 2500);
         QVERIFY(!q.isVisible());
         QVERIFY(!q.shouldAutostart());
+        QVERIFY(!q.remotePresses());
         QCOMPARE(q.panelDir(), QStringLiteral("p3"));
+        // A panel stored before the presses switch takes presses.
+        xml.replace("<remote_presses>0</remote_presses>", "");
+        arch::Archi older;
+        QBuffer olderBuf(&xml);
+        QVERIFY(olderBuf.open(QIODevice::ReadOnly) && older.load(&olderBuf));
+        QVERIFY(q.load(older.root()));
+        QVERIFY(q.remotePresses());
 
         // uid 0 has no directory.
         Panel none(0);

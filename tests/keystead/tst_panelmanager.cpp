@@ -382,6 +382,15 @@ private slots:
         QVERIFY(other->isVisible());
         QVERIFY(rack->isVisible());
         QVERIFY(rack->isWindowShown());
+
+        // The "Presses" cell switches remote presses the same way.
+        QVERIFY(p1->remotePresses() && p2->remotePresses() && other->remotePresses());
+        f.select({p1, p2});
+        clickCell(tree, f.data->indexOfItem(p2).siblingAtColumn(KST_Data::ColPresses));
+        QVERIFY(!p1->remotePresses() && !p2->remotePresses() && other->remotePresses());
+        QCOMPARE(f.selection()->selectedRows(0).size(), 2);
+        clickCell(tree, f.data->indexOfItem(p1).siblingAtColumn(KST_Data::ColPresses));
+        QVERIFY(p1->remotePresses() && p2->remotePresses());
     }
 
     // New panels go after the selected panel (or at the end of the

@@ -3,8 +3,13 @@
 //
 //   facesnap (--model NAME | --layout FILE) [--width W] [--height H]
 //            [--records FILE] [--face-state 0|1|2] [--imdir DIR] [--datadir DIR]
-//            [--mapper FILE] [--custom FILE] [--item-text] [--wait MS] OUT.png
+//            [--mapper FILE] [--custom FILE] [--item-text] [--wait MS]
+//            [--serve ADDR:PORT] OUT.png
 //
+// --serve keeps the face after writing the picture and serves it over the
+// remote API and its browser pages (one panel, uid 1) until standard input
+// ends, so that a browser's face can be compared with the picture of the
+// same records.
 // The face's LEDs, keys and displays are handed to a button driver exactly
 // as a running panel's are; the records of --records (panelrun's "bd" lines)
 // are then applied to it in order. Exit status: 0 written, 1 the face or the
@@ -19,14 +24,20 @@
 #include "pan_uibuilder.h"
 #include "pan_widget.h"
 #include "record_file.h"
+#include "rm_server.h"
+#include "rm_web.h"
+#include "snap_host.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPixmap>
+#include <QSocketNotifier>
 
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -109,6 +120,10 @@ int main(int argc, char **argv)
         {QStringLiteral("wait"),
          QStringLiteral("Run flashing and animations for MS milliseconds before drawing."),
          QStringLiteral("MS")},
+        {QStringLiteral("serve"),
+         QStringLiteral("Then serve the face to browsers on ADDR:PORT (loopback) until the end "
+                        "of standard input."),
+         QStringLiteral("ADDR:PORT")},
     });
     p.addPositionalArgument(QStringLiteral("out"), QStringLiteral("The PNG to write."));
     if (!p.parse(QCoreApplication::arguments()))
@@ -209,5 +224,35 @@ int main(int argc, char **argv)
            qPrintable(layout), width, height, int(face.builder()->items().size()),
            int(buttons.size()), int(records.records.size()), int(records.errors.size()),
            built ? "" : " (face built with errors)", qPrintable(out));
-    return 0;
+    if (!p.isSet(QStringLiteral("serve")))
+        return 0;
+
+    remote::Endpoint at;
+    QString why;
+    if (!remote::parseEndpoint(p.value(QStringLiteral("serve")), &at, &why) || !at.address.isLoopback()) {
+        fprintf(stderr, "facesnap: --serve %s\n",
+                why.isEmpty() ? "serves loopback addresses only" : qPrintable(why));
+        return 2;
+    }
+    QString name = p.value(QStringLiteral("model")).toUpper();
+    if (name.isEmpty())
+        name = QFileInfo(layout).completeBaseName();
+    SnapHost host(&face, &setter, name, images.get());
+    remote::Server server(&host);
+    if (!server.start(at, QByteArray(), &why)) {
+        fprintf(stderr, "facesnap: %s\n", qPrintable(why));
+        return 1;
+    }
+    remote::WebPages::install(server.router(), &host);
+    printf("http %s\n", qPrintable(server.url()));
+    fflush(stdout);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&input] {
+        char buf[256];
+        if (::read(STDIN_FILENO, buf, sizeof buf) <= 0) {
+            input.setEnabled(false);
+            QCoreApplication::quit();
+        }
+    });
+    return app.exec();
 }

@@ -97,6 +97,7 @@ std::vector<PanelRack::ListedPanel> BaseDirSet::autostartPanels(const QStringLis
             entry.uid = f.uid;
             entry.name = f.name;
             entry.rack = rack->fields.name;
+            entry.remotePresses = f.remotePresses;
             if (!KST_RouterList::parse(f.allowedRouters, &entry.routers, &why)) {
                 // Kept as stored, as Keystead keeps it: the firmware reports
                 // the entries it cannot use and stays locked to the others.

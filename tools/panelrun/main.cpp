@@ -4,7 +4,7 @@
 //            [--workdir DIR] [--library PATH] [--run-ms N] [--until-signal]
 //            [--inject] [--trace] [--routers ADDR,...]
 //            [--panels N [--port-base P] [--verbose]]
-//            [--http ADDR:PORT [--http-token FILE|new]]
+//            [--http ADDR:PORT [--http-token FILE|new] [--http-presses all|none|PORTS]]
 //   panelrun --basedir DIR [--library PATH] [--run-ms N] [--until-signal]
 //            [--inject] [--trace] [--verbose] [--http ADDR:PORT [--http-token FILE|new]]
 //
@@ -50,7 +50,9 @@
 #include "kst_tracefollower.h"
 #include "panel_rack.h"
 #include "panel_remote.h"
+#include "rm_router.h"
 #include "rm_server.h"
+#include "rm_web.h"
 #include "proc_stats.h"
 
 #include <QCommandLineParser>
@@ -374,9 +376,14 @@ int main(int argc, char **argv)
         QStringLiteral("Run the panels of a Keystead base directory (its cfg.xml) that are marked "
                        "to start, without windows."),
         QStringLiteral("DIR"));
+    const QCommandLineOption httpPressesOpt(
+        QStringLiteral("http-presses"),
+        QStringLiteral("Which panels take presses from browsers and the remote API: all (the "
+                       "default), none, or their ports (2001,2003-2005)."),
+        QStringLiteral("all|none|PORTS"), QStringLiteral("all"));
     parser.addOptions({typeOpt, ipOpt, portOpt, configOpt, workdirOpt, libraryOpt, runMsOpt,
                        untilSignalOpt, injectOpt, traceOpt, routersOpt, panelsOpt, portBaseOpt,
-                       verboseOpt, httpOpt, httpTokenOpt, baseDirOpt});
+                       verboseOpt, httpOpt, httpTokenOpt, httpPressesOpt, baseDirOpt});
     parser.process(app);
 
     std::unique_ptr<BaseDirSet> baseSet;
@@ -386,7 +393,7 @@ int main(int argc, char **argv)
         // Each panel's type, address, port, directory and router list come
         // from the panel set.
         for (const QCommandLineOption *o : {&typeOpt, &ipOpt, &portOpt, &configOpt, &workdirOpt,
-                                            &panelsOpt, &portBaseOpt, &routersOpt}) {
+                                            &panelsOpt, &portBaseOpt, &routersOpt, &httpPressesOpt}) {
             if (parser.isSet(*o)) {
                 fprintf(stderr, "panelrun: --%s cannot be used with --basedir\n",
                         qPrintable(o->names().constFirst()));
@@ -464,8 +471,14 @@ int main(int argc, char **argv)
                     qPrintable(parser.value(httpOpt)));
             return 2;
         }
-    } else if (parser.isSet(httpTokenOpt)) {
-        fprintf(stderr, "panelrun: --http-token needs --http\n");
+    } else if (parser.isSet(httpTokenOpt) || parser.isSet(httpPressesOpt)) {
+        fprintf(stderr, "panelrun: --http-token and --http-presses need --http\n");
+        return 2;
+    }
+    PortSet pressPorts;
+    if (!pressPorts.parse(parser.value(httpPressesOpt))) {
+        fprintf(stderr, "panelrun: --http-presses %s: give all, none or ports (2001,2003-2005)\n",
+                qPrintable(parser.value(httpPressesOpt)));
         return 2;
     }
 
@@ -536,6 +549,19 @@ int main(int argc, char **argv)
             fprintf(stderr, "panelrun: %s\n", qPrintable(why));
             return 2;
         }
+        // A panel set's panels keep their own switch (cfg.xml, as Keystead
+        // shows it); a rack's are chosen with --http-presses.
+        const bool fromSet = baseSet != nullptr;
+        server.router()->setPressCheck([pressPorts, fromSet, &rack](int uid, QString *why) {
+            if (fromSet ? rack.remotePressesAt(rack.indexOfUid(uid)) : pressPorts.contains(uid))
+                return true;
+            *why = fromSet ? QStringLiteral("panel %1 refuses presses from browsers and the remote "
+                                            "API (its Presses switch in the panel set)").arg(uid)
+                           : QStringLiteral("panel %1 refuses presses from browsers and the remote "
+                                            "API (panelrun --http-presses)").arg(uid);
+            return false;
+        });
+        remote::WebPages::install(server.router(), &remoteHost);
         event_printer::writeLine("http " + server.url().toUtf8());
     }
 

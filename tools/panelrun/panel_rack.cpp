@@ -141,6 +141,13 @@ QString PanelRack::addressAt(int index) const
     return m_options.panels.empty() ? m_options.ip : m_options.panels[size_t(index)].ip;
 }
 
+bool PanelRack::remotePressesAt(int index) const
+{
+    if (index < 0 || index >= size())
+        return false;
+    return m_options.panels.empty() || m_options.panels[size_t(index)].remotePresses;
+}
+
 int PanelRack::indexOfPort(int port) const
 {
     for (int i = 0; i < size(); ++i)

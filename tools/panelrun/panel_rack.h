@@ -61,6 +61,8 @@ public:
         // The router controllers it accepts (empty: any), written to its
         // directory at each start as Keystead writes it.
         QStringList routers;
+        // Whether it takes presses from remote clients.
+        bool remotePresses = true;
     };
 
     struct Options
@@ -126,6 +128,9 @@ public:
     QString rackAt(int index) const;
     QString typeAt(int index) const;
     QString addressAt(int index) const;
+    // Whether listed panel index takes presses from remote clients (false
+    // for no such panel; a rack of count panels leaves that to its host).
+    bool remotePressesAt(int index) const;
     QString panelDir(int index) const;
 
     // Starts every panel, one per event-loop pass.

@@ -53,6 +53,8 @@ bool PanelRemoteHost::face(int uid, remote::FaceView *out) const
     *out = remote::FaceView();
     if (const PAN_HeadlessFace *f = m_rack->face(i)) {
         out->panelSize = f->panelSize();
+        out->background = f->backgroundImage();
+        out->backgroundColor = f->backgroundColor();
         out->items = f->items();
         out->setter = m_rack->buttonSetter(i);
     }
@@ -97,4 +99,34 @@ QImage PanelRemoteHost::keyImage(int, int, QString *why)
 {
     *why = QStringLiteral("panelrun draws no faces: ask Keystead for pictures");
     return QImage();
+}
+
+bool PortSet::parse(const QString &text)
+{
+    m_ranges.clear();
+    m_all = text == QLatin1String("all");
+    if (m_all || text == QLatin1String("none"))
+        return true;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool ok1 = false, ok2 = false;
+        const int first = ends.value(0).toInt(&ok1);
+        const int last = ends.size() == 2 ? ends.at(1).toInt(&ok2) : first;
+        if (ends.size() == 1)
+            ok2 = ok1;
+        if (!ok1 || !ok2 || ends.size() > 2 || first < 0 || last > 65535 || first > last)
+            return false;
+        m_ranges.append({first, last});
+    }
+    return !m_ranges.isEmpty();
+}
+
+bool PortSet::contains(int port) const
+{
+    if (m_all)
+        return true;
+    for (const auto &r : m_ranges)
+        if (port >= r.first && port <= r.second)
+            return true;
+    return false;
 }

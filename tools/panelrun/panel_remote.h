@@ -7,7 +7,23 @@
 
 #include "rm_host.h"
 
+#include <QList>
+#include <QPair>
+
 class PanelRack;
+
+// The panels (by port) that take presses from browsers and the remote API:
+// "all", "none" or a list of ports and ranges, "2001,2003-2005".
+class PortSet
+{
+public:
+    bool parse(const QString &text);
+    bool contains(int port) const;
+
+private:
+    bool m_all = true;
+    QList<QPair<int, int>> m_ranges;
+};
 
 class PanelRemoteHost : public remote::Host
 {
