@@ -171,9 +171,9 @@ private slots:
         // Headers and cells.
         const QStringList names{"Name",   "Type", "IP",  "Port", "Started",     "Visible",
                                 "Online", "Cfg",  "Comm", "Presses", "Description", "Routers"};
-        for (int s = 0; s < 11; ++s)
+        for (int s = 0; s < names.size(); ++s)
             QCOMPARE(data->headerData(s, Qt::Horizontal).toString(), names.at(s));
-        QCOMPARE(data->headerData(11, Qt::Horizontal).toString(), QStringLiteral("C???"));
+        QCOMPARE(data->headerData(names.size(), Qt::Horizontal).toString(), QStringLiteral("C???"));
         QCOMPARE(data->headerData(3, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                  int(Qt::AlignCenter));
         QVERIFY(!data->headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).isValid());
@@ -220,13 +220,13 @@ private slots:
         QVERIFY(!data->setData(i1.siblingAtColumn(5), true));
         QVERIFY(!data->setData(ra.siblingAtColumn(2), QStringLiteral("1.2.3.4")));
         // Router addresses: IPv4 addresses only, 16 at most.
-        QVERIFY(data->setData(i1.siblingAtColumn(10), QStringLiteral("10.1.0.9")));
+        QVERIFY(data->setData(i1.siblingAtColumn(KST_Data::ColRouters), QStringLiteral("10.1.0.9")));
         for (const char *bad : {"10.1.0", "0.1.2.3", "router", "10.1.0.256",
                                 "1.0.0.1 1.0.0.2 1.0.0.3 1.0.0.4 1.0.0.5 1.0.0.6 1.0.0.7 1.0.0.8 1.0.0.9 "
                                 "1.0.0.10 1.0.0.11 1.0.0.12 1.0.0.13 1.0.0.14 1.0.0.15 1.0.0.16 1.0.0.17"})
-            QVERIFY2(!data->setData(i1.siblingAtColumn(10), QString::fromLatin1(bad)), bad);
-        QCOMPARE(data->data(i1.siblingAtColumn(10)).toString(), QStringLiteral("10.1.0.9"));
-        QVERIFY(data->setData(i1.siblingAtColumn(10), QString()));
+            QVERIFY2(!data->setData(i1.siblingAtColumn(KST_Data::ColRouters), QString::fromLatin1(bad)), bad);
+        QCOMPARE(data->data(i1.siblingAtColumn(KST_Data::ColRouters)).toString(), QStringLiteral("10.1.0.9"));
+        QVERIFY(data->setData(i1.siblingAtColumn(KST_Data::ColRouters), QString()));
         QVERIFY(p1->allowedRouters().isEmpty());
         log_recorder::clear();
         QVERIFY(!data->setData(i1, QStringLiteral("x"), Qt::DisplayRole));
@@ -297,7 +297,7 @@ private slots:
         QVERIFY(data->validatePanel(first, &why));
         QVERIFY(first->start(0));
         const QModelIndex i = data->indexOfItem(first);
-        for (int col : {1, 2, 3, 10}) {
+        for (int col : {KST_Data::ColType, KST_Data::ColIP, KST_Data::ColPort, KST_Data::ColRouters}) {
             const Qt::ItemFlags f = data->flags(i.siblingAtColumn(col));
             QVERIFY(!(f & Qt::ItemIsEnabled));
             QVERIFY(!(f & Qt::ItemIsEditable));
@@ -645,7 +645,7 @@ private slots:
             return c;
         };
         emit p->panelStateChanged(p);
-        QCOMPARE(columns(), (QList<int>{8, 4, 2, 3, 1, 6, 7, 10}));
+        QCOMPARE(columns(), (QList<int>{8, 4, 2, 3, 1, 6, 7, KST_Data::ColRouters}));
         QCOMPARE(state2.count(), 1);
         emit p->onlineStateChanged(p);
         QCOMPARE(columns(), (QList<int>{6}));
