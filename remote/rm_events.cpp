@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
@@ -48,12 +49,9 @@ EventHub::~EventHub()
 
 void EventHub::take(QTcpSocket *socket)
 {
-    ++m_handshakes;
-    // A handshake that never completes gives its place back.
-    connect(socket, &QObject::destroyed, this, [this] {
-        if (m_handshakes > 0)
-            --m_handshakes;
-    });
+    // Counted until it is a client, or gone: a handshake that never
+    // completes gives its place back.
+    m_handshakes.append(socket);
     m_server.handleConnection(socket);
     // The upgrade request is already waiting in the socket.
     QTimer::singleShot(0, socket, [socket] { emit socket->readyRead(); });
@@ -62,8 +60,7 @@ void EventHub::take(QTcpSocket *socket)
 void EventHub::onNewConnection()
 {
     while (QWebSocket *ws = m_server.nextPendingConnection()) {
-        if (m_handshakes > 0)
-            --m_handshakes;
+        handshakeDone(ws);
         ws->setParent(this);
         ws->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
         ws->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
@@ -93,6 +90,27 @@ void EventHub::onNewConnection()
         });
     }
     emit clientCountChanged(clientCount());
+}
+
+int EventHub::clientCount() const
+{
+    int handshakes = 0;
+    for (const QPointer<QTcpSocket> &s : m_handshakes)
+        handshakes += s ? 1 : 0;
+    return int(m_clients.size()) + handshakes;
+}
+
+void EventHub::handshakeDone(QWebSocket *ws)
+{
+    // The connection it came on: a connection is its two ends.
+    for (qsizetype i = 0; i < m_handshakes.size(); ++i) {
+        QTcpSocket *s = m_handshakes[i];
+        if (!s || (s->peerPort() == ws->peerPort() && s->peerAddress() == ws->peerAddress())) {
+            m_handshakes.removeAt(i--);
+            if (s)
+                return;
+        }
+    }
 }
 
 void EventHub::remove(QWebSocket *ws)

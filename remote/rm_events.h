@@ -24,6 +24,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QWebSocketServer>
 
@@ -57,7 +58,7 @@ public:
     ~EventHub() override;
 
     // Clients connected or being connected.
-    int clientCount() const { return m_clients.size() + m_handshakes; }
+    int clientCount() const;
     bool full() const { return clientCount() >= MaxClients; }
     // An accepted upgrade request: the socket still holds it unread.
     void take(QTcpSocket *socket);
@@ -89,7 +90,7 @@ private:
     Router *m_router;
     QWebSocketServer m_server;
     QList<Client> m_clients;
-    int m_handshakes = 0;
+    QList<QPointer<QTcpSocket>> m_handshakes; // upgrades under way
     int m_dropped = 0;
     QHash<int, qint64> m_beepSerial;
 
@@ -102,6 +103,7 @@ private:
         QString message;
         qint64 sinceNs; // when the host applied the records
     };
+    void handshakeDone(QWebSocket *ws);
     void queue(int uid, qint32 id, const QString &message);
     void sendPending();
     std::vector<Pending> m_pending;
