@@ -244,6 +244,15 @@ private:
     qint64 m_bytes = 0;
 };
 
+QByteArray loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return "?";
+    const QList<QByteArray> w = f.readAll().split(' ');
+    return w.size() >= 3 ? w[0] + ' ' + w[1] + ' ' + w[2] : QByteArray("?");
+}
+
 bool parseHostPort(const QString &text, QString *host, quint16 *port)
 {
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
@@ -429,11 +438,7 @@ int main(int argc, char **argv)
         if (!clients.empty())
             printf("; %.0f messages/s and %.2f MiB/s per client (%.0f in all)", double(m1 - m0) / wall / clients.size(),
                    double(b1 - b0) / wall / clients.size() / 1048576.0, double(m1 - m0) / wall);
-        printf("; load average %s", qPrintable(QString::fromLatin1(([] {
-                   QFile f(QStringLiteral("/proc/loadavg"));
-                   return f.open(QIODevice::ReadOnly) ? f.readAll().left(14) : QByteArray("?");
-               })())));
-        printf("\n");
+        printf("; load average %s\n", loadAverage().constData());
     };
 
     std::vector<std::unique_ptr<StreamClient>> none;
