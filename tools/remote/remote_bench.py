@@ -25,6 +25,7 @@ take (tools/takebench: p99 about 10 ms).
 import argparse
 import json
 import os
+import random
 import re
 import signal
 import socket
@@ -187,7 +188,8 @@ def main():
             key, name = SOURCES[i % 2]
             how = "http" if i % 4 < 2 else "ws"
             post_on_open_connection(DEST, 20)
-            time.sleep(0.05)
+            # Presses fall anywhere in the firmware's 10 ms loop tick.
+            time.sleep(0.05 + random.uniform(0, 0.01))
             if how == "http":
                 t0 = post_on_open_connection(key, 20)
             else:
@@ -209,7 +211,7 @@ def main():
                 continue
             press[how].append((t_take - t0) * 1000)
             tally.append((t_event - t_uv) * 1000)
-            time.sleep(0.03)
+            time.sleep(0.03 + random.uniform(0, 0.01))
         events.stream.close()
         for what, xs in (("press on the wire, HTTP POST", press["http"]),
                          ("press on the wire, event stream", press["ws"]),
