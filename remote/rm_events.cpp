@@ -71,9 +71,7 @@ void EventHub::onNewConnection()
         if (!panel.isEmpty() && parseNumber(panel.toLatin1(), &uid))
             c.panel = uid;
         m_clients.append(c);
-        // Removed on a later pass: a write that fails while the clients
-        // are being sent to reports the loss at once.
-        connect(ws, &QWebSocket::disconnected, this, [this, ws] { remove(ws); }, Qt::QueuedConnection);
+        connect(ws, &QWebSocket::disconnected, this, [this, ws] { remove(ws); });
         connect(ws, &QWebSocket::textMessageReceived, this, [this, ws](const QString &message) {
             for (Client &c : m_clients)
                 if (c.ws == ws)
@@ -115,6 +113,12 @@ void EventHub::handshakeDone(QWebSocket *ws)
 
 void EventHub::remove(QWebSocket *ws)
 {
+    // A write that fails while the clients are being sent to reports the
+    // loss at once: the client goes once they have been gone through.
+    if (m_sending > 0) {
+        QMetaObject::invokeMethod(this, [this, ws] { remove(ws); }, Qt::QueuedConnection);
+        return;
+    }
     for (qsizetype i = 0; i < m_clients.size(); ++i) {
         if (m_clients[i].ws == ws) {
             m_clients.removeAt(i);
@@ -137,6 +141,7 @@ void EventHub::sendTo(Client &c, const QString &message)
 {
     if (c.closing || c.ws->state() != QAbstractSocket::ConnectedState)
         return;
+    const Sending sending(this);
     c.ws->sendTextMessage(message);
     if (c.ws->bytesToWrite() <= MaxQueueBytes)
         return;
@@ -267,6 +272,7 @@ void EventHub::sendPending()
     if (!any)
         return;
     // Each client's messages leave in one write now, not on the next pass.
+    const Sending sending(this);
     for (Client &c : m_clients)
         if (!c.closing && c.ws->state() == QAbstractSocket::ConnectedState)
             c.ws->flush();

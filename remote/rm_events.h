@@ -109,6 +109,15 @@ private:
     std::vector<Pending> m_pending;
     std::unordered_set<qint64> m_pendingItems; // uid << 32 | id
     bool m_sendPosted = false;
+    // While clients are being written to (a client that goes meanwhile is
+    // removed afterwards).
+    int m_sending = 0;
+    struct Sending
+    {
+        explicit Sending(EventHub *hub) : hub(hub) { ++hub->m_sending; }
+        ~Sending() { --hub->m_sending; }
+        EventHub *hub;
+    };
     std::unique_ptr<Latency> m_latency; // with TESSALINE_REMOTE_STATS=1
 
 public:
