@@ -90,27 +90,6 @@ void EventHub::onNewConnection()
     emit clientCountChanged(clientCount());
 }
 
-int EventHub::clientCount() const
-{
-    int handshakes = 0;
-    for (const QPointer<QTcpSocket> &s : m_handshakes)
-        handshakes += s ? 1 : 0;
-    return int(m_clients.size()) + handshakes;
-}
-
-void EventHub::handshakeDone(QWebSocket *ws)
-{
-    // The connection it came on: a connection is its two ends.
-    for (qsizetype i = 0; i < m_handshakes.size(); ++i) {
-        QTcpSocket *s = m_handshakes[i];
-        if (!s || (s->peerPort() == ws->peerPort() && s->peerAddress() == ws->peerAddress())) {
-            m_handshakes.removeAt(i--);
-            if (s)
-                return;
-        }
-    }
-}
-
 void EventHub::remove(QWebSocket *ws)
 {
     // A write that fails while the clients are being sent to reports the
@@ -286,6 +265,27 @@ void EventHub::sendPending()
 QString EventHub::latencyText() const
 {
     return m_latency ? m_latency->text() : QString();
+}
+
+int EventHub::clientCount() const
+{
+    int handshakes = 0;
+    for (const QPointer<QTcpSocket> &s : m_handshakes)
+        handshakes += s ? 1 : 0;
+    return int(m_clients.size()) + handshakes;
+}
+
+void EventHub::handshakeDone(QWebSocket *ws)
+{
+    // The connection it came on: a connection is its two ends.
+    for (qsizetype i = 0; i < m_handshakes.size(); ++i) {
+        QTcpSocket *s = m_handshakes[i];
+        if (!s || (s->peerPort() == ws->peerPort() && s->peerAddress() == ws->peerAddress())) {
+            m_handshakes.removeAt(i--);
+            if (s)
+                return;
+        }
+    }
 }
 
 } // namespace remote
