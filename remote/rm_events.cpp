@@ -2,10 +2,13 @@
 
 #include "rm_host.h"
 #include "rm_json.h"
+#include "rm_latency.h"
 #include "rm_router.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
@@ -27,6 +30,8 @@ EventHub::EventHub(Host *host, Router *router, QObject *parent)
       m_server(QStringLiteral("Tessaline"), QWebSocketServer::NonSecureMode)
 {
     m_server.setMaxPendingConnections(MaxClients);
+    if (Latency::wanted())
+        m_latency = std::make_unique<Latency>();
     connect(&m_server, &QWebSocketServer::newConnection, this, &EventHub::onNewConnection);
     connect(host, &Host::itemsChanged, this, &EventHub::onItems);
     connect(host, &Host::panelChanged, this, &EventHub::onPanel);
@@ -48,12 +53,9 @@ EventHub::~EventHub()
 
 void EventHub::take(QTcpSocket *socket)
 {
-    ++m_handshakes;
-    // A handshake that never completes gives its place back.
-    connect(socket, &QObject::destroyed, this, [this] {
-        if (m_handshakes > 0)
-            --m_handshakes;
-    });
+    // Counted until it is a client, or gone: a handshake that never
+    // completes gives its place back.
+    m_handshakes.append(socket);
     m_server.handleConnection(socket);
     // The upgrade request is already waiting in the socket.
     QTimer::singleShot(0, socket, [socket] { emit socket->readyRead(); });
@@ -62,8 +64,7 @@ void EventHub::take(QTcpSocket *socket)
 void EventHub::onNewConnection()
 {
     while (QWebSocket *ws = m_server.nextPendingConnection()) {
-        if (m_handshakes > 0)
-            --m_handshakes;
+        handshakeDone(ws);
         ws->setParent(this);
         ws->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
         ws->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
@@ -115,6 +116,12 @@ void EventHub::onMessage(QWebSocket *ws, const QString &message)
 
 void EventHub::remove(QWebSocket *ws)
 {
+    // A write that fails while the clients are being sent to reports the
+    // loss at once: the client goes once they have been gone through.
+    if (m_sending > 0) {
+        QMetaObject::invokeMethod(this, [this, ws] { remove(ws); }, Qt::QueuedConnection);
+        return;
+    }
     for (qsizetype i = 0; i < m_clients.size(); ++i) {
         if (m_clients[i].ws == ws) {
             const QSet<qint64> held = m_clients[i].held;
@@ -138,13 +145,15 @@ bool EventHub::wanted(int uid) const
 
 void EventHub::sendTo(Client &c, const QString &message)
 {
-    if (c.closing)
+    if (c.closing || c.ws->state() != QAbstractSocket::ConnectedState)
         return;
+    const Sending sending(this);
     c.ws->sendTextMessage(message);
     if (c.ws->bytesToWrite() <= MaxQueueBytes)
         return;
-    // It does not read what it is sent: close it, and cut it off if it
-    // does not even take the close.
+    // It does not read what it is sent: close it. The close goes behind
+    // what it was sent already, so it is cut off only once it has taken
+    // nothing for CloseGraceMs (or after CloseLimitMs in all).
     c.closing = true;
     ++m_dropped;
     qWarning("remote: event client %s closed: it reads too slowly (over %d bytes waiting)",
@@ -152,7 +161,12 @@ void EventHub::sendTo(Client &c, const QString &message)
     QWebSocket *ws = c.ws;
     ws->close(QWebSocketProtocol::CloseCodePolicyViolated,
               QStringLiteral("too slow: the send queue is full"));
-    QTimer::singleShot(CloseGraceMs, ws, [ws] { ws->abort(); });
+    auto *grace = new QTimer(ws);
+    grace->setSingleShot(true);
+    connect(grace, &QTimer::timeout, ws, &QWebSocket::abort);
+    connect(ws, &QWebSocket::bytesWritten, grace, [grace] { grace->start(CloseGraceMs); });
+    grace->start(CloseGraceMs);
+    QTimer::singleShot(CloseLimitMs, ws, &QWebSocket::abort);
 }
 
 void EventHub::send(int uid, const QString &message)
@@ -166,19 +180,8 @@ void EventHub::onItems(int uid, const QList<qint32> &ids)
 {
     if (!wanted(uid))
         return;
-    FaceView face;
-    if (!m_host->face(uid, &face))
-        return;
-    for (qint32 id : ids) {
-        const PAN_Item::Setup *item = findItem(face, id);
-        if (!item)
-            continue; // a virtual button: its partner is reported
-        QJsonObject o;
-        o.insert(QStringLiteral("type"), QStringLiteral("item"));
-        o.insert(QStringLiteral("uid"), uid);
-        o.insert(QStringLiteral("item"), itemJson(face, *item));
-        send(uid, text(o));
-    }
+    for (qint32 id : ids)
+        queue(uid, id, QString());
 }
 
 void EventHub::onPanel(int uid)
@@ -191,7 +194,7 @@ void EventHub::onPanel(int uid)
     QJsonObject o;
     o.insert(QStringLiteral("type"), QStringLiteral("panel"));
     o.insert(QStringLiteral("panel"), panelJson(p));
-    send(uid, text(o));
+    queue(uid, -1, text(o));
 }
 
 void EventHub::onPanels()
@@ -211,7 +214,7 @@ void EventHub::sendBuzzer(int uid, bool on)
     o.insert(QStringLiteral("type"), QStringLiteral("buzzer"));
     o.insert(QStringLiteral("uid"), uid);
     o.insert(QStringLiteral("on"), on);
-    send(uid, text(o));
+    queue(uid, -1, text(o));
 }
 
 void EventHub::onBeep(int uid)
@@ -222,6 +225,103 @@ void EventHub::onBeep(int uid)
         if (m_beepSerial.value(uid) == serial)
             sendBuzzer(uid, false);
     });
+}
+
+namespace {
+
+qint64 nowNs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.nsecsElapsed();
+}
+
+} // namespace
+
+void EventHub::queue(int uid, qint32 id, const QString &message)
+{
+    if (id >= 0 && !m_pendingItems.insert((qint64(uid) << 32) | quint32(id)).second)
+        return; // sent as it shows then
+    m_pending.push_back(Pending{uid, id, message, m_latency ? nowNs() : 0});
+    if (!m_sendPosted) {
+        // Behind the events already queued: the batches of other panels
+        // waiting there go out with these.
+        m_sendPosted = true;
+        QMetaObject::invokeMethod(this, &EventHub::sendPending, Qt::QueuedConnection);
+    }
+}
+
+void EventHub::sendPending()
+{
+    m_sendPosted = false;
+    std::vector<Pending> pending;
+    pending.swap(m_pending);
+    m_pendingItems.clear();
+    FaceView face;
+    int faceOf = -1;
+    bool any = false;
+    std::vector<qint64> itemsSince; // with the figures kept
+    for (const Pending &p : pending) {
+        if (p.id < 0) {
+            send(p.uid, p.message);
+            any = true;
+            continue;
+        }
+        if (p.uid != faceOf) {
+            face = FaceView();
+            faceOf = m_host->face(p.uid, &face) ? p.uid : -2;
+        }
+        const PAN_Item::Setup *item = faceOf == p.uid ? findItem(face, p.id) : nullptr;
+        if (!item)
+            continue; // a virtual button: its partner is reported
+        QJsonObject o;
+        o.insert(QStringLiteral("type"), QStringLiteral("item"));
+        o.insert(QStringLiteral("uid"), p.uid);
+        o.insert(QStringLiteral("item"), itemJson(face, *item));
+        send(p.uid, text(o));
+        any = true;
+        if (m_latency)
+            itemsSince.push_back(p.sinceNs);
+    }
+    if (!any)
+        return;
+    // Each client's messages leave in one write now, not on the next pass.
+    const Sending sending(this);
+    for (Client &c : m_clients)
+        if (!c.closing && c.ws->state() == QAbstractSocket::ConnectedState)
+            c.ws->flush();
+    if (!m_latency)
+        return;
+    const qint64 now = nowNs();
+    for (qint64 since : itemsSince)
+        m_latency->record(now - since);
+}
+
+QString EventHub::latencyText() const
+{
+    return m_latency ? m_latency->text() : QString();
+}
+
+int EventHub::clientCount() const
+{
+    int handshakes = 0;
+    for (const QPointer<QTcpSocket> &s : m_handshakes)
+        handshakes += s ? 1 : 0;
+    return int(m_clients.size()) + handshakes;
+}
+
+void EventHub::handshakeDone(QWebSocket *ws)
+{
+    // The connection it came on: a connection is its two ends.
+    for (qsizetype i = 0; i < m_handshakes.size(); ++i) {
+        QTcpSocket *s = m_handshakes[i];
+        if (!s || (s->peerPort() == ws->peerPort() && s->peerAddress() == ws->peerAddress())) {
+            m_handshakes.removeAt(i--);
+            if (s)
+                return;
+        }
+    }
 }
 
 } // namespace remote

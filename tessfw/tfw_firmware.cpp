@@ -229,9 +229,12 @@ void TFW_Firmware::loopTick()
 
     panels_loop();
 
-    // Most ticks have no release to apply.
+    // Most ticks have no release to apply. A key whose press the scan has
+    // not reported yet (it reports one press a tick, and several keys came
+    // down since the last one) stays down until it has: cleared now, its
+    // press would be lost.
     for (int i = 0; m_pendingReleases > 0 && i < int(sizeof m_pendingRelease); ++i) {
-        if (!m_pendingRelease[i])
+        if (!m_pendingRelease[i] || (i < m_keyCount && m_keys && plat_key_press_waiting(uint8_t(i))))
             continue;
         m_pendingRelease[i] = false;
         --m_pendingReleases;

@@ -28,6 +28,9 @@ uint8_t plat_key_first_held();
 uint8_t plat_key_first_pressed();
 // Non-zero while the key is held (newly pressed or held).
 int plat_key_is_held(uint8_t key);
+// Non-zero while the key is pressed and the scan has not reported the press
+// yet (it reports one press a tick).
+int plat_key_press_waiting(uint8_t key);
 // Function code (the key's ButtonType for the few kinds that have one) and
 // second byte of a key.
 void plat_key_set_function(uint8_t key, uint8_t code, uint8_t second);

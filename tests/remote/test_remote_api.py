@@ -177,11 +177,16 @@ def main():
             print(get_json("%s/api/v1/panels" % ks_url), open(os.path.join(tmp, "keystead.err")).read()[-3000:])
 
         # The faces have been drawn from the configuration (the level key
-        # shows its legend); the panels then take keys.
+        # shows its legend). A panel is online as soon as its configuration
+        # is loaded, before any router has polled it; a take then has no
+        # router to go to and is dropped, so the presses wait until each
+        # panel has answered its router's first poll.
         for url, uid, tok in ((ks_url, uid_ks, None), (pr_url, uid_pr, token)):
             wait_for(lambda: get_json("%s/api/v1/panels/%d/keys/25" % (url, uid), tok)["text"] == "Video",
                      "the level key's legend on %s" % url)
-        time.sleep(1.0)
+        for n in (1, 2):
+            wait_for(lambda: re.search(r"^rx .* y$", open(os.path.join(tmp, "routersim%d.log" % n)).read(), re.M),
+                     "the panel answered router %d's poll" % n)
 
         # Bad input changes nothing and says why.
         for url, method, body, want in [

@@ -54,6 +54,7 @@
 #include "rm_server.h"
 #include "rm_web.h"
 #include "proc_stats.h"
+#include "rm_events.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -634,6 +635,10 @@ int main(int argc, char **argv)
         QTimer::singleShot(runMs, &runner, [&runner] { runner.stopAll(); });
 
     const int status = app.exec();
+    // With TESSALINE_REMOTE_STATS=1: how soon the event stream sent what
+    // the panels' records changed.
+    if (server.events() && !server.events()->latencyText().isEmpty())
+        event_printer::writeLine(server.events()->latencyText().toUtf8());
     // A run stopped before its panels finished still gives its markers back.
     for (const QString &dir : traceDirs)
         KST_TraceMarker::release(dir);

@@ -107,6 +107,14 @@ int plat_key_is_held(uint8_t key)
     return s_edge[key] == EDGE_HELD || s_edge[key] == EDGE_PRESSED;
 }
 
+int plat_key_press_waiting(uint8_t key)
+{
+    if (key >= PLAT_KEY_COUNT)
+        return 0;
+    refresh_edges();
+    return s_edge[key] == EDGE_PRESSED;
+}
+
 void plat_key_set_function(uint8_t key, uint8_t code, uint8_t second)
 {
     if (key >= PLAT_KEY_COUNT)
