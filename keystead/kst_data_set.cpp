@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QWidget>
+#include <QWindow>
 #include <QtDebug>
 
 #include <algorithm>
@@ -87,9 +88,16 @@ void KST_Data::placeNewRackWindows()
                 area = best;
         }
     }
-    // Room for the title bar the window manager adds over each window.
+    // Room for the title bar the window manager adds over each window, and
+    // for the borders at its sides and foot: as wide as the main window's
+    // where it has them, a few pixels where it is not shown yet.
     const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    area.setTop(area.top() + titleBar);
+    int border = 4;
+    if (m_mainWindow && m_mainWindow->isVisible() && m_mainWindow->windowHandle()) {
+        const QMargins m = m_mainWindow->windowHandle()->frameMargins();
+        border = std::max({m.left(), m.right(), m.bottom(), 0});
+    }
+    area.adjust(border, titleBar, -border, -border);
     const int width = std::min(int(ReadableWidth), area.width());
     QList<int> wanted, minimum;
     for (KST_Rack *rack : qAsConst(racks)) {

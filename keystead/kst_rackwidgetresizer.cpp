@@ -84,23 +84,21 @@ bool KST_RackWidgetResizer::snapToScreen()
     const QRect avail = screen->availableGeometry();
     const int threshold = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) / 2;
 
-    QPoint shift;
-    if (frame.left() != avail.left() && std::abs(frame.left() - avail.left()) <= threshold) {
-        shift.rx() = avail.left() - frame.left();
-        qDebug("snap left");
-    } else if (frame.right() != avail.right()
-               && std::abs(frame.right() - avail.right()) <= threshold) {
-        shift.rx() = avail.right() - frame.right();
-        qDebug("snap right");
-    }
-    if (frame.top() != avail.top() && std::abs(frame.top() - avail.top()) <= threshold) {
-        shift.ry() = avail.top() - frame.top();
-        qDebug("snap top");
-    } else if (frame.bottom() != avail.bottom()
-               && std::abs(frame.bottom() - avail.bottom()) <= threshold) {
-        shift.ry() = avail.bottom() - frame.bottom();
-        qDebug("snap bottom");
-    }
+    // The shift that puts a side within the threshold onto the screen's
+    // edge, along one axis. Only where the window fits: a frame wider (or
+    // taller) than the screen would be pushed from one edge to the other
+    // and off it.
+    const auto snap = [threshold](int low, int high, int availLow, int availHigh) {
+        if (high - low > availHigh - availLow)
+            return 0;
+        if (low != availLow && std::abs(low - availLow) <= threshold)
+            return availLow - low;
+        if (high != availHigh && std::abs(high - availHigh) <= threshold)
+            return availHigh - high;
+        return 0;
+    };
+    const QPoint shift(snap(frame.left(), frame.right(), avail.left(), avail.right()),
+                       snap(frame.top(), frame.bottom(), avail.top(), avail.bottom()));
     if (shift.isNull())
         return false;
     move(pos() + shift);
