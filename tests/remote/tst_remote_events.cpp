@@ -85,9 +85,9 @@ public:
     {
         connect(&socket, &QTcpSocket::readyRead, this, &Client::readSome);
         socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.write("GET /api/v1/events HTTP/1.1\r\nHost: test\r\nUpgrade: websocket\r\n"
-                     "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+        socket.write("GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
+                     + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
     }
 
     void readSome()
