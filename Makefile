@@ -26,9 +26,10 @@ JOBS       ?= $(shell nproc)
 # plays the panels' buzzer; xvfb and xdotool run the program's window tests on a
 # virtual screen (and give devtools/kstshot a display for its screenshots); dpkg-dev
 # and file let CPack work out the package's dependencies; systemd brings
-# systemd-analyze, which `make deb-check` checks the service unit with.
+# systemd-analyze, which `make deb-check` checks the service unit with, and
+# man-db (with groff) renders the package's manual pages there.
 PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev fonts-dejavu-core curl lftp python3 \
-                 xvfb xauth xdotool dpkg-dev file systemd
+                 xvfb xauth xdotool dpkg-dev file systemd man-db
 SAN_PACKAGES  := clang-14 libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

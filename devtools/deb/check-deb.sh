@@ -6,7 +6,9 @@
 #   devtools/deb/check-deb.sh [BUILD_DIR]     (default build; run `make deb` first)
 #
 # Checks: `keystead --version` and `--help`; the installed files (program,
-# firmware under lib/tessaline, desktop entry, icon); panelrun finding the
+# firmware under lib/tessaline, desktop entry, icon, manual pages); each
+# manual page rendered by `man -l` without a warning and found by `man
+# NAME`; panelrun finding the
 # installed firmware; keystead (offscreen) starting a panel from the
 # installed firmware; the panel set service tessaline-panels@.service:
 # checked with systemd-analyze verify, then its command line (ExecStart, the
@@ -49,6 +51,19 @@ for f in /usr/bin/keystead /usr/bin/panelrun /usr/bin/routersim /usr/bin/pcslpac
          /usr/share/icons/hicolor/256x256/apps/keystead.png "$unit"; do
   [ -e "$f" ] || fail "$f not installed"
 done
+
+# The manual pages: every installed program has one, groff renders it
+# without a single warning, and `man NAME` finds it.
+for p in keystead panelrun routersim pcslpack; do
+  page=/usr/share/man/man1/$p.1.gz
+  [ -f "$page" ] || fail "$page not installed"
+  warnings=$(env -i PATH=/usr/bin:/bin MANWIDTH=80 man --warnings=all -l "$page" 2>&1 >/dev/null) \
+    || fail "man -l $page: status $?: $warnings"
+  [ -z "$warnings" ] || fail "man -l $page warned: $warnings"
+  env -i PATH=/usr/bin:/bin MANWIDTH=80 MANPAGER=cat man "$p" 2>&1 | grep -q "^ *$p - " \
+    || fail "man $p does not show its page"
+done
+echo "check-deb: manual pages keystead(1) panelrun(1) routersim(1) pcslpack(1): no warning"
 
 # From a clean environment and another directory, without a display.
 cd /
