@@ -25,16 +25,17 @@ JOBS       ?= $(shell nproc)
 # chromium, chromium-driver and python3-selenium run the browser pages' test headless;
 # curl, lftp and python3 are the FTP clients the tests upload with; qt6-multimedia-dev
 # plays the panels' buzzer; xvfb and xdotool run the program's window tests on a
-# virtual screen (and give tools/kstshot a display for its screenshots); dpkg-dev
+# virtual screen (and give devtools/kstshot a display for its screenshots); dpkg-dev
 # and file let CPack work out the package's dependencies; systemd brings
-# systemd-analyze, which `make deb-check` checks the service unit with.
+# systemd-analyze, which `make deb-check` checks the service unit with, and
+# man-db (with groff) renders the package's manual pages there.
 PACKAGES      := cmake ninja-build g++ binutils qt6-base-dev qt6-multimedia-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev fonts-dejavu-core curl lftp python3 \
                  chromium chromium-driver python3-selenium \
-                 xvfb xauth xdotool dpkg-dev file systemd
+                 xvfb xauth xdotool dpkg-dev file systemd man-db
 SAN_PACKAGES  := clang-14 libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-SAN_DIR := $(CURDIR)/tools/sanitizers
+SAN_DIR := $(CURDIR)/devtools/sanitizers
 
 define install_missing
 	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
@@ -77,14 +78,14 @@ deb: build
 # The package installed with apt-get from a directory of its own, then
 # `keystead --version` from it; removed again afterwards.
 deb-check: deb
-	tools/deb/check-deb.sh $(BUILD)
+	devtools/deb/check-deb.sh $(BUILD)
 
 # The README's `make test` and `make run` as a new user's clone of HEAD
 # meets them: on a Debian 12 root file system made with debootstrap (kept
 # in /var/cache/tessaline-fresh; TESS_FRESH_REFRESH=1 makes it anew), with
 # nothing of this machine's packages or build. Root or sudo; CI runs it too.
 fresh-check:
-	tools/fresh/fresh-check.sh
+	devtools/fresh/fresh-check.sh
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE bench

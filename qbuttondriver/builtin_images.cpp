@@ -3,7 +3,7 @@
 // How to edit: each picture is drawn below as 24 lines of 36 characters, '#'
 // a lit pixel and '.' a clear one, exactly as it shows on a key. The build
 // checks the shape of every picture; render the contact sheet
-// (tools/facesheet) to see them all at a glance. Uploads under ids 0..22
+// (devtools/facesheet) to see them all at a glance. Uploads under ids 0..22
 // replace these at run time; the ids and what each picture shows are part of
 // the button-driver protocol, so keep each one recognisably what its comment
 // says.

@@ -11,7 +11,7 @@
 // where a gap must survive (5 columns, the 3rd to 7th, make a 6-pixel glyph
 // with a one-pixel space to the next). "m" and "@" are not emboldened and are
 // drawn at their final weight. The build checks the art's shape; render the
-// contact sheet (tools/facesheet) to see the result.
+// contact sheet (devtools/facesheet) to see the result.
 
 #include "legend_fonts.h"
 #include "pixel_art.h"

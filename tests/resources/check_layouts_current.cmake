@@ -29,5 +29,5 @@ foreach(f IN LISTS written)
 endforeach()
 if(stale)
   message(FATAL_ERROR "not what facegen writes: ${stale}; regenerate with "
-                      "build/tools/facegen/facegen resources")
+                      "build/devtools/facegen/facegen resources")
 endif()

@@ -108,7 +108,7 @@ def demo():
         wait_log(log, r'^rx 127\.0\.0\.1:2012 .*Q "\.SV003,007\\r"', 30, runner)
 
         shots = os.environ.get("TESS_SHOTS_DIR")
-        xshot = os.path.join(BUILD, "tools", "xshot", "xshot")
+        xshot = os.path.join(BUILD, "devtools", "xshot", "xshot")
         if shots and os.path.exists(xshot):
             time.sleep(1.0)
             os.makedirs(shots, exist_ok=True)

@@ -26,7 +26,7 @@ BUILD = os.path.abspath(sys.argv[2])
 KEYSTEAD = os.path.join(BUILD, "keystead", "keystead")
 ROUTERSIM = os.path.join(BUILD, "tools", "routersim", "routersim")
 PCSLPACK = os.path.join(BUILD, "tools", "pcslpack", "pcslpack")
-XSHOT = os.path.join(BUILD, "tools", "xshot", "xshot")
+XSHOT = os.path.join(BUILD, "devtools", "xshot", "xshot")
 VERSION_LINE = r"############VERSION 1\.1\.1\.7"
 ROUTER = "127.0.0.175"
 # Top to bottom in the rack window: (uid, model, type index, port).

@@ -1,0 +1,428 @@
+// The host's firmware loader: loading a panel's library copy, the reports
+// it turns into queued signals, stopping and unloading, and key messages
+// from the injector reaching the firmware.
+
+#include "client_injector.h"
+#include "framing.h"
+#include "injector.h"
+#include "kst_firmware_inbox.h"
+#include "kst_panel_firmware.h"
+#include "../../support/log_recorder.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLibrary>
+#include <QNetworkProxy>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using State = TFW_IFirmwareCallback;
+
+namespace {
+
+// Whether the file is mapped into this process, i.e. still loaded.
+bool isMapped(const QString &path)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    return maps.readAll().contains(path.toUtf8());
+}
+
+// A copy of a library under the name a panel directory gives it.
+QString copyLibrary(const QString &library, const QTemporaryDir &dir)
+{
+    const QString copy = dir.path() + QStringLiteral("/firm.");
+    QFile::remove(copy);
+    return QFile::copy(library, copy) ? copy : QString();
+}
+
+} // namespace
+
+// Receives a loader's reports the way a panel does: through string-based
+// queued connections to slots of the same signatures; takes injected
+// payloads like a panel as well.
+class PanelStandIn : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<int> states;
+    QList<QThread *> stateThreads;
+    QList<std::vector<QByteArray>> batches;
+    QStringList texts;
+    KST_PanelFirmware *loader = nullptr;
+
+    bool connectTo(KST_PanelFirmware *fw)
+    {
+        loader = fw;
+        return connect(fw, SIGNAL(stateMsg(TFW_IFirmwareCallback::StateMsg)), this,
+                       SLOT(firm_stateMsg(TFW_IFirmwareCallback::StateMsg)), Qt::QueuedConnection)
+               && connect(fw, SIGNAL(buttondriverMsg(std::vector<QByteArray>)), this,
+                          SLOT(firm_buttondriverMsg(std::vector<QByteArray>)),
+                          Qt::QueuedConnection)
+               && connect(fw, SIGNAL(firm_msg_signal(QString)), this, SLOT(firm_msg(QString)),
+                          Qt::QueuedConnection);
+    }
+
+    bool waitFor(int state, int timeoutMs = 5000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!states.contains(state) && t.elapsed() < timeoutMs)
+            QTest::qWait(5);
+        return states.contains(state);
+    }
+
+public slots:
+    void firm_stateMsg(TFW_IFirmwareCallback::StateMsg stateMsg)
+    {
+        states.append(int(stateMsg));
+        stateThreads.append(QThread::currentThread());
+    }
+    void firm_buttondriverMsg(std::vector<QByteArray> msg) { batches.append(msg); }
+    void firm_msg(QString text) { texts.append(text); }
+    void dispatch_msg_buffer(QByteArray &buffer)
+    {
+        collector::CollectorMsg msg;
+        if (msg.unpack(buffer) && loader)
+            loader->sendCollectorMsg(msg);
+    }
+};
+
+// Takes an inbox's reports whenever it is woken, as a loader does.
+class InboxOwner : public QObject
+{
+    Q_OBJECT
+
+public:
+    KST_FirmwareInbox inbox{this, "wake"};
+    std::vector<KST_FirmwareInbox::Report> reports;
+    int wakes = 0;
+    QList<QThread *> wakeThreads;
+
+    Q_INVOKABLE void wake()
+    {
+        ++wakes;
+        wakeThreads.append(QThread::currentThread());
+        for (KST_FirmwareInbox::Report &r : inbox.take())
+            reports.push_back(std::move(r));
+    }
+};
+
+typedef int (*ProbeKeyState)(int);
+typedef TFW_IFirmwareCallback *(*FakeCallback)();
+typedef void (*FakeReport)(int);
+
+class TestPanelFirmware : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { log_recorder::install(); }
+
+    void metaTypesAreRegisteredUnderTheirNames()
+    {
+        KST_PanelFirmware fw(QStringLiteral("/nonexistent/firm."));
+        QCOMPARE(QMetaType::fromName("TFW_IFirmwareCallback::StateMsg"),
+                 QMetaType::fromType<TFW_IFirmwareCallback::StateMsg>());
+        QCOMPARE(QMetaType::fromName("vector<QByteArray>"),
+                 QMetaType::fromType<std::vector<QByteArray>>());
+        QCOMPARE(QMetaType::fromName("collector::CollectorMsg"),
+                 QMetaType::fromType<collector::CollectorMsg>());
+    }
+
+    // Every way a start can fail leaves the loader unbound: no call reaches
+    // a firmware, and deleting it unloads what it loaded.
+    void failedStartsLeaveNothingBound_data()
+    {
+        QTest::addColumn<QString>("library");
+        QTest::addColumn<QString>("critical");
+        QTest::newRow("missing") << QString() << QStringLiteral("could not load library");
+        QTest::newRow("not a library") << QStringLiteral("junk")
+                                       << QStringLiteral("could not load library");
+        QTest::newRow("no entry") << QStringLiteral(FAKE_NO_ENTRY_LIBRARY)
+                                  << QStringLiteral("failed to resolve lib function");
+        QTest::newRow("null entry") << QStringLiteral(FAKE_NULL_ENTRY_LIBRARY)
+                                    << QStringLiteral("lib function returned no firmware");
+    }
+    void failedStartsLeaveNothingBound()
+    {
+        QFETCH(QString, library);
+        QFETCH(QString, critical);
+        QTemporaryDir dir;
+        QString path = dir.path() + QStringLiteral("/firm.");
+        if (library == QLatin1String("junk")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("not a library at all");
+        } else if (!library.isEmpty()) {
+            path = copyLibrary(library, dir);
+            QVERIFY(!path.isEmpty());
+        }
+
+        log_recorder::clear();
+        auto *fw = new KST_PanelFirmware(path);
+        QVERIFY(!fw->start());
+        QCOMPARE(log_recorder::count(QtCriticalMsg, critical), 1);
+        QVERIFY(!fw->errorString().isEmpty());
+        QVERIFY(!fw->firmware());
+
+        QVERIFY(!fw->stop());
+        QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("firmware lib not loaded")), 1);
+        fw->sendCollectorMsg(collector::CollectorMsg(5, 1));
+        QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("firmware null")), 1);
+
+        delete fw;
+        QVERIFY(!isMapped(path));
+        QCOMPARE(log_recorder::count(QtCriticalMsg, QString()), 3);
+    }
+
+    // The firmware reports on its own thread; the panel hears of it only
+    // when its event loop runs, in order, on its own thread.
+    void reportsArriveQueuedOnTheGuiThread()
+    {
+        QTemporaryDir dir;
+        const QString copy = copyLibrary(QStringLiteral(TESSFW_LIBRARY), dir);
+        PanelStandIn panel;
+        KST_PanelFirmware fw(copy);
+        QVERIFY(panel.connectTo(&fw));
+        // Even a receiver connected directly hears of a report on the GUI
+        // thread only.
+        QList<QThread *> emitters;
+        connect(&fw, &KST_PanelFirmware::stateMsg, &fw,
+                [&emitters] { emitters.append(QThread::currentThread()); }, Qt::DirectConnection);
+
+        QVERIFY(fw.start());
+        QVERIFY(fw.firmware());
+        QVERIFY(isMapped(copy));
+        QCOMPARE(fw.firmware()->version(), QStringLiteral("1.1.1.7"));
+        fw.firmware()->start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 43101,
+                             dir.path() + QStringLiteral("/cfgSK2000A"));
+        QElapsedTimer t;
+        t.start();
+        while (fw.pendingReports() < 2 && t.elapsed() < 5000)
+            QThread::msleep(5); // no events processed meanwhile
+        QVERIFY(fw.pendingReports() >= 2);
+        QVERIFY(emitters.isEmpty());
+        QVERIFY(panel.states.isEmpty());
+
+        QVERIFY(panel.waitFor(State::ST_RUNNING));
+        QCOMPARE(panel.states.mid(0, 2), (QList<int>{State::ST_THREAD_STARTED, State::ST_RUNNING}));
+
+        // Stopping twice is fine while the firmware is bound.
+        QVERIFY(fw.stop());
+        QVERIFY(fw.stop());
+        QVERIFY(panel.waitFor(State::ST_THREAD_FINISHED));
+        QCOMPARE(panel.states.mid(panel.states.size() - 2),
+                 (QList<int>{State::ST_STOPPING, State::ST_THREAD_FINISHED}));
+        for (QThread *th : panel.stateThreads)
+            QCOMPARE(th, QThread::currentThread());
+        QCOMPARE(emitters.size(), panel.states.size());
+        for (QThread *th : emitters)
+            QCOMPARE(th, QThread::currentThread());
+        QCOMPARE(fw.pendingReports(), 0);
+
+        // A key event after the end comes back as a text line.
+        fw.sendCollectorMsg(collector::CollectorMsg(5, 1));
+        QTRY_COMPARE(panel.texts.size(), 1);
+        QVERIFY(panel.texts.at(0).startsWith(QStringLiteral("_firmware NULL ")));
+    }
+
+    // Reports from two threads at once reach the owner's thread complete,
+    // each thread's in its own order, with their texts and records intact;
+    // a burst wakes the owner far fewer times than it has reports. A closed
+    // inbox takes nothing and wakes no one.
+    void inboxHandsReportsOverInOrder()
+    {
+        InboxOwner owner;
+        const int perThread = 3000;
+        auto reporter = [&owner, perThread](int who) {
+            std::vector<QByteArray> batch(1);
+            for (int i = 0; i < perThread; ++i) {
+                switch (i % 3) {
+                case 0:
+                    owner.inbox.stateMsg(TFW_IFirmwareCallback::ST_UDP_SENT);
+                    break;
+                case 1:
+                    owner.inbox.firmMsg(QStringLiteral("%1 %2").arg(who).arg(i));
+                    break;
+                default:
+                    batch[0] = QByteArray::number(who) + ' ' + QByteArray::number(i);
+                    owner.inbox.buttondriverMsg(batch);
+                    batch[0].fill('x'); // the firmware reuses its vector at once
+                    break;
+                }
+            }
+        };
+        std::thread a(reporter, 1), b(reporter, 2);
+        a.join();
+        b.join();
+        QTRY_COMPARE(int(owner.reports.size()), 2 * perThread);
+        QCOMPARE(owner.inbox.pending(), 0);
+        QVERIFY(owner.wakes >= 1);
+        QVERIFY(owner.wakes < 2 * perThread);
+        for (QThread *th : owner.wakeThreads)
+            QCOMPARE(th, QThread::currentThread());
+
+        // The index of each thread's next text and next record.
+        int nextText[3] = {0, 1, 1};
+        int nextRecord[3] = {0, 2, 2};
+        int states = 0;
+        for (const KST_FirmwareInbox::Report &r : owner.reports) {
+            if (r.kind == KST_FirmwareInbox::Report::State) {
+                QCOMPARE(r.state, TFW_IFirmwareCallback::ST_UDP_SENT);
+                ++states;
+                continue;
+            }
+            const QString line = r.kind == KST_FirmwareInbox::Report::Text
+                                     ? r.text
+                                     : QString::fromLatin1(r.batch.at(0));
+            const int who = line.section(QLatin1Char(' '), 0, 0).toInt();
+            const int i = line.section(QLatin1Char(' '), 1).toInt();
+            QVERIFY2(who == 1 || who == 2, qPrintable(line));
+            int &expected = r.kind == KST_FirmwareInbox::Report::Text ? nextText[who] : nextRecord[who];
+            QCOMPARE(i, expected);
+            expected += 3;
+        }
+        QCOMPARE(states, 2 * perThread / 3);
+
+        const int wakes = owner.wakes;
+        owner.inbox.stateMsg(TFW_IFirmwareCallback::ST_RUNNING);
+        QCOMPARE(owner.inbox.pending(), 1);
+        owner.inbox.close();
+        QCOMPARE(owner.inbox.pending(), 0);
+        owner.inbox.firmMsg(QStringLiteral("late"));
+        QCOMPARE(owner.inbox.pending(), 0);
+        QCoreApplication::processEvents();
+        QTest::qWait(10);
+        QCOMPARE(int(owner.reports.size()), 2 * perThread);
+        QCOMPARE(owner.wakes, wakes + 1); // the wake-up posted before the close
+    }
+
+    // Two panels load two copies with two firmware objects; deleting a
+    // loader, even with its firmware still running, stops it and unloads
+    // only its own copy.
+    void eachLoaderOwnsItsCopy()
+    {
+        QTemporaryDir a, b;
+        const QString copyA = copyLibrary(QStringLiteral(TESSFW_LIBRARY), a);
+        const QString copyB = copyLibrary(QStringLiteral(TESSFW_LIBRARY), b);
+        PanelStandIn panelA, panelB;
+        auto *fwA = new KST_PanelFirmware(copyA);
+        auto *fwB = new KST_PanelFirmware(copyB);
+        QVERIFY(panelA.connectTo(fwA));
+        QVERIFY(panelB.connectTo(fwB));
+        QVERIFY(fwA->start());
+        QVERIFY(fwB->start());
+        QVERIFY(fwA->firmware() != fwB->firmware());
+        fwA->firmware()->start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 43102,
+                               QString());
+        fwB->firmware()->start(QStringLiteral("SK1100A"), QStringLiteral("127.0.0.1"), 43103,
+                               QString());
+        QVERIFY(panelA.waitFor(State::ST_RUNNING));
+        QVERIFY(panelB.waitFor(State::ST_RUNNING));
+
+        delete fwA; // running: stopped and unloaded on the spot
+        QVERIFY(!isMapped(copyA));
+        QVERIFY(isMapped(copyB));
+        QTest::qWait(50);
+        QVERIFY(!panelB.states.contains(State::ST_STOPPING));
+
+        QVERIFY(fwB->stop());
+        QVERIFY(panelB.waitFor(State::ST_THREAD_FINISHED));
+        delete fwB;
+        QVERIFY(!isMapped(copyB));
+        // Nothing reported by the gone loader arrives afterwards.
+        const int seen = panelA.states.size();
+        QTest::qWait(30);
+        QCOMPARE(panelA.states.size(), seen);
+    }
+
+    // A firmware whose thread does not stop keeps its library: unloading it
+    // would pull the code from under the thread. Its later reports go
+    // nowhere instead of into the deleted loader.
+    void firmwareThatWillNotStopKeepsItsLibrary()
+    {
+        QTemporaryDir dir;
+        const QString copy = copyLibrary(QStringLiteral(FAKE_STUCK_LIBRARY), dir);
+        PanelStandIn panel;
+        auto *fw = new KST_PanelFirmware(copy);
+        QVERIFY(panel.connectTo(fw));
+        QVERIFY(fw->start());
+
+        QLibrary probe(copy); // never unloaded: it shares the loader's handle
+        auto callback = reinterpret_cast<FakeCallback>(probe.resolve("fake_callback"));
+        auto report = reinterpret_cast<FakeReport>(probe.resolve("fake_report"));
+        QVERIFY(callback && report);
+        TFW_IFirmwareCallback *handedOver = callback();
+        QVERIFY(handedOver);
+
+        // Reports are copies: the firmware changes its vector right after.
+        report(State::ST_RUNNING);
+        QTRY_COMPARE(panel.states, QList<int>{State::ST_RUNNING});
+        QTRY_COMPARE(panel.batches.size(), 1);
+        QCOMPARE(panel.batches.at(0), std::vector<QByteArray>{QByteArray("first")});
+        QTRY_COMPARE(panel.texts, QStringList{QStringLiteral("fake text")});
+
+        log_recorder::clear();
+        QPointer<KST_PanelFirmware> gone(fw);
+        delete fw;
+        QCOMPARE(log_recorder::count(QtCriticalMsg, QStringLiteral("firmware thread still running")), 1);
+        QVERIFY(isMapped(copy));
+        QVERIFY(callback() != nullptr);
+        QVERIFY(callback() != handedOver);
+        QVERIFY(!gone);
+        report(State::ST_STOPPING);
+        QTest::qWait(20);
+        QCOMPARE(panel.states, QList<int>{State::ST_RUNNING});
+    }
+
+    // Framed key messages from a TCP client go through the injector and the
+    // panel's dispatch into the firmware copy's key state.
+    void injectedKeysReachTheFirmware()
+    {
+        QTemporaryDir dir;
+        const QString copy = copyLibrary(QStringLiteral(TESSFW_PROBE_LIBRARY), dir);
+        PanelStandIn panel;
+        KST_PanelFirmware fw(copy);
+        QVERIFY(panel.connectTo(&fw));
+        QVERIFY(fw.start());
+        QLibrary probeLib(copy);
+        auto keyState = reinterpret_cast<ProbeKeyState>(probeLib.resolve("tfw_probe_key_state"));
+        QVERIFY(keyState);
+
+        collector::Injector injector(QStringLiteral("127.0.0.1"), 0, &panel);
+        QVERIFY(injector.run());
+        fw.firmware()->start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"), 43104,
+                             QString());
+        QVERIFY(panel.waitFor(State::ST_RUNNING));
+
+        QTcpSocket client;
+        client.setProxy(QNetworkProxy::NoProxy);
+        client.connectToHost(QStringLiteral("127.0.0.1"), injector.serverPort());
+        QVERIFY(client.waitForConnected(5000));
+        // Two presses in one write.
+        client.write(collector::frame(collector::CollectorMsg(5, 1).pack())
+                     + collector::frame(collector::CollectorMsg(9, 1).pack()));
+        QTRY_COMPARE(keyState(4), 1);
+        QTRY_COMPARE(keyState(8), 1);
+        QCOMPARE(keyState(5), 0);
+        client.write(collector::frame(collector::CollectorMsg(5, 0).pack()));
+        QTRY_COMPARE(keyState(4), 0);
+        QCOMPARE(keyState(8), 1);
+
+        QVERIFY(fw.stop());
+        QVERIFY(panel.waitFor(State::ST_THREAD_FINISHED));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPanelFirmware)
+#include "tst_panel_firmware.moc"
