@@ -88,17 +88,22 @@ bool KST_RackWidgetResizer::snapToScreen()
     // edge, along one axis. Only where the window fits: a frame wider (or
     // taller) than the screen would be pushed from one edge to the other
     // and off it.
-    const auto snap = [threshold](int low, int high, int availLow, int availHigh) {
+    const auto snap = [threshold](int low, int high, int availLow, int availHigh, const char *lowName,
+                                  const char *highName) {
         if (high - low > availHigh - availLow)
             return 0;
-        if (low != availLow && std::abs(low - availLow) <= threshold)
+        if (low != availLow && std::abs(low - availLow) <= threshold) {
+            qDebug("snap %s", lowName);
             return availLow - low;
-        if (high != availHigh && std::abs(high - availHigh) <= threshold)
+        }
+        if (high != availHigh && std::abs(high - availHigh) <= threshold) {
+            qDebug("snap %s", highName);
             return availHigh - high;
+        }
         return 0;
     };
-    const QPoint shift(snap(frame.left(), frame.right(), avail.left(), avail.right()),
-                       snap(frame.top(), frame.bottom(), avail.top(), avail.bottom()));
+    const QPoint shift(snap(frame.left(), frame.right(), avail.left(), avail.right(), "left", "right"),
+                       snap(frame.top(), frame.bottom(), avail.top(), avail.bottom(), "top", "bottom"));
     if (shift.isNull())
         return false;
     move(pos() + shift);
