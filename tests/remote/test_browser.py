@@ -24,7 +24,7 @@ import urllib.error
 import urllib.request
 
 SRC, BUILD = sys.argv[1], sys.argv[2]
-sys.path.insert(0, os.path.join(SRC, "tools", "webface"))
+sys.path.insert(0, os.path.join(SRC, "bench", "webface"))
 import browser  # noqa: E402
 
 ADDR = "127.0.36.1"             # this test's own loopback address: router, HTTP
