@@ -60,7 +60,7 @@ for p in keystead panelrun routersim pcslpack; do
   warnings=$(env -i PATH=/usr/bin:/bin MANWIDTH=80 man --warnings=all -l "$page" 2>&1 >/dev/null) \
     || fail "man -l $page: status $?: $warnings"
   [ -z "$warnings" ] || fail "man -l $page warned: $warnings"
-  env -i PATH=/usr/bin:/bin MANWIDTH=80 MANPAGER=cat man "$p" 2>&1 | grep -q "^ *$p - " \
+  env -i PATH=/usr/bin:/bin MANWIDTH=80 MANPAGER=cat man "$p" 2>&1 | grep -Eq "^ *$p +- " \
     || fail "man $p does not show its page"
 done
 echo "check-deb: manual pages keystead(1) panelrun(1) routersim(1) pcslpack(1): no warning"
