@@ -107,7 +107,7 @@ test-tsan: san-deps
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(BUILD_TSAN) -G Ninja -DTESS_SANITIZE=thread
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	TSAN_OPTIONS=suppressions=$(SAN_DIR)/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1 \
-	  ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L threads
+	  ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L threads -LE bench
 
 # The fuzz harnesses of tests/fuzz under libFuzzer + ASan + UBSan, one after
 # the other. New corpus entries and crash inputs stay in the build tree

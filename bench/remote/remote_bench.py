@@ -126,8 +126,8 @@ def post_on_open_connection(key, hold_ms):
     s = socket.create_connection((ADDR, HTTP_PORT), timeout=5)
     s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     body = json.dumps({"action": "tap", "hold_ms": hold_ms}).encode()
-    req = ("POST /api/v1/panels/%d/keys/%d HTTP/1.1\r\nHost: bench\r\nContent-Type: application/json\r\n"
-           "Content-Length: %d\r\n\r\n" % (PORT, key, len(body))).encode() + body
+    req = ("POST /api/v1/panels/%d/keys/%d HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: application/json\r\n"
+           "Content-Length: %d\r\n\r\n" % (PORT, key, ADDR, HTTP_PORT, len(body))).encode() + body
     time.sleep(0.002)  # the connection is accepted and waiting
     t0 = time.perf_counter()
     s.sendall(req)

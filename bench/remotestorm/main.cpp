@@ -119,7 +119,9 @@ QByteArray httpGet(const QString &host, quint16 port, const QByteArray &path)
     s.connectToHost(host, port);
     if (!s.waitForConnected(5000))
         return QByteArray();
-    s.write("GET " + path + " HTTP/1.1\r\nHost: bench\r\nConnection: close\r\n\r\n");
+    // Named by its address: without a token the server refuses host names.
+    s.write("GET " + path + " HTTP/1.1\r\nHost: " + host.toLatin1() + ':' + QByteArray::number(port)
+            + "\r\nConnection: close\r\n\r\n");
     QByteArray reply;
     while (s.state() == QAbstractSocket::ConnectedState && s.waitForReadyRead(5000))
         reply += s.readAll();
@@ -144,13 +146,14 @@ class StreamClient : public QObject
 public:
     StreamClient(const QString &host, quint16 port)
     {
-        connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        connect(&m_socket, &QTcpSocket::connected, this, [this, host, port] {
             QByteArray key(16, '\0');
             for (char &c : key)
                 c = char(QRandomGenerator::global()->bounded(256));
             m_key = key.toBase64();
-            m_socket.write("GET /api/v1/events HTTP/1.1\r\nHost: bench\r\nUpgrade: websocket\r\n"
-                           "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: "
+            m_socket.write("GET /api/v1/events HTTP/1.1\r\nHost: " + host.toLatin1() + ':'
+                           + QByteArray::number(port)
+                           + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: "
                            + m_key + "\r\n\r\n");
         });
         connect(&m_socket, &QTcpSocket::readyRead, this, &StreamClient::readSome);
