@@ -2,6 +2,7 @@
 
 #include "ftp_thread.h"
 #include "link/trace.h"
+#include "ms_clock.h"
 #include "panels_main.h"
 #include "plat.h"
 #include "tfw_crash_guard.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QtDebug>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <sys/syscall.h>
@@ -28,11 +30,13 @@ enum {
 
 static const int64_t kLoopPeriodNs = int64_t(kLoopPeriodMs) * 1000000;
 
+// The steady clock (CLOCK_MONOTONIC), as the firmware's millisecond clock
+// reads it.
 static int64_t monotonicNs()
 {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // Sleeps until the monotonic clock reads at least ns; at once when it does.
@@ -97,7 +101,10 @@ void TFW_Firmware::exec()
             if (m_tickStats)
                 tfw_tick_stats_record(m_tickStats.get(), woke);
             m_tickNs = woke;
+            // The pass reads the clock once: this time.
+            msc_tick_begin(woke);
             timer_loop();
+            msc_tick_end();
             m_tickNs = 0;
         }
         // Calls queued to this thread's objects wait at most one tick.

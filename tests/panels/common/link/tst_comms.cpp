@@ -12,7 +12,9 @@
 #include "product.h"
 
 #include <QTest>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace buttondriver;
 
@@ -78,6 +80,30 @@ class TestComms : public QObject
 private slots:
     void initTestCase() { msc_set_test_source(&s_now); }
     void cleanupTestCase() { msc_set_test_source(nullptr); }
+
+    // Inside a loop tick the firmware thread's millisecond clock is the
+    // tick's time, read once; another thread (the FTP service) reads the
+    // clock meanwhile, and after the tick the thread does again.
+    void tickClock()
+    {
+        msc_set_test_source(nullptr);
+        const uint32_t before = msc_now();
+        const int64_t hour = int64_t(3600) * 1000000000;
+        msc_tick_begin(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count()
+                       + hour);
+        const uint32_t inTick = msc_now() - before;
+        uint32_t other = 0;
+        std::thread t([&] { other = msc_now() - before; });
+        t.join();
+        msc_tick_end();
+        const uint32_t after = msc_now() - before;
+        msc_set_test_source(&s_now);
+        QVERIFY2(inTick >= 3600000 && inTick < 3601000, QByteArray::number(inTick));
+        QVERIFY2(other < 1000, QByteArray::number(other));
+        QVERIFY2(after < 1000, QByteArray::number(after));
+    }
 
     void pollsAndKeepalive()
     {
