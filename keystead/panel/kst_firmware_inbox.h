@@ -4,12 +4,18 @@
 // KST_FirmwareInbox: the callback object a firmware loader hands to its
 // firmware. The firmware reports on its own threads (ST_THREAD_FINISHED on
 // the GUI thread); each report is kept here under a lock, and the first one
-// to arrive in an empty inbox wakes the owner: it bumps an event counter
-// (eventfd) that a socket notifier on the owner's thread watches, and the
-// notifier calls one of the owner's methods, without arguments. On the
-// owner's thread that method takes every report in the order they came and
-// passes them on. Waking through a descriptor keeps the firmware's threads
-// out of the owner thread's posted-event list altogether.
+// to arrive in an empty inbox wakes the owner: the inbox joins the list of
+// waiting inboxes of the owner's thread and, when that list was empty,
+// bumps the thread's one event counter (eventfd), which a socket notifier
+// on that thread watches. The notifier calls, for each waiting inbox, one
+// of its owner's methods, without arguments; that method takes every
+// report in the order they came and passes them on. Waking through a
+// descriptor keeps the firmware's threads out of the owner thread's
+// posted-event list altogether, and one counter per thread (not one per
+// inbox) keeps that thread's poll as short with a thousand panels as with
+// one: reports of many panels in the same moment cost one wake-up.
+//
+// An inbox is made on its owner's thread, and the owner stays there.
 //
 // What a report carries (a text, a batch of button-driver records) is copied
 // by the firmware's thread and taken by the owner's thread under the same
@@ -26,7 +32,7 @@
 #include <vector>
 
 class QObject;
-class QSocketNotifier;
+class KST_InboxDoorbell;
 
 class KST_FirmwareInbox : public TFW_IFirmwareCallback
 {
@@ -63,7 +69,10 @@ public:
     void close();
 
 private:
+    friend class KST_InboxDoorbell;
     void put(Report &&report);
+    // On the owner's thread: calls the owner's wake method.
+    void wakeOwner();
 
     mutable std::mutex m_lock;
     std::vector<Report> m_reports;
@@ -72,9 +81,9 @@ private:
     // Valid until close(): the owner closes the inbox before it goes.
     QObject *m_owner;
     const char *m_wakeMethod;
-    // The wake-up counter and its watcher on the owner's thread.
-    int m_wakeFd = -1;
-    std::unique_ptr<QSocketNotifier> m_notifier;
+    // The owner thread's counter and list of waiting inboxes; null when
+    // that thread could have none (reports then wait in the inbox).
+    KST_InboxDoorbell *m_doorbell = nullptr;
 };
 
 #endif

@@ -9,6 +9,7 @@
 #include "kst_panel_firmware.h"
 #include "../../support/log_recorder.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLibrary>
@@ -20,6 +21,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -107,10 +109,13 @@ public:
     std::vector<KST_FirmwareInbox::Report> reports;
     int wakes = 0;
     QList<QThread *> wakeThreads;
+    std::function<void()> onWake;
 
     Q_INVOKABLE void wake()
     {
         ++wakes;
+        if (onWake)
+            onWake();
         wakeThreads.append(QThread::currentThread());
         for (KST_FirmwareInbox::Report &r : inbox.take())
             reports.push_back(std::move(r));
@@ -304,7 +309,41 @@ private slots:
         QCoreApplication::processEvents();
         QTest::qWait(10);
         QCOMPARE(int(owner.reports.size()), 2 * perThread);
-        QCOMPARE(owner.wakes, wakes + 1); // the wake-up posted before the close
+        QCOMPARE(owner.wakes, wakes); // not even the wake-up rung before the close
+    }
+
+    // However many panels report, their owner's thread has one wake-up
+    // descriptor to watch for them all, and every owner gets its report. An
+    // owner deleted by another's wake (a panel stopped by what a report
+    // said) is not called any more.
+    void inboxesOfAThreadShareOneWakeUp()
+    {
+        auto eventFds = [] {
+            int n = 0;
+            for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+                n += fd.symLinkTarget().contains(QLatin1String("eventfd")) ? 1 : 0;
+            return n;
+        };
+        const int before = eventFds();
+        const int count = 300;
+        std::vector<std::unique_ptr<InboxOwner>> owners;
+        for (int i = 0; i < count; ++i)
+            owners.push_back(std::make_unique<InboxOwner>());
+        QVERIFY2(eventFds() - before <= 1, qPrintable(QString::number(eventFds() - before)));
+
+        owners[0]->onWake = [&owners, count] { owners[count - 1].reset(); };
+        std::thread reporter([&owners] {
+            for (auto &o : owners)
+                o->inbox.stateMsg(TFW_IFirmwareCallback::ST_RUNNING);
+        });
+        reporter.join();
+        QTRY_VERIFY(owners[count - 2]->wakes == 1);
+        QCoreApplication::processEvents();
+        QVERIFY(!owners[count - 1]);
+        for (int i = 0; i < count - 1; ++i) {
+            QCOMPARE(owners[size_t(i)]->wakes, 1);
+            QCOMPARE(int(owners[size_t(i)]->reports.size()), 1);
+        }
     }
 
     // Two panels load two copies with two firmware objects; deleting a
