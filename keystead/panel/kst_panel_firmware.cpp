@@ -1,6 +1,7 @@
 #include "kst_panel_firmware.h"
 
 #include "kst_firmware_inbox.h"
+#include "kst_shared_code.h"
 
 #include <QLibrary>
 #include <QPointer>
@@ -39,9 +40,10 @@ void orphanInbox(std::unique_ptr<KST_FirmwareInbox> inbox)
 
 } // namespace
 
-KST_PanelFirmware::KST_PanelFirmware(const QString &libraryPath)
+KST_PanelFirmware::KST_PanelFirmware(const QString &libraryPath, const QString &codeSource)
     : QObject(nullptr), m_inbox(std::make_unique<KST_FirmwareInbox>(this, "deliverReports")),
-      m_library(new QLibrary(libraryPath, this)), m_libraryPath(libraryPath)
+      m_library(new QLibrary(libraryPath, this)), m_libraryPath(libraryPath),
+      m_codeSource(codeSource)
 {
     // Registered before any library copy is loaded, so that the registry
     // refers to the host's own copies of these types, which outlive every
@@ -97,6 +99,12 @@ bool KST_PanelFirmware::start()
         qCritical("could not load library %s %s (%s,%d)", qPrintable(m_library->fileName()),
                   qPrintable(m_library->errorString()), __FILE__, __LINE__);
         return false;
+    }
+    // Before any of the copy's code runs on another thread.
+    if (!m_codeSource.isEmpty() && kst_shared_code_enabled()) {
+        QString why;
+        if (!kst_share_code_pages(m_library->fileName(), m_codeSource, &why))
+            qDebug("firmware copy runs on its own code pages: %s", qPrintable(why));
     }
     // The library stays loaded on the failures below; the destructor
     // unloads it.

@@ -32,8 +32,11 @@ class KST_PanelFirmware : public QObject, public TFW_IFirmwareCallback
     Q_OBJECT
 
 public:
-    // Nothing is loaded until start().
-    explicit KST_PanelFirmware(const QString &libraryPath);
+    // Nothing is loaded until start(). codeSource: the library that
+    // libraryPath was copied from; when given, the copy runs on the
+    // original's code pages (kst_shared_code.h), shared with every other
+    // copy of it, and keeps its own variables.
+    explicit KST_PanelFirmware(const QString &libraryPath, const QString &codeSource = QString());
     ~KST_PanelFirmware() override;
 
     // Loads the library, resolves get_ifirmware and hands over this object
@@ -52,6 +55,7 @@ public:
     // deleted by the host: it is a static object of the library copy.
     TFW_IFirmware *firmware() const { return m_firmware; }
     QString libraryPath() const { return m_libraryPath; }
+    QString codeSource() const { return m_codeSource; }
     // Why the last start() failed, empty after a success.
     QString errorString() const { return m_error; }
 
@@ -83,6 +87,7 @@ private:
     QLibrary *m_library;
     TFW_IFirmware *m_firmware = nullptr;
     QString m_libraryPath;
+    QString m_codeSource;
     QString m_error;
 };
 

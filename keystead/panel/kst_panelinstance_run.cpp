@@ -173,10 +173,15 @@ void KST_PanelInstance::startFirmware(QString *error)
     QString library;
     if (QFileInfo::exists(QLatin1String(kDevMarker)))
         library = developmentFirmwarePath();
-    if (library.isEmpty())
+    // The panel's own copy runs on the code pages of the library it was
+    // copied from, shared with every other panel.
+    QString codeSource;
+    if (library.isEmpty()) {
         library = firmwarePath();
+        codeSource = m_firmwareSource;
+    }
 
-    m_firmware = new KST_PanelFirmware(library);
+    m_firmware = new KST_PanelFirmware(library, codeSource);
     KST_PanelFirmware::registerMetaTypes();
     connectFirmware();
     if (!m_firmware->start()) {

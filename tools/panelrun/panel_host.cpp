@@ -36,7 +36,8 @@ bool PanelHost::load(const QString &library, const QString &workDir)
         return false;
     }
 
-    auto loader = std::make_unique<KST_PanelFirmware>(copy);
+    // The copy runs on the original's code pages, shared with every panel.
+    auto loader = std::make_unique<KST_PanelFirmware>(copy, library);
     // Signal to signal, on the thread that reports: the receivers of this
     // object's signals choose how they are delivered.
     connect(loader.get(), &KST_PanelFirmware::stateMsg, this, &PanelHost::stateReported,

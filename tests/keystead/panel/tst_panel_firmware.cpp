@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QNetworkProxy>
 #include <QPointer>
@@ -21,6 +22,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <elf.h>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -44,6 +46,53 @@ QString copyLibrary(const QString &library, const QTemporaryDir &dir)
     const QString copy = dir.path() + QStringLiteral("/firm.");
     QFile::remove(copy);
     return QFile::copy(library, copy) ? copy : QString();
+}
+
+// The maps line (device and inode, path) of the mapping holding address.
+QByteArray mappingOf(const void *address)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const quintptr a = quintptr(address);
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        const QList<QByteArray> range = f.value(0).split('-');
+        if (f.size() < 6 || range.size() != 2)
+            continue;
+        if (a >= range.at(0).toULongLong(nullptr, 16) && a < range.at(1).toULongLong(nullptr, 16))
+            return f.at(3) + ' ' + f.at(4) + ' ' + f.at(5);
+    }
+    return QByteArray();
+}
+
+// Changes a byte of the library's build identifier: another build, as far as
+// anyone comparing the files can tell, that still loads and runs.
+bool changeBuildId(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray data = f.readAll();
+    if (data.size() < int(sizeof(Elf64_Ehdr)))
+        return false;
+    const auto *eh = reinterpret_cast<const Elf64_Ehdr *>(data.constData());
+    for (int i = 0; i < eh->e_phnum; ++i) {
+        const auto *ph = reinterpret_cast<const Elf64_Phdr *>(data.constData() + eh->e_phoff
+                                                               + size_t(i) * eh->e_phentsize);
+        if (ph->p_type != PT_NOTE)
+            continue;
+        for (size_t at = ph->p_offset; at + sizeof(Elf64_Nhdr) <= ph->p_offset + ph->p_filesz;) {
+            const auto *nh = reinterpret_cast<const Elf64_Nhdr *>(data.constData() + at);
+            const size_t desc = at + sizeof(Elf64_Nhdr) + ((nh->n_namesz + 3) & ~3u);
+            if (nh->n_type == NT_GNU_BUILD_ID && nh->n_descsz > 0) {
+                data[int(desc)] = char(data[int(desc)] ^ 0x5a);
+                return f.seek(0) && f.write(data) == data.size();
+            }
+            at = desc + ((nh->n_descsz + 3) & ~3u);
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -344,6 +393,49 @@ private slots:
             QCOMPARE(owners[size_t(i)]->wakes, 1);
             QCOMPARE(int(owners[size_t(i)]->reports.size()), 1);
         }
+    }
+
+    // Copies loaded with the library they came from run on its code pages:
+    // their code is mapped from the original, their variables are their own,
+    // and each runs its own panel. A copy that differs from that library
+    // (another build) keeps its own pages and runs as well.
+    void copiesRunOnTheOriginalsCodePages()
+    {
+        const QString original = QFileInfo(QStringLiteral(TESSFW_LIBRARY)).canonicalFilePath();
+        QTemporaryDir dirs[3];
+        QString copies[3];
+        for (int i = 0; i < 3; ++i)
+            copies[i] = QFileInfo(copyLibrary(original, dirs[i])).canonicalFilePath();
+        QVERIFY(changeBuildId(copies[2]));
+
+        PanelStandIn panels[3];
+        KST_PanelFirmware *loaders[3];
+        for (int i = 0; i < 3; ++i) {
+            loaders[i] = new KST_PanelFirmware(copies[i], original);
+            QVERIFY(panels[i].connectTo(loaders[i]));
+            QVERIFY(loaders[i]->start());
+            loaders[i]->firmware()->start(QStringLiteral("SK2000A"), QStringLiteral("127.0.0.1"),
+                                          quint16(43111 + i), QString());
+        }
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(panels[i].waitFor(State::ST_RUNNING));
+        // The shared copies' code is one image, not their own files, and
+        // their variables their own files.
+        QByteArray code[3];
+        for (int i = 0; i < 3; ++i) {
+            QLibrary again(copies[i]); // the same handle as the loader's
+            code[i] = mappingOf(reinterpret_cast<const void *>(again.resolve(TFW_ENTRY_NAME)));
+            QVERIFY(!code[i].isEmpty());
+            QVERIFY(isMapped(copies[i]));
+        }
+        QCOMPARE(code[0], code[1]);
+        QVERIFY2(!code[0].contains(copies[0].toUtf8()), code[0].constData());
+        QVERIFY2(code[2].endsWith(copies[2].toUtf8()), code[2].constData()); // the other build
+
+        for (KST_PanelFirmware *fw : loaders)
+            delete fw;
+        for (const QString &copy : copies)
+            QVERIFY(!isMapped(copy));
     }
 
     // Two panels load two copies with two firmware objects; deleting a
