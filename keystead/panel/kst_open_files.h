@@ -19,10 +19,10 @@
 //  - its router-link UDP socket,
 //  - its FTP listening socket.
 enum { KST_PANEL_FIRMWARE_OPEN_FILES = 3 };
-// The host opens its own as it loads the panel's library copy:
-//  - the wake-up counter of the inbox for the panel's reports
-//    (KST_FirmwareInbox), watched on the host's thread.
-enum { KST_PANEL_HOST_OPEN_FILES = 1 };
+// The host opens none of its own for a panel: the inboxes of all panels
+// share their thread's one wake-up counter, and all library copies their
+// one code image (KST_HOST_ONCE_OPEN_FILES).
+enum { KST_PANEL_HOST_OPEN_FILES = 0 };
 // All of them: what every panel start is checked for.
 enum { KST_PANEL_OPEN_FILES = KST_PANEL_FIRMWARE_OPEN_FILES + KST_PANEL_HOST_OPEN_FILES };
 // Descriptors its FTP server opens while a client is connected: the control
@@ -33,6 +33,11 @@ enum { KST_INJECTOR_OPEN_FILES = 2 };
 // Descriptors kept free for the host itself (log file, library loading and
 // copying, its own connections), never handed to panels.
 enum { KST_HOST_OPEN_FILES_RESERVE = 16 };
+// Descriptors the host opens with its first panel and keeps for its life,
+// out of the reserve: the wake-up counter of the thread that takes the
+// panels' reports (KST_FirmwareInbox) and the code image of the firmware
+// library (kst_shared_code.h; one more for each rebuilt library).
+enum { KST_HOST_ONCE_OPEN_FILES = 2 };
 
 struct KST_OpenFilesLimit
 {
