@@ -19,22 +19,30 @@
 class KST_InboxDoorbell
 {
 public:
-    // The calling thread's doorbell, made on first use. Doorbells live as
-    // long as the process: an inbox may outlive its thread's event loop.
-    static KST_InboxDoorbell *forThisThread()
+    // The calling thread's doorbell, made when its first inbox is, gone
+    // with its last; null when no descriptor can be had.
+    static KST_InboxDoorbell *acquire()
     {
-        thread_local KST_InboxDoorbell *mine = nullptr;
-        if (!mine) {
+        if (!s_mine) {
             auto *made = new KST_InboxDoorbell;
             if (made->m_fd < 0) {
                 delete made;
                 return nullptr;
             }
-            mine = made;
-            std::lock_guard<std::mutex> lock(s_allLock);
-            s_all.push_back(mine);
+            s_mine = made;
         }
-        return mine;
+        ++s_mine->m_refs;
+        return s_mine;
+    }
+
+    // On the doorbell's thread.
+    void release()
+    {
+        if (--m_refs > 0)
+            return;
+        if (s_mine == this)
+            s_mine = nullptr;
+        delete this;
     }
 
     // From any thread, the inbox's lock held.
@@ -87,6 +95,15 @@ private:
         // Non-blocking: a second notification finds the counter at 0.
         if (::read(m_fd, &count, sizeof count) != sizeof count)
             return;
+        // An owner's method may close the last inbox: the doorbell stays
+        // until this delivery is over.
+        ++m_refs;
+        deliverTurn();
+        release();
+    }
+
+    void deliverTurn()
+    {
         // Those that waited when the counter was read; inboxes that ring
         // meanwhile wait for the next turn of the event loop, so that busy
         // panels cannot hold the thread here.
@@ -114,20 +131,19 @@ private:
 
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
+    int m_refs = 0; // inboxes (and a delivery under way), on its thread
     std::mutex m_lock;
     std::deque<KST_FirmwareInbox *> m_waiting;
 
-    static std::mutex s_allLock;
-    static std::vector<KST_InboxDoorbell *> s_all; // keeps them reachable
+    static thread_local KST_InboxDoorbell *s_mine;
 };
 
-std::mutex KST_InboxDoorbell::s_allLock;
-std::vector<KST_InboxDoorbell *> KST_InboxDoorbell::s_all;
+thread_local KST_InboxDoorbell *KST_InboxDoorbell::s_mine = nullptr;
 
 KST_FirmwareInbox::KST_FirmwareInbox(QObject *owner, const char *wakeMethod)
     : m_owner(owner), m_wakeMethod(wakeMethod)
 {
-    m_doorbell = KST_InboxDoorbell::forThisThread();
+    m_doorbell = KST_InboxDoorbell::acquire();
 }
 
 KST_FirmwareInbox::~KST_FirmwareInbox()
@@ -198,9 +214,17 @@ int KST_FirmwareInbox::pending() const
 
 void KST_FirmwareInbox::close()
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_closed = true;
-    m_reports.clear();
-    if (m_doorbell)
-        m_doorbell->forget(this);
+    KST_InboxDoorbell *doorbell;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_closed = true;
+        m_reports.clear();
+        doorbell = m_doorbell;
+        m_doorbell = nullptr;
+        if (doorbell)
+            doorbell->forget(this);
+    }
+    // No report rings it any more (closed, under the lock).
+    if (doorbell)
+        doorbell->release();
 }

@@ -15,7 +15,9 @@
 // inbox) keeps that thread's poll as short with a thousand panels as with
 // one: reports of many panels in the same moment cost one wake-up.
 //
-// An inbox is made on its owner's thread, and the owner stays there.
+// An inbox is made, closed and destroyed on its owner's thread, and the
+// owner stays there. A thread's counter is opened with its first inbox and
+// closed with its last.
 //
 // What a report carries (a text, a batch of button-driver records) is copied
 // by the firmware's thread and taken by the owner's thread under the same

@@ -21,7 +21,7 @@
 enum { KST_PANEL_FIRMWARE_OPEN_FILES = 3 };
 // The host opens none of its own for a panel: the inboxes of all panels
 // share their thread's one wake-up counter, and all library copies their
-// one code image (KST_HOST_ONCE_OPEN_FILES).
+// one code image (KST_HOST_SHARED_OPEN_FILES).
 enum { KST_PANEL_HOST_OPEN_FILES = 0 };
 // All of them: what every panel start is checked for.
 enum { KST_PANEL_OPEN_FILES = KST_PANEL_FIRMWARE_OPEN_FILES + KST_PANEL_HOST_OPEN_FILES };
@@ -33,11 +33,12 @@ enum { KST_INJECTOR_OPEN_FILES = 2 };
 // Descriptors kept free for the host itself (log file, library loading and
 // copying, its own connections), never handed to panels.
 enum { KST_HOST_OPEN_FILES_RESERVE = 16 };
-// Descriptors the host opens with its first panel and keeps for its life,
+// Descriptors the host opens with its first panel and closes with its last,
 // out of the reserve: the wake-up counter of the thread that takes the
 // panels' reports (KST_FirmwareInbox) and the code image of the firmware
-// library (kst_shared_code.h; one more for each rebuilt library).
-enum { KST_HOST_ONCE_OPEN_FILES = 2 };
+// library (kst_shared_code.h; one more while copies of a rebuilt library
+// run beside the old).
+enum { KST_HOST_SHARED_OPEN_FILES = 2 };
 
 struct KST_OpenFilesLimit
 {

@@ -62,9 +62,13 @@ KST_PanelFirmware::~KST_PanelFirmware()
         ended = m_firmware->stop();
         m_firmware->setCallback(&s_detached);
     }
-    // Reports still waiting are of no one's interest now; the wake-up
-    // already posted goes with this object's posted events.
+    // Reports still waiting are of no one's interest now; the closed inbox
+    // wakes no one.
     m_inbox->close();
+    // The copy keeps what it maps; the image's descriptor is for copies
+    // still to come.
+    if (m_codeImage)
+        kst_release_code_image(m_codeImage);
     if (!ended) {
         orphanInbox(std::move(m_inbox));
         // Unloading now would pull the code from under the running thread.
@@ -103,7 +107,8 @@ bool KST_PanelFirmware::start()
     // Before any of the copy's code runs on another thread.
     if (!m_codeSource.isEmpty() && kst_shared_code_enabled()) {
         QString why;
-        if (!kst_share_code_pages(m_library->fileName(), m_codeSource, &why))
+        m_codeImage = kst_share_code_pages(m_library->fileName(), m_codeSource, &why);
+        if (!m_codeImage)
             qDebug("firmware copy runs on its own code pages: %s", qPrintable(why));
     }
     // The library stays loaded on the failures below; the destructor

@@ -88,6 +88,7 @@ private:
     TFW_IFirmware *m_firmware = nullptr;
     QString m_libraryPath;
     QString m_codeSource;
+    int m_codeImage = 0; // the shared code image, 0: none
     QString m_error;
 };
 

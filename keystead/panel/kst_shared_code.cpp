@@ -108,7 +108,10 @@ QString errnoText()
 // already running keep the old one mapped).
 struct CodeImage
 {
+    int id = 0;
+    int refs = 0; // copies loaded on it
     int fd = -1;
+    QByteArray path;
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = 0;
@@ -116,7 +119,8 @@ struct CodeImage
 };
 
 std::mutex s_imagesLock;
-std::map<QByteArray, CodeImage> s_images;
+std::vector<CodeImage> s_images;
+int s_lastImageId = 0;
 
 bool sameVersion(const CodeImage &i, const struct stat &st)
 {
@@ -124,31 +128,32 @@ bool sameVersion(const CodeImage &i, const struct stat &st)
            && i.mtime.tv_sec == st.st_mtim.tv_sec && i.mtime.tv_nsec == st.st_mtim.tv_nsec;
 }
 
-// A descriptor of the image of the library at path (owned by the table,
-// valid while s_imagesLock is held), -1 with the reason in *why.
-int codeImage(const QByteArray &path, QString *why)
+// The image of the library at path as it is now (in s_images, valid
+// while s_imagesLock is held), null with the reason in *why.
+CodeImage *codeImage(const QByteArray &path, QString *why)
 {
     const int in = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         *why = QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(path), errnoText());
-        return -1;
+        return nullptr;
     }
     struct stat st;
     if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         *why = QStringLiteral("cannot read %1").arg(QFile::decodeName(path));
         ::close(in);
-        return -1;
+        return nullptr;
     }
-    CodeImage &known = s_images[path];
-    if (known.fd >= 0 && sameVersion(known, st)) {
-        ::close(in);
-        return known.fd;
+    for (CodeImage &known : s_images) {
+        if (known.path == path && sameVersion(known, st)) {
+            ::close(in);
+            return &known;
+        }
     }
     const int image = ::memfd_create("tessfw-code", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (image < 0) {
         *why = QStringLiteral("no memory file for the code: %1").arg(errnoText());
         ::close(in);
-        return -1;
+        return nullptr;
     }
     off_t copied = 0;
     std::vector<char> buf(1 << 16);
@@ -176,61 +181,28 @@ int codeImage(const QByteArray &path, QString *why)
         || ::fcntl(image, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
         *why = QStringLiteral("cannot make the code image of %1").arg(QFile::decodeName(path));
         ::close(image);
-        return -1;
+        return nullptr;
     }
-    // Copies running on the old image keep it mapped.
-    if (known.fd >= 0)
-        ::close(known.fd);
-    known.fd = image;
-    known.dev = st.st_dev;
-    known.ino = st.st_ino;
-    known.size = st.st_size;
-    known.mtime = st.st_mtim;
-    return image;
+    CodeImage made;
+    made.id = ++s_lastImageId;
+    made.fd = image;
+    made.path = path;
+    made.dev = st.st_dev;
+    made.ino = st.st_ino;
+    made.size = st.st_size;
+    made.mtime = st.st_mtim;
+    s_images.push_back(made);
+    return &s_images.back();
 }
 
-} // namespace
-
-bool kst_shared_code_enabled()
+// Maps the segments of the copy (name copy) onto the image fd of the
+// library original, after checking that every page holds the same bytes.
+bool mapOnto(const std::vector<Segment> &segments, int fd, uintptr_t page, const QString &copy,
+             const QString &original, QString *why)
 {
-    static const bool enabled = qEnvironmentVariable("TESSALINE_SHARED_CODE") != QLatin1String("0");
-    return enabled;
-}
-
-bool kst_share_code_pages(const QString &copyPath, const QString &originalPath, QString *why)
-{
-    const QByteArray copy = QFile::encodeName(copyPath);
-    Search search;
-    search.path = copy.constData();
-    dl_iterate_phdr(findLoaded, &search);
-    if (!search.found) {
-        // The loader may have been given another name for the same file.
-        struct stat st;
-        if (::stat(copy.constData(), &st) == 0) {
-            search.byFile = true;
-            search.dev = st.st_dev;
-            search.ino = st.st_ino;
-            dl_iterate_phdr(findLoaded, &search);
-        }
-    }
-    if (!search.found) {
-        *why = QStringLiteral("%1 is not loaded").arg(copyPath);
-        return false;
-    }
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const std::vector<Segment> segments = readOnlySegments(search, page);
-    if (segments.empty()) {
-        *why = QStringLiteral("%1 has no read-only segment to share").arg(copyPath);
-        return false;
-    }
-
-    std::lock_guard<std::mutex> lock(s_imagesLock);
-    const int fd = codeImage(QFile::encodeName(originalPath), why);
-    if (fd < 0)
-        return false;
     struct stat st;
     if (::fstat(fd, &st) != 0) {
-        *why = QStringLiteral("cannot read the code image of %1: %2").arg(originalPath, errnoText());
+        *why = QStringLiteral("cannot read the code image of %1: %2").arg(original, errnoText());
         return false;
     }
     // Every page to be replaced must hold the original's bytes, and the
@@ -238,12 +210,12 @@ bool kst_share_code_pages(const QString &copyPath, const QString &originalPath, 
     // memory files refuses here, before anything is replaced).
     for (const Segment &seg : segments) {
         if (seg.fileOffset < 0 || seg.fileOffset + off_t(seg.length) > st.st_size + off_t(page)) {
-            *why = QStringLiteral("%1 is shorter than %2").arg(originalPath, copyPath);
+            *why = QStringLiteral("%1 is shorter than %2").arg(original, copy);
             return false;
         }
         void *probe = mmap(nullptr, seg.length, seg.prot, MAP_PRIVATE, fd, seg.fileOffset);
         if (probe == MAP_FAILED) {
-            *why = QStringLiteral("cannot map the code of %1: %2").arg(originalPath, errnoText());
+            *why = QStringLiteral("cannot map the code of %1: %2").arg(original, errnoText());
             return false;
         }
         // Past the end of the file a page reads as zeros in both.
@@ -251,7 +223,7 @@ bool kst_share_code_pages(const QString &copyPath, const QString &originalPath, 
         const bool same = std::memcmp(probe, reinterpret_cast<const void *>(seg.address), inFile) == 0;
         munmap(probe, seg.length);
         if (!same) {
-            *why = QStringLiteral("%1 differs from %2").arg(copyPath, originalPath);
+            *why = QStringLiteral("%1 differs from %2").arg(copy, original);
             return false;
         }
     }
@@ -262,9 +234,76 @@ bool kst_share_code_pages(const QString &copyPath, const QString &originalPath, 
             // The probe above mapped the same range of the same file, so
             // only the kernel running out of memory gets here, and the
             // range may already be gone: no code is left to run there.
-            qFatal("cannot map the code of %s onto %s: %s", qPrintable(originalPath),
-                   copy.constData(), qPrintable(errnoText()));
+            qFatal("cannot map the code of %s onto %s: %s", qPrintable(original),
+                   qPrintable(copy), qPrintable(errnoText()));
         }
     }
     return true;
+}
+
+} // namespace
+
+bool kst_shared_code_enabled()
+{
+    static const bool enabled = qEnvironmentVariable("TESSALINE_SHARED_CODE") != QLatin1String("0");
+    return enabled;
+}
+
+int kst_share_code_pages(const QString &copyPath, const QString &originalPath, QString *why)
+{
+    const QByteArray copy = QFile::encodeName(copyPath);
+    Search search;
+    search.path = copy.constData();
+    dl_iterate_phdr(findLoaded, &search);
+    if (!search.found) {
+        // The loader may have been given another name for the same file.
+    struct stat st;
+        if (::stat(copy.constData(), &st) == 0) {
+            search.byFile = true;
+            search.dev = st.st_dev;
+            search.ino = st.st_ino;
+            dl_iterate_phdr(findLoaded, &search);
+        }
+    }
+    if (!search.found) {
+        *why = QStringLiteral("%1 is not loaded").arg(copyPath);
+        return 0;
+    }
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::vector<Segment> segments = readOnlySegments(search, page);
+    if (segments.empty()) {
+        *why = QStringLiteral("%1 has no read-only segment to share").arg(copyPath);
+        return 0;
+    }
+
+    std::lock_guard<std::mutex> lock(s_imagesLock);
+    CodeImage *image = codeImage(QFile::encodeName(originalPath), why);
+    if (!image)
+        return 0;
+    if (mapOnto(segments, image->fd, page, copyPath, originalPath, why)) {
+        ++image->refs;
+        return image->id;
+    }
+    // An image no copy runs on is not kept.
+    if (image->refs == 0) {
+        ::close(image->fd);
+        s_images.erase(s_images.begin() + (image - s_images.data()));
+    }
+    return 0;
+}
+
+void kst_release_code_image(int id)
+{
+    std::lock_guard<std::mutex> lock(s_imagesLock);
+    for (auto it = s_images.begin(); it != s_images.end(); ++it) {
+        if (it->id != id)
+            continue;
+        // The copies' mappings keep the memory; only the descriptor, kept
+        // for copies still to come, goes.
+        if (--it->refs <= 0) {
+            ::close(it->fd);
+            s_images.erase(it);
+        }
+        return;
+    }
 }

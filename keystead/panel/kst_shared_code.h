@@ -15,12 +15,17 @@
 // overwritten in place would change the code under every running panel.
 //
 // copyPath: a library loaded by this process (as passed to the loader);
-// originalPath: the file it was copied from. Nothing is changed when the
-// copy is not loaded, the original cannot be opened or mapped, or any byte
-// of those segments differs (another build of the library): false then, with
-// the reason in *why. Call it before the copy's code runs on any thread
-// other than the calling one.
-bool kst_share_code_pages(const QString &copyPath, const QString &originalPath, QString *why);
+// originalPath: the file it was copied from. Returns the image's number
+// (above 0), to be released with kst_release_code_image() when the copy is
+// unloaded. Nothing is changed when the copy is not loaded, the original
+// cannot be read or its image mapped, or any byte of those segments differs
+// (another build of the library): 0 then, with the reason in *why. Call it
+// before the copy's code runs on any thread other than the calling one.
+int kst_share_code_pages(const QString &copyPath, const QString &originalPath, QString *why);
+
+// A copy on the image is gone. The image's descriptor is closed with the
+// last copy (their mappings keep what they map).
+void kst_release_code_image(int image);
 
 // Whether hosts share code pages (the default); TESSALINE_SHARED_CODE=0 in
 // the environment keeps every copy on its own pages, for comparison.
