@@ -205,6 +205,17 @@ bool mapOnto(const std::vector<Segment> &segments, int fd, uintptr_t page, const
         *why = QStringLiteral("cannot read the code image of %1: %2").arg(original, errnoText());
         return false;
     }
+    const int copyFd = ::open(QFile::encodeName(copy).constData(), O_RDONLY | O_CLOEXEC);
+    std::vector<char> buf;
+    struct CloseCopy
+    {
+        int fd;
+        ~CloseCopy()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } closeCopy{copyFd};
     // Every page to be replaced must hold the original's bytes, and the
     // image must map as the copy did (a system that refuses executable
     // memory files refuses here, before anything is replaced).
@@ -218,9 +229,15 @@ bool mapOnto(const std::vector<Segment> &segments, int fd, uintptr_t page, const
             *why = QStringLiteral("cannot map the code of %1: %2").arg(original, errnoText());
             return false;
         }
-        // Past the end of the file a page reads as zeros in both.
+        // The copy's pages are its file's (nothing writes to read-only
+        // segments), read from the file rather than from memory a
+        // sanitizer may watch. Past the end of the file a page reads as
+        // zeros in both.
         const size_t inFile = size_t(std::min<off_t>(off_t(seg.length), st.st_size - seg.fileOffset));
-        const bool same = std::memcmp(probe, reinterpret_cast<const void *>(seg.address), inFile) == 0;
+        buf.resize(inFile);
+        const bool same = copyFd >= 0
+                          && ::pread(copyFd, buf.data(), inFile, seg.fileOffset) == ssize_t(inFile)
+                          && std::memcmp(probe, buf.data(), inFile) == 0;
         munmap(probe, seg.length);
         if (!same) {
             *why = QStringLiteral("%1 differs from %2").arg(copy, original);
