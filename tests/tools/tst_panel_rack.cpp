@@ -11,10 +11,13 @@
 #include "proc_stats.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <dirent.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,7 +49,54 @@ template <typename Done> bool waitUntil(Done done, int timeoutMs)
     return done();
 }
 
+// Until done() has held for 200 ms on end: a count of descriptors can be
+// right for a moment by coincidence (a panel still to open its socket
+// while another reads its configuration).
+template <typename Done> bool waitUntilSteady(Done done, int timeoutMs)
+{
+    QElapsedTimer t, held;
+    t.start();
+    bool holding = false;
+    while (t.elapsed() < timeoutMs) {
+        if (!done())
+            holding = false;
+        else if (!holding)
+            holding = true, held.start();
+        else if (held.elapsed() >= 200)
+            return true;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return false;
+}
+
 // Threads that ended leave the process a moment after they report it.
+// What the process's descriptors are, by kind ("socket" 12, "anon_inode:[eventfd]" 7),
+// for a failure message.
+QString openFileKinds()
+{
+    QMap<QString, int> kinds;
+    DIR *d = opendir("/proc/self/fd");
+    while (dirent *e = d ? readdir(d) : nullptr) {
+        if (e->d_name[0] == '.')
+            continue;
+        char target[256];
+        const ssize_t n = ::readlink((QByteArray("/proc/self/fd/") + e->d_name).constData(), target, sizeof target - 1);
+        QString t = QString::fromLocal8Bit(target, n > 0 ? int(n) : 0);
+        const int colon = t.indexOf(QLatin1Char(':'));
+        if (t.startsWith(QLatin1String("socket:")) || t.startsWith(QLatin1String("pipe:")))
+            t = t.left(colon);
+        else if (!t.startsWith(QLatin1String("anon_inode")) && !t.startsWith(QLatin1String("/memfd")))
+            t = QStringLiteral("file");
+        ++kinds[t];
+    }
+    if (d)
+        closedir(d);
+    QStringList out;
+    for (auto it = kinds.cbegin(); it != kinds.cend(); ++it)
+        out << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    return out.join(QStringLiteral(", "));
+}
+
 bool threadsBackTo(int count)
 {
     return waitUntil([count] { return proc_stats::threadCount() <= count; }, 5000);
@@ -66,6 +116,7 @@ private slots:
         QTemporaryDir dir;
         const int threads0 = proc_stats::threadCount();
         const int files0 = KST_openFileCount();
+        const QString kinds0 = openFileKinds();
         QVERIFY(threads0 > 0 && files0 > 0);
         for (int cycle = 0; cycle < cycles; ++cycle) {
             PanelRack rack(rackOptions(dir.path(), 44101, panels));
@@ -90,8 +141,8 @@ private slots:
             QVERIFY(rack.panelDir(0) != rack.panelDir(panels - 1));
             // What they hold is exactly what a start is checked for, and
             // what the host holds for all of them.
-            QVERIFY2(waitUntil([&] { return KST_openFileCount() - files0 == panels * KST_PANEL_OPEN_FILES + KST_HOST_SHARED_OPEN_FILES; }, 5000),
-                     qPrintable(QString::number(KST_openFileCount() - files0)));
+            QVERIFY2(waitUntilSteady([&] { return KST_openFileCount() - files0 == panels * KST_PANEL_OPEN_FILES + KST_HOST_SHARED_OPEN_FILES; }, 5000),
+                     qPrintable(QStringLiteral("%1 more than before: %2 (before: %3)").arg(KST_openFileCount() - files0).arg(openFileKinds(), kinds0)));
 
             rack.stopAll();
             QVERIFY(waitUntil([&] { return rack.finished(); }, 10000 + panels * 200));
